@@ -24,9 +24,9 @@ inline constexpr size_t kApduBufferSize = 300;
 inline constexpr int32_t kUsbResetFailed = static_cast<int32_t>(0x80100066);
 
 struct CardConnection {
-  std::string reader_name;     // selected PC/SC reader; empty when none
+  std::string reader_name;  // selected PC/SC reader; empty when none
   SCARDCONTEXT context = 0;
-  int64_t card_handle = 0;     // SCARDHANDLE or Orvo reader handle; 0 and -2: nothing open
+  int64_t card_handle = 0;  // SCARDHANDLE or Orvo reader handle; 0 and -2: nothing open
   HandleKind handle_kind = HandleKind::None;
   uint32_t active_protocol = 0;
   SCARD_IO_REQUEST send_header{};

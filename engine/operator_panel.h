@@ -12,8 +12,7 @@ namespace pelliton {
 
 // File-open dialog filter of the browse button, in the toolkit-neutral
 // "label|pattern|label|pattern||" form.
-inline constexpr const char* kScriptFileFilter =
-    "APP files(*.bin)|*.bin|All Files (*.*)|*.*||";
+inline constexpr const char* kScriptFileFilter = "APP files(*.bin)|*.bin|All Files (*.*)|*.*||";
 
 class OperatorPanel : public AccessPanel {
  public:

@@ -1,0 +1,54 @@
+#include "engine/counter_rule.h"
+
+#include <limits>
+
+namespace pelliton {
+
+namespace {
+
+constexpr size_t kCounterTextLimit = 31;
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+}  // namespace
+
+CounterParse ParseCounterText(std::string_view text, uint32_t* value) {
+  text = text.substr(0, kCounterTextLimit);
+  size_t i = 0;
+  while (i < text.size() && IsBlank(text[i]))
+    ++i;
+  const size_t first = i;
+  if (i < text.size() && text[i] == '-')
+    return CounterParse::kNotANumber;
+  if (i < text.size() && text[i] == '+')
+    ++i;
+
+  uint64_t number = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    number = number * 10 + static_cast<uint64_t>(text[i] - '0');
+    // Saturate rather than wrap, so a huge number is out of range, not small.
+    if (number > std::numeric_limits<uint32_t>::max())
+      number = std::numeric_limits<uint32_t>::max();
+    ++i;
+  }
+  if (number == 0 && (first >= text.size() || text[first] != '0'))
+    return CounterParse::kNotANumber;
+  while (i < text.size() && IsBlank(text[i]))
+    ++i;
+  if (i != text.size())
+    return CounterParse::kNotANumber;
+
+  *value = static_cast<uint32_t>(number);
+  if (*value < kCounterMin || *value > kCounterMax)
+    return CounterParse::kOutOfRange;
+  return CounterParse::kOk;
+}
+
+std::string CounterRangeMessage() {
+  return "“请填入一个在" + std::to_string(kCounterMin) + "和" + std::to_string(kCounterMax) +
+         "之间的整数。”";
+}
+
+}  // namespace pelliton
