@@ -27,9 +27,10 @@ inline constexpr size_t kAddressLineChars = 28;
 // Where App1 must start for a script to be taken.
 inline constexpr uint32_t kApp1StartAddress = 0x00002000;
 
-// Real scripts are a few megabytes at most; anything far larger is not a script and
-// is refused at open rather than exhausting memory on a single endless line.
-inline constexpr uint64_t kMaxScriptFileBytes = 64ull * 1024 * 1024;
+// Real scripts are well under a megabyte; anything far larger is not a script and
+// is refused at open rather than exhausting memory on one endless line or on a list
+// of millions of empty ones.
+inline constexpr uint64_t kMaxScriptFileBytes = 16ull * 1024 * 1024;
 
 inline constexpr const char* kOpenScriptErrorMessage = "Open APP update file error!";
 
