@@ -9,15 +9,19 @@ namespace pelliton {
 
 namespace {
 
-enum class ScanResult { kUnreadable, kNoApp1Start, kBadFormat, kAccepted };
+void ErrorBeep(OperatorPanel& panel) {
+  panel.Beep(kErrorBeepHz, kErrorBeepMs);
+}
+
+}  // namespace
 
 // One pass over the file, one line in memory at a time. The first AddressLine (prefix
 // in any case) is App1; every AddressLine must be the prefix and 18 hexadecimal digits
 // and nothing else, wherever it stands among the other lines.
-ScanResult ScanScript(const std::string& path) {
+ScriptPrecheck PrecheckScript(const std::string& path) {
   ScriptLineReader reader;
   if (!reader.Open(path))
-    return ScanResult::kUnreadable;
+    return ScriptPrecheck::kUnreadable;
   AddressRecord app1;
   bool seen_address_line = false;
   bool all_well_formed = true;
@@ -34,19 +38,13 @@ ScanResult ScanScript(const std::string& path) {
       all_well_formed = false;
   }
   if (reader.Failed())
-    return ScanResult::kUnreadable;
+    return ScriptPrecheck::kUnreadable;
   if (!app1.present || app1.start != kApp1StartAddress)
-    return ScanResult::kNoApp1Start;
+    return ScriptPrecheck::kNoApp1Start;
   if (!all_well_formed)
-    return ScanResult::kBadFormat;
-  return ScanResult::kAccepted;
+    return ScriptPrecheck::kBadFormat;
+  return ScriptPrecheck::kAccepted;
 }
-
-void ErrorBeep(OperatorPanel& panel) {
-  panel.Beep(kErrorBeepHz, kErrorBeepMs);
-}
-
-}  // namespace
 
 void OnBrowseScript(OperatorPanel& panel) {
   // Its result is not looked at: a bad counter does not stop picking a script.
@@ -68,12 +66,12 @@ void OnBrowseScript(OperatorPanel& panel) {
     return;
   }
 
-  switch (ScanScript(path)) {
-    case ScanResult::kUnreadable:
+  switch (PrecheckScript(path)) {
+    case ScriptPrecheck::kUnreadable:
       ErrorBeep(panel);
       panel.AppMessageBox(kOpenScriptErrorMessage);
       return;
-    case ScanResult::kNoApp1Start:
+    case ScriptPrecheck::kNoApp1Start:
       ErrorBeep(panel);
       panel.AppMessageBox(kStartAddrErrorMessage);
       // Field and box are emptied together so that the next ReadControls and the
@@ -83,11 +81,11 @@ void OnBrowseScript(OperatorPanel& panel) {
       panel.RefreshControls();
       panel.SetPathBoxText("");
       return;
-    case ScanResult::kBadFormat:
+    case ScriptPrecheck::kBadFormat:
       ErrorBeep(panel);
       panel.AppMessageBox(kScriptFormatErrorMessage);
       return;
-    case ScanResult::kAccepted:
+    case ScriptPrecheck::kAccepted:
       break;
   }
 

@@ -2,6 +2,8 @@
 // its path goes into the path box for the download to take.
 #pragma once
 
+#include <string>
+
 #include "engine/operator_panel.h"
 
 namespace pelliton {
@@ -9,6 +11,12 @@ namespace pelliton {
 inline constexpr const char* kSelectScriptMessage = "Plesae Select the apdu file!";
 inline constexpr const char* kStartAddrErrorMessage = "APP1 file StartAddr error!";
 inline constexpr const char* kScriptFormatErrorMessage = "APP1 file format error!";
+
+enum class ScriptPrecheck { kUnreadable, kNoApp1Start, kBadFormat, kAccepted };
+
+// The check a chosen script passes before its path is taken: readable, App1 starting
+// at 0x00002000, every AddressLine well formed. Holds one line at a time.
+ScriptPrecheck PrecheckScript(const std::string& path);
 
 // Runs the browse procedure against the window. Reads the chosen file one line at a
 // time and never touches the card.

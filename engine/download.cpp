@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/load_plan.h"
 #include "engine/script.h"
 
 namespace pelliton {
@@ -34,10 +35,6 @@ bool IsSuccessSw1(uint8_t sw1) {
   return sw1 == 0x61 || sw1 == 0x90 || sw1 == 0x9F;
 }
 
-bool StartsWith(const uint8_t* bytes, size_t count, std::initializer_list<uint8_t> prefix) {
-  return count >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes);
-}
-
 // Windows opens the lower-cased path as the same file; anywhere else file names are
 // case-sensitive and lower-casing would point the next run at another file or none.
 std::string PathForNextRun(const std::string& path) {
@@ -59,8 +56,6 @@ class DownloadRun {
   void Run();
 
  private:
-  enum class App { kApp1, kApp2 };
-
   // The ways a run ends, as the operator meets them.
   void FailShown(const std::string& text) {  // StatusText shown, then the error beep
     panel_.StatusText() = text;
@@ -103,10 +98,7 @@ class DownloadRun {
   bool PassesVersionGate();
   bool Format();
   bool LoadLines();
-  // Builds the command for one cleaned line; false ends the run (message given).
-  // *send is false for lines that are checked but not sent.
-  bool PrepareLine(uint32_t line_number, const uint8_t* converted, size_t count, bool* send);
-  bool SendLine(uint32_t line_number);
+  bool SendLine(uint32_t line_number, size_t command_length);
   bool WriteConfiguration(uint32_t counter);
 
   OperatorPanel& panel_;
@@ -115,13 +107,9 @@ class DownloadRun {
   Pauser& pauser_;
 
   std::vector<std::string> lines_;
-  AddressRecord app1_;
-  AddressRecord app2_;
+  ScriptAddresses addresses_;
   uint32_t step_ = 1;
   int position_ = 0;
-  bool address_check_seen_ = false;
-  App current_ = App::kApp1;
-  uint32_t start_ = 0;
 };
 
 void DownloadRun::Run() {
@@ -172,18 +160,7 @@ bool DownloadRun::ReadScript() {
   if (!ReadScriptLines(panel_.ScriptPath(), &lines_))
     return false;
   panel_.ScriptPath() = PathForNextRun(panel_.ScriptPath());
-
-  int address_lines = 0;
-  for (const std::string& line : lines_) {
-    if (!IsAddressLine(line))
-      continue;
-    AddressRecord record;
-    // A line too short to hold its digits leaves its application without addresses,
-    // which the first address check of that application then reports.
-    if (!DecodeAddressLine(line, &record))
-      record = AddressRecord{};
-    (address_lines++ == 0 ? app1_ : app2_) = record;
-  }
+  addresses_ = DecodeAddressLines(lines_);
   return true;
 }
 
@@ -202,7 +179,7 @@ bool DownloadRun::PassesVersionGate() {
     default:
       return true;
   }
-  if (app2_.present && app2_.start == kApp2StartForOldCards)
+  if (addresses_.app2.present && addresses_.app2.start == kApp2StartForOldCards)
     return true;
   FailShown(std::string("Tessiv Card Version: ") + version +
             "\r\n\r\n Norvane App file dose not match!\r\n Please use a Tessiv card with at "
@@ -231,100 +208,42 @@ bool DownloadRun::Format() {
 }
 
 bool DownloadRun::LoadLines() {
-  uint8_t converted[kMaxCommandText / 2];
+  LoadPlanner planner(addresses_);
   uint32_t line_number = 0;
   for (const std::string& line : lines_) {
     ++line_number;
     if (line_number % step_ == 0)
       AdvanceProgress();
 
-    const std::optional<std::string> text = CleanScriptLine(line);
-    if (!text)
-      continue;
-    if (!IsAllHex(*text, text->size())) {
-      FailBeepFirst(WithLine("Please check APP1 data is all HEX code! at line ", line_number, "!"));
-      return false;
+    size_t command_length = 0;
+    const LineVerdict verdict = planner.Plan(line, x_.command, &command_length);
+    switch (verdict) {
+      case LineVerdict::kPassedOver:
+        continue;
+      case LineVerdict::kNotHex:
+        FailBeepFirst(LoadFailureMessage(verdict, line_number));
+        return false;
+      case LineVerdict::kChecked:
+        pauser_.Sleep(1);
+        continue;
+      case LineVerdict::kSend:
+        pauser_.Sleep(1);
+        if (!SendLine(line_number, command_length))
+          return false;
+        continue;
+      case LineVerdict::kNoAddressCheck:
+      case LineVerdict::kApp1Mismatch:
+      case LineVerdict::kApp2Mismatch:
+      case LineVerdict::kUnknownKind:
+        FailShown(LoadFailureMessage(verdict, line_number));
+        return false;
     }
-    pauser_.Sleep(1);
-    const size_t count = HexToBytes(*text, text->size(), converted);
-
-    bool send = false;
-    if (!PrepareLine(line_number, converted, count, &send))
-      return false;
-    if (send && !SendLine(line_number))
-      return false;
   }
   return true;
 }
 
-bool DownloadRun::PrepareLine(uint32_t line_number, const uint8_t* converted, size_t count,
-                              bool* send) {
-  const std::string unknown_kind =
-      WithLine("APP Update App1 file error! at line ", line_number, "!");
-
-  if (StartsWith(converted, count, {0xF0, 0xD1}) || StartsWith(converted, count, {0xF0, 0xD2})) {
-    if (!address_check_seen_) {
-      FailShown("No App1 StartAddr and  EndAddr info before download data error!");
-      return false;
-    }
-    // Header, 4-byte address, then exactly P3 - 4 data bytes: anything else would
-    // send bytes the line does not hold.
-    const uint8_t p3 = count >= 5 ? converted[4] : 0;
-    if (count < 9 || p3 < 4 || p3 != count - 5) {
-      FailShown(unknown_kind);
-      return false;
-    }
-    const uint32_t address = GetU32BE(converted + 5, 4);
-    const uint32_t block = (address - start_) >> 7;
-    const uint8_t data_length = static_cast<uint8_t>(p3 - 4);
-    x_.command[0] = 0xF0;
-    x_.command[1] = 0xDC;
-    x_.command[2] =
-        static_cast<uint8_t>(((block >> 8) & 0x7F) | (current_ == App::kApp2 ? 0x80 : 0x00));
-    x_.command[3] = static_cast<uint8_t>(block & 0xFF);
-    x_.command[4] = data_length;
-    std::copy(converted + 9, converted + 9 + data_length, x_.command + 5);
-    x_.command_length = data_length + 5;
-    *send = true;
-    return true;
-  }
-
-  if (StartsWith(converted, count, {0xF0, 0xD4, 0x00, 0x00, 0x08})) {
-    current_ = address_check_seen_ ? App::kApp2 : App::kApp1;
-    address_check_seen_ = true;
-    const AddressRecord& record = current_ == App::kApp1 ? app1_ : app2_;
-    start_ = record.start;
-    uint8_t expected[8];
-    PutU32BE(record.start, expected);
-    PutU32BE(record.end, expected + 4);
-    if (!record.present || count < 13 || !std::equal(expected, expected + 8, converted + 5)) {
-      FailShown(current_ == App::kApp1
-                    ? "App1 StartAddr and  EndAddr info Inconsistent address error!"
-                    : "App2 StartAddr and  EndAddr info Inconsistent address error!");
-      return false;
-    }
-    *send = false;
-    return true;
-  }
-
-  if (StartsWith(converted, count, {0xF0, 0xDD, 0x00, 0x00, 0x2C})) {
-    std::copy(converted, converted + count, x_.command);
-    x_.command_length = static_cast<int32_t>(count);
-    *send = true;
-    return true;
-  }
-
-  if (StartsWith(converted, count, {0xF0, 0x5D, 0x01, 0x00})) {
-    *send = false;
-    return true;
-  }
-
-  FailShown(unknown_kind);
-  return false;
-}
-
-bool DownloadRun::SendLine(uint32_t line_number) {
-  if (Exchange(static_cast<size_t>(x_.command_length)) != 0) {
+bool DownloadRun::SendLine(uint32_t line_number, size_t command_length) {
+  if (Exchange(command_length) != 0) {
     FailShown(WithLine("App1 Chip communication error! at line ", line_number, "!"));
     return false;
   }

@@ -1,0 +1,122 @@
+#include "engine/load_plan.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <optional>
+
+#include "engine/download.h"
+
+namespace pelliton {
+
+namespace {
+
+bool StartsWith(const uint8_t* bytes, size_t count, std::initializer_list<uint8_t> prefix) {
+  return count >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes);
+}
+
+}  // namespace
+
+ScriptAddresses DecodeAddressLines(const std::vector<std::string>& lines) {
+  ScriptAddresses addresses;
+  bool first = true;
+  for (const std::string& line : lines) {
+    if (!IsAddressLine(line))
+      continue;
+    AddressRecord record;
+    if (!DecodeAddressLine(line, &record))
+      record = AddressRecord{};
+    (first ? addresses.app1 : addresses.app2) = record;
+    first = false;
+  }
+  return addresses;
+}
+
+LineVerdict LoadPlanner::Plan(std::string_view line, uint8_t* command, size_t* command_length) {
+  last_data_bytes_ = 0;
+  const std::optional<std::string> text = CleanScriptLine(line);
+  if (!text)
+    return LineVerdict::kPassedOver;
+  if (!IsAllHex(*text, text->size()))
+    return LineVerdict::kNotHex;
+
+  uint8_t converted[kCommandCapacity];
+  const size_t count = HexToBytes(*text, text->size(), converted);
+
+  if (StartsWith(converted, count, {0xF0, 0xD1}) || StartsWith(converted, count, {0xF0, 0xD2})) {
+    return PlanDataLine(converted, count, command, command_length);
+  }
+  if (StartsWith(converted, count, {0xF0, 0xD4, 0x00, 0x00, 0x08})) {
+    return PlanAddressCheck(converted, count);
+  }
+  if (StartsWith(converted, count, {0xF0, 0xDD, 0x00, 0x00, 0x2C})) {
+    std::copy(converted, converted + count, command);
+    *command_length = count;
+    return LineVerdict::kSend;
+  }
+  if (StartsWith(converted, count, {0xF0, 0x5D, 0x01, 0x00}))
+    return LineVerdict::kChecked;
+  return LineVerdict::kUnknownKind;
+}
+
+LineVerdict LoadPlanner::PlanDataLine(const uint8_t* converted, size_t count, uint8_t* command,
+                                      size_t* command_length) {
+  if (!address_check_seen_)
+    return LineVerdict::kNoAddressCheck;
+  // Header, 4-byte address, then exactly P3 - 4 data bytes: anything else would send
+  // bytes the line does not hold.
+  const uint8_t p3 = count >= 5 ? converted[4] : 0;
+  if (count < 9 || p3 < 4 || p3 != count - 5)
+    return LineVerdict::kUnknownKind;
+
+  // The load command addresses 128-byte blocks from the current application's start.
+  const uint32_t address = GetU32BE(converted + 5, 4);
+  const uint32_t block = (address - start_) >> 7;
+  const uint8_t data_length = static_cast<uint8_t>(p3 - 4);
+  command[0] = 0xF0;
+  command[1] = 0xDC;
+  command[2] =
+      static_cast<uint8_t>(((block >> 8) & 0x7F) | (current_ == ScriptApp::kApp2 ? 0x80 : 0x00));
+  command[3] = static_cast<uint8_t>(block & 0xFF);
+  command[4] = data_length;
+  std::copy(converted + 9, converted + 9 + data_length, command + 5);
+  *command_length = data_length + 5u;
+  last_data_bytes_ = data_length;
+  return LineVerdict::kSend;
+}
+
+LineVerdict LoadPlanner::PlanAddressCheck(const uint8_t* converted, size_t count) {
+  current_ = address_check_seen_ ? ScriptApp::kApp2 : ScriptApp::kApp1;
+  address_check_seen_ = true;
+  const AddressRecord& record = current_ == ScriptApp::kApp1 ? addresses_.app1 : addresses_.app2;
+  start_ = record.start;
+  uint8_t expected[8];
+  PutU32BE(record.start, expected);
+  PutU32BE(record.end, expected + 4);
+  if (!record.present || count < 13 || !std::equal(expected, expected + 8, converted + 5)) {
+    return current_ == ScriptApp::kApp1 ? LineVerdict::kApp1Mismatch : LineVerdict::kApp2Mismatch;
+  }
+  return LineVerdict::kChecked;
+}
+
+std::string LoadFailureMessage(LineVerdict verdict, uint32_t line_number) {
+  const std::string line = std::to_string(line_number);
+  switch (verdict) {
+    case LineVerdict::kNotHex:
+      return "Please check APP1 data is all HEX code! at line " + line + "!";
+    case LineVerdict::kNoAddressCheck:
+      return "No App1 StartAddr and  EndAddr info before download data error!";
+    case LineVerdict::kApp1Mismatch:
+      return "App1 StartAddr and  EndAddr info Inconsistent address error!";
+    case LineVerdict::kApp2Mismatch:
+      return "App2 StartAddr and  EndAddr info Inconsistent address error!";
+    case LineVerdict::kUnknownKind:
+      return "APP Update App1 file error! at line " + line + "!";
+    case LineVerdict::kPassedOver:
+    case LineVerdict::kChecked:
+    case LineVerdict::kSend:
+      break;
+  }
+  return {};
+}
+
+}  // namespace pelliton

@@ -1,0 +1,69 @@
+// Turns an upgrade script's lines, one at a time, into the commands the card receives,
+// checking each against the script's AddressLines. The download sends what it plans;
+// a card-less check of a script runs the same planner.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/script.h"
+
+namespace pelliton {
+
+struct ScriptAddresses {
+  AddressRecord app1;  // the first AddressLine
+  AddressRecord app2;  // the last of the later ones
+};
+
+// Reads the AddressLines of the lines as they stand in the file (upper-case prefix
+// only). A line too short to hold its digits leaves its application without addresses.
+ScriptAddresses DecodeAddressLines(const std::vector<std::string>& lines);
+
+enum class LineVerdict {
+  kPassedOver,      // blank, short or comment line
+  kChecked,         // an AddressCheckLine that matches, or an AddressLine: nothing to send
+  kSend,            // command ready
+  kNotHex,          // a character that is not a hexadecimal digit
+  kNoAddressCheck,  // a DataLine before any AddressCheckLine
+  kApp1Mismatch,    // an AddressCheckLine that disagrees with App1
+  kApp2Mismatch,    // an AddressCheckLine that disagrees with App2
+  kUnknownKind,     // no known kind, or a DataLine whose length bytes disagree with it
+};
+
+enum class ScriptApp { kApp1, kApp2 };
+
+class LoadPlanner {
+ public:
+  // Size a command buffer must have.
+  static constexpr size_t kCommandCapacity = kMaxCommandText / 2;
+
+  explicit LoadPlanner(const ScriptAddresses& addresses) : addresses_(addresses) {}
+
+  // Plans one line as read from the file. On kSend, command holds *command_length
+  // bytes; otherwise command is left as it was.
+  LineVerdict Plan(std::string_view line, uint8_t* command, size_t* command_length);
+
+  // The application that the last AddressCheckLine made current.
+  ScriptApp CurrentApp() const { return current_; }
+  // Data bytes of the last DataLine planned (0 for other lines).
+  size_t LastDataBytes() const { return last_data_bytes_; }
+
+ private:
+  LineVerdict PlanDataLine(const uint8_t* converted, size_t count, uint8_t* command,
+                           size_t* command_length);
+  LineVerdict PlanAddressCheck(const uint8_t* converted, size_t count);
+
+  ScriptAddresses addresses_;
+  bool address_check_seen_ = false;
+  ScriptApp current_ = ScriptApp::kApp1;
+  uint32_t start_ = 0;
+  size_t last_data_bytes_ = 0;
+};
+
+// The download's message for a verdict that ends it (line numbers count from 1).
+std::string LoadFailureMessage(LineVerdict verdict, uint32_t line_number);
+
+}  // namespace pelliton
