@@ -23,7 +23,8 @@ struct HidDeviceInfo {
 
 struct HidReadResult {
   // 0 when a report arrived; ETIMEDOUT when none arrived within the time bound;
-  // otherwise the positive OS error code of the failed read (never 0).
+  // otherwise the positive OS error code of the failed read, or a negative value when
+  // the failure came without one.
   int32_t error = 0;
   size_t bytes_read = 0;
 };
@@ -32,7 +33,8 @@ struct HidReadResult {
 class HidDevice {
  public:
   virtual ~HidDevice() = default;
-  // Writes one whole report (byte 0 is the report ID). 0, or the positive OS code.
+  // Writes one whole report (byte 0 is the report ID). 0 on success; otherwise the
+  // positive OS code, or a negative value when the failure came without one.
   virtual int32_t WriteReport(const uint8_t* report) = 0;
   // Reads one report of at most kHidReportSize bytes into report, waiting at most
   // timeout.
