@@ -27,6 +27,9 @@
 #include "engine/counter_rule.h"
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 

@@ -111,9 +111,12 @@ struct RadioStep {
 TEST_F(UpgradeDialogTest, RadioButtonsAreForwardedAndFollowTheProcedure) {
   dialog->show();
   const RadioStep steps[] = {
-      {kPcscRadio, true, true},   {kPcscRadio, true, true},  // already checked: forwarded again,
-                                                             // nothing changes
-      {kOrvoRadio, false, false}, {kOrvoRadio, false, false}, {kPcscRadio, true, true},
+      {kPcscRadio, true, true},
+      {kPcscRadio, true, true},  // already checked: forwarded again,
+                                 // nothing changes
+      {kOrvoRadio, false, false},
+      {kOrvoRadio, false, false},
+      {kPcscRadio, true, true},
   };
   int clicks = 0;
   for (const RadioStep& step : steps) {
