@@ -1,0 +1,178 @@
+#include "cli/console_panel.h"
+
+#include <algorithm>
+
+#include "engine/counter_rule.h"
+
+namespace pelliton::cli {
+
+std::string AsTerminalText(const std::string& window_text) {
+  std::string text;
+  text.reserve(window_text.size());
+  for (size_t i = 0; i < window_text.size(); ++i) {
+    if (window_text[i] == '\r' && i + 1 < window_text.size() && window_text[i + 1] == '\n')
+      continue;
+    text += window_text[i];
+  }
+  return text;
+}
+
+std::string ProgressBarText(int lower, int upper, int position, int width) {
+  width = std::max(width, 1);
+  int percent = 0;
+  int filled = 0;
+  if (upper > lower) {
+    const long long span = static_cast<long long>(upper) - lower;
+    const long long done = std::clamp<long long>(static_cast<long long>(position) - lower, 0, span);
+    percent = static_cast<int>(done * 100 / span);
+    filled = static_cast<int>(done * width / span);
+  }
+  std::string bar = "[";
+  bar.append(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(width - filled), '.');
+  bar += "] ";
+  const std::string number = std::to_string(percent);
+  bar.append(3 - std::min<size_t>(3, number.size()), ' ');
+  bar += number;
+  bar += '%';
+  return bar;
+}
+
+ConsolePanel::ConsolePanel(std::FILE* out, bool draw_progress)
+    : out_(out), draw_progress_(draw_progress && out != nullptr) {}
+
+ConsolePanel::~ConsolePanel() {
+  ClearProgress();
+}
+
+void ConsolePanel::StartRun() {
+  ClearProgress();
+  shown_.clear();
+  last_beep_hz_ = 0;
+  // Each run starts from an empty box, so that a message equal to the last run's is
+  // still printed.
+  status_box_.clear();
+}
+
+void ConsolePanel::SetPathBoxText(const std::string& path) {
+  path_box_ = path;
+}
+
+bool ConsolePanel::ReadControls() {
+  script_path_ = path_box_;
+  status_text_ = status_box_;
+  card_info_text_ = card_info_box_;
+  hidden_label_text_ = hidden_label_;
+  switch (ParseCounterText(counter_box_, &counter_value_)) {
+    case CounterParse::kOk:
+      return true;
+    case CounterParse::kNotANumber:
+      Show(kCounterNotANumberMessage);
+      return false;
+    case CounterParse::kOutOfRange:
+      Show(CounterRangeMessage());
+      return false;
+  }
+  return false;
+}
+
+void ConsolePanel::RefreshControls() {
+  path_box_ = script_path_;
+  counter_box_ = std::to_string(counter_value_);
+  card_info_box_ = card_info_text_;
+  hidden_label_ = hidden_label_text_;
+  ShowInStatusBox(status_text_);
+}
+
+void ConsolePanel::SetStatusBoxText(const std::string& text) {
+  ShowInStatusBox(text);
+}
+
+// The operator sees a change of the box; the same text again, or an emptied box, is
+// nothing new to print.
+void ConsolePanel::ShowInStatusBox(const std::string& text) {
+  if (text == status_box_)
+    return;
+  status_box_ = text;
+  if (!text.empty())
+    Show(text);
+}
+
+void ConsolePanel::Show(const std::string& text) {
+  shown_.push_back(text);
+  if (out_ == nullptr)
+    return;
+  ClearProgress();
+  std::string line = AsTerminalText(text);
+  if (line.empty() || line.back() != '\n')
+    line += '\n';
+  std::fputs(line.c_str(), out_);
+  std::fflush(out_);
+  if (draw_progress_ && !last_bar_.empty())
+    DrawProgress();
+}
+
+void ConsolePanel::Beep(uint32_t frequency_hz, uint32_t) {
+  last_beep_hz_ = frequency_hz;
+}
+
+void ConsolePanel::ReaderListClear() {
+  reader_entries_.clear();
+  reader_selection_ = -1;
+}
+
+void ConsolePanel::ReaderListInsert(int index, const std::string& name) {
+  if (index == -1 || index == static_cast<int>(reader_entries_.size())) {
+    reader_entries_.push_back(name);
+  } else if (index >= 0 && index < static_cast<int>(reader_entries_.size())) {
+    reader_entries_.insert(reader_entries_.begin() + index, name);
+  }
+}
+
+void ConsolePanel::ReaderListSelect(int index) {
+  reader_selection_ = index >= 0 && index < static_cast<int>(reader_entries_.size()) ? index : -1;
+}
+
+std::string ConsolePanel::ReaderListCurrentText() {
+  return reader_selection_ < 0 ? std::string() : reader_entries_[reader_selection_];
+}
+
+void ConsolePanel::EnableControl(int, bool) {}
+
+void ConsolePanel::SetProgressRange(int lower, int upper) {
+  progress_lower_ = lower;
+  progress_upper_ = upper;
+  progress_pos_ = std::clamp(progress_pos_, std::min(lower, upper), std::max(lower, upper));
+  DrawProgress();
+}
+
+void ConsolePanel::SetProgressPos(int position) {
+  progress_pos_ = position;
+  DrawProgress();
+}
+
+void ConsolePanel::DrawProgress() {
+  if (!draw_progress_)
+    return;
+  const std::string bar = ProgressBarText(progress_lower_, progress_upper_, progress_pos_, 40);
+  if (progress_on_line_ && bar == last_bar_)
+    return;
+  last_bar_ = bar;
+  std::fputs(("\r" + bar).c_str(), out_);
+  std::fflush(out_);
+  progress_on_line_ = true;
+}
+
+void ConsolePanel::ClearProgress() {
+  if (!progress_on_line_)
+    return;
+  std::fputs("\r\033[2K", out_);
+  std::fflush(out_);
+  progress_on_line_ = false;
+}
+
+std::optional<std::string> ConsolePanel::ChooseScriptFile(const std::string&) {
+  return path_box_;
+}
+
+}  // namespace pelliton::cli

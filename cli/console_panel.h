@@ -1,0 +1,102 @@
+// The window's place taken by a terminal: every text the window would show, in the
+// order it would show it, goes to an output stream; tones become nothing; the progress
+// bar is drawn on the terminal when there is one.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/operator_panel.h"
+
+namespace pelliton::cli {
+
+// "\r\n" as a plain line break.
+std::string AsTerminalText(const std::string& window_text);
+
+// The bar as drawn on a terminal: "[#####.....]  50%"; position clamped to the range.
+std::string ProgressBarText(int lower, int upper, int position, int width);
+
+class ConsolePanel final : public OperatorPanel {
+ public:
+  // out: where shown texts go (null: collected only). draw_progress: draw the bar on
+  // out, which must then be a terminal.
+  ConsolePanel(std::FILE* out, bool draw_progress);
+  ~ConsolePanel() override;
+  ConsolePanel(const ConsolePanel&) = delete;
+  ConsolePanel& operator=(const ConsolePanel&) = delete;
+
+  // --- what the operator typed ---
+  void SetPathBoxText(const std::string& path) override;
+  void SetCounterText(const std::string& text) { counter_box_ = text; }
+
+  // --- what the run showed ---
+  // Every text shown, as the window shows it, in order (status box changes that are not
+  // empty, then message boxes).
+  const std::vector<std::string>& Shown() const { return shown_; }
+  // A run succeeded when it ended with the success tone.
+  bool EndedWithSuccessTone() const { return last_beep_hz_ == kOkBeepHz; }
+  std::vector<std::string> ReaderEntries() const { return reader_entries_; }
+  // Forgets the texts and tones of earlier runs; the controls keep their contents.
+  void StartRun();
+  // Takes the bar off the terminal line.
+  void ClearProgress();
+
+  // --- OperatorPanel ---
+  std::string& StatusText() override { return status_text_; }
+  std::string& ScriptPath() override { return script_path_; }
+  uint32_t& CounterValue() override { return counter_value_; }
+  std::string& CardInfoText() override { return card_info_text_; }
+  std::string& HiddenLabelText() override { return hidden_label_text_; }
+  bool ReadControls() override;
+  void RefreshControls() override;
+  void SetStatusBoxText(const std::string& text) override;
+  void Beep(uint32_t frequency_hz, uint32_t duration_ms) override;
+  void ReaderListClear() override;
+  void ReaderListInsert(int index, const std::string& name) override;
+  void ReaderListSelect(int index) override;
+  std::string ReaderListCurrentText() override;
+  void EnableControl(int control_id, bool enabled) override;
+  void SetProgressRange(int lower, int upper) override;
+  void SetProgressPos(int position) override;
+  void RepaintNow() override {}
+  void WindowMessageBox(const std::string& text) override { Show(text); }
+  void AppMessageBox(const std::string& text) override { Show(text); }
+  std::optional<std::string> ChooseScriptFile(const std::string& filter) override;
+  void ShowScriptPath(const std::string& path) override { SetPathBoxText(path); }
+
+ private:
+  void ShowInStatusBox(const std::string& text);
+  void Show(const std::string& text);
+  void DrawProgress();
+
+  std::FILE* out_;
+  bool draw_progress_;
+  bool progress_on_line_ = false;
+  std::string last_bar_;
+
+  // Fields.
+  std::string script_path_;
+  uint32_t counter_value_ = 500;
+  std::string status_text_;
+  std::string card_info_text_;
+  std::string hidden_label_text_;
+  // Controls.
+  std::string path_box_;
+  std::string counter_box_ = "500";
+  std::string status_box_;
+  std::string card_info_box_;
+  std::string hidden_label_;
+  std::vector<std::string> reader_entries_;
+  int reader_selection_ = -1;
+  int progress_lower_ = 0;
+  int progress_upper_ = 100;
+  int progress_pos_ = 0;
+
+  std::vector<std::string> shown_;
+  uint32_t last_beep_hz_ = 0;
+};
+
+}  // namespace pelliton::cli

@@ -1,0 +1,116 @@
+#include "cli/script_check.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "engine/browse.h"
+#include "engine/load_plan.h"
+
+namespace pelliton::cli {
+
+namespace {
+
+constexpr uint32_t kApp2StartForOldCards = 0x00012000;
+constexpr size_t kFaultTextChars = 120;
+
+std::string Hex32(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+std::string DescribeApp(const char* name, const AppTally& app) {
+  std::string text = std::string(name) + " ";
+  if (app.addresses.present) {
+    text += Hex32(app.addresses.start) + "-" + Hex32(app.addresses.end) + ": ";
+  } else {
+    text += "(no AddressLine): ";
+  }
+  text += std::to_string(app.data_lines) + " data lines, " + std::to_string(app.data_bytes) +
+          " data bytes\n";
+  return text;
+}
+
+}  // namespace
+
+ScriptCheckReport CheckScript(const std::string& path) {
+  ScriptCheckReport report;
+  switch (PrecheckScript(path)) {
+    case ScriptPrecheck::kUnreadable:
+      report.message = kOpenScriptErrorMessage;
+      return report;
+    case ScriptPrecheck::kNoApp1Start:
+      report.message = kStartAddrErrorMessage;
+      return report;
+    case ScriptPrecheck::kBadFormat:
+      report.message = kScriptFormatErrorMessage;
+      return report;
+    case ScriptPrecheck::kAccepted:
+      break;
+  }
+
+  std::vector<std::string> lines;
+  if (!ReadScriptLines(path, &lines)) {
+    report.message = kOpenScriptErrorMessage;
+    return report;
+  }
+  report.lines = static_cast<uint32_t>(lines.size());
+  const ScriptAddresses addresses = DecodeAddressLines(lines);
+  report.app1.addresses = addresses.app1;
+  report.app2.addresses = addresses.app2;
+  report.suits_old_cards = addresses.app2.present && addresses.app2.start == kApp2StartForOldCards;
+
+  LoadPlanner planner(addresses);
+  uint8_t command[LoadPlanner::kCommandCapacity];
+  uint32_t line_number = 0;
+  for (const std::string& line : lines) {
+    ++line_number;
+    size_t command_length = 0;
+    const LineVerdict verdict = planner.Plan(line, command, &command_length);
+    switch (verdict) {
+      case LineVerdict::kPassedOver:
+      case LineVerdict::kChecked:
+        continue;
+      case LineVerdict::kSend:
+        if (planner.LastDataBytes() == 0 && command_length > 1 && command[1] == 0xDD) {
+          ++report.pass_through_lines;
+        } else {
+          AppTally& app = planner.CurrentApp() == ScriptApp::kApp1 ? report.app1 : report.app2;
+          ++app.data_lines;
+          app.data_bytes += planner.LastDataBytes();
+        }
+        continue;
+      case LineVerdict::kNotHex:
+      case LineVerdict::kNoAddressCheck:
+      case LineVerdict::kApp1Mismatch:
+      case LineVerdict::kApp2Mismatch:
+      case LineVerdict::kUnknownKind:
+        report.message = LoadFailureMessage(verdict, line_number);
+        report.fault_line = line_number;
+        report.fault_text = line.substr(0, kFaultTextChars);
+        return report;
+    }
+  }
+  report.sound = true;
+  return report;
+}
+
+std::string DescribeCheck(const ScriptCheckReport& report) {
+  if (!report.sound) {
+    std::string text = report.message + "\n";
+    if (report.fault_line != 0)
+      text += "Line " + std::to_string(report.fault_line) + ": " + report.fault_text + "\n";
+    return text;
+  }
+  std::string text = "Script is sound: " + std::to_string(report.lines) + " lines\n";
+  text += DescribeApp("App1", report.app1);
+  if (report.app2.addresses.present || report.app2.data_lines != 0)
+    text += DescribeApp("App2", report.app2);
+  text += "Pass-through lines: " + std::to_string(report.pass_through_lines) + "\n";
+  text += report.suits_old_cards ? "Suits Tessiv cards V1.00, V1.10 and V2.00\n"
+                                 : "Suits Tessiv cards V2.00 (App2 does not start at "
+                                   "0x00012000, as V1.00 and V1.10 cards need)\n";
+  return text;
+}
+
+}  // namespace pelliton::cli

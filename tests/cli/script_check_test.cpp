@@ -1,0 +1,229 @@
+#include "cli/script_check.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/cli/script_builder.h"
+#include "tests/engine/temp_dir.h"
+
+namespace pelliton::cli {
+namespace {
+
+using namespace testing_scripts;
+using Lines = std::vector<std::string>;
+
+struct FaultCase {
+  const char* name;
+  std::function<Lines()> script;
+  std::string message;
+  uint32_t line;  // 0: the whole file is refused
+};
+
+class CheckFault : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(CheckFault, NamesTheDownloadsMessageAndLine) {
+  ScratchDir dir;
+  const std::string path = dir.Write("s.bin", Join(GetParam().script()));
+  const ScriptCheckReport report = CheckScript(path);
+  EXPECT_FALSE(report.sound);
+  EXPECT_EQ(report.message, GetParam().message);
+  EXPECT_EQ(report.fault_line, GetParam().line);
+  if (GetParam().line != 0) {
+    EXPECT_EQ(report.fault_text, GetParam().script()[GetParam().line - 1].substr(0, 120));
+  }
+}
+
+// Line 37 of the file, after blank and comment lines, holds a character that is not hex.
+Lines NotHexOnLine37() {
+  Lines lines = SoundScript();
+  lines.insert(lines.begin() + 4, 20, "");
+  lines.insert(lines.begin() + 4, 8, "; a comment line");
+  // 28 lines inserted before App1's check line (now line 33); its data are 34-37.
+  std::string bad = DataLine(0x00002180);
+  bad[40] = 'G';
+  lines[36] = bad;
+  return lines;
+}
+
+Lines DataBeforeAnyCheckLine() {
+  Lines lines = SoundScript();
+  lines.insert(lines.begin() + 4, DataLine(0x00002000));
+  return lines;
+}
+
+Lines App1CheckDisagrees() {
+  Lines lines = SoundScript();
+  lines[4] = AddressCheckLine(0x00002000, 0x00011FFE);
+  return lines;
+}
+
+Lines App2CheckDisagrees() {
+  Lines lines = SoundScript();
+  lines[9] = AddressCheckLine(0x00013000, 0x00021FFF);
+  return lines;
+}
+
+Lines UnknownKind() {
+  Lines lines = SoundScript();
+  lines[7] = "00A4040007A0000000031010";
+  return lines;
+}
+
+Lines DataP3TooLarge() {
+  Lines lines = SoundScript();
+  lines[6] = DataLine(0x00002080);
+  lines[6][9] = '5';  // P3 0x85: one byte more than the line holds
+  return lines;
+}
+
+Lines DataP3TooSmall() {
+  Lines lines = SoundScript();
+  lines[6][8] = '7';  // P3 0x74 for 128 data bytes
+  return lines;
+}
+
+Lines DataWithoutAddress() {
+  Lines lines = SoundScript();
+  lines[6] = "F0D1000003AABBCC";
+  return lines;
+}
+
+Lines LowerCaseAddressLines() {
+  Lines lines = SoundScript();
+  // Accepted by the browse check (any case) but not read by the download's first pass,
+  // so the first check line finds App1 absent.
+  for (int i = 0; i < 2; ++i) {
+    for (char& c : lines[i])
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return lines;
+}
+
+Lines App1ElsewhereThan2000() {
+  Lines lines = SoundScript();
+  lines[0] = AddressLine(0x00003000, 0x00011FFF);
+  return lines;
+}
+
+Lines NoAddressLine() {
+  Lines lines = SoundScript();
+  lines.erase(lines.begin(), lines.begin() + 2);
+  return lines;
+}
+
+Lines AddressLineWithTrailingComment() {
+  Lines lines = SoundScript();
+  lines[1] += " ; App2";
+  return lines;
+}
+
+Lines ThirdCheckLineAgainstApp2() {
+  Lines lines = SoundScript();
+  lines.push_back(AddressCheckLine(0x00002000, 0x00011FFF));
+  return lines;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CheckFault,
+    testing::Values(
+        FaultCase{"NotHexOnLine37", NotHexOnLine37,
+                  "Please check APP1 data is all HEX code! at line 37!", 37},
+        FaultCase{"DataBeforeAnyCheckLine", DataBeforeAnyCheckLine,
+                  "No App1 StartAddr and  EndAddr info before download data error!", 5},
+        FaultCase{"App1CheckDisagrees", App1CheckDisagrees,
+                  "App1 StartAddr and  EndAddr info Inconsistent address error!", 5},
+        FaultCase{"App2CheckDisagrees", App2CheckDisagrees,
+                  "App2 StartAddr and  EndAddr info Inconsistent address error!", 10},
+        FaultCase{"ThirdCheckLineAgainstApp2", ThirdCheckLineAgainstApp2,
+                  "App2 StartAddr and  EndAddr info Inconsistent address error!", 15},
+        FaultCase{"UnknownKind", UnknownKind, "APP Update App1 file error! at line 8!", 8},
+        FaultCase{"DataP3TooLarge", DataP3TooLarge, "APP Update App1 file error! at line 7!", 7},
+        FaultCase{"DataP3TooSmall", DataP3TooSmall, "APP Update App1 file error! at line 7!", 7},
+        FaultCase{"DataWithoutAddress", DataWithoutAddress,
+                  "APP Update App1 file error! at line 7!", 7},
+        FaultCase{"LowerCaseAddressLines", LowerCaseAddressLines,
+                  "App1 StartAddr and  EndAddr info Inconsistent address error!", 5},
+        FaultCase{"App1ElsewhereThan2000", App1ElsewhereThan2000, "APP1 file StartAddr error!", 0},
+        FaultCase{"NoAddressLine", NoAddressLine, "APP1 file StartAddr error!", 0},
+        FaultCase{"AddressLineWithTrailingComment", AddressLineWithTrailingComment,
+                  "APP1 file format error!", 0}),
+    [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+TEST(CheckScript, UnreadableFileGivesTheOpenMessage) {
+  ScratchDir dir;
+  for (const std::string& path : {dir.PathOf("missing.bin"), dir.PathOf("")}) {
+    const ScriptCheckReport report = CheckScript(path);
+    EXPECT_FALSE(report.sound);
+    EXPECT_EQ(report.message, "Open APP update file error!");
+    EXPECT_EQ(report.fault_line, 0u);
+  }
+}
+
+TEST(CheckScript, SoundScriptIsSummedPerApplication) {
+  ScratchDir dir;
+  Lines lines = SoundScript();
+  lines.push_back(DataLine(0x00012180, 16, 0xD1));  // D1 or D2: App2 by its check line
+  const ScriptCheckReport report = CheckScript(dir.Write("s.bin", Join(lines)));
+  ASSERT_TRUE(report.sound) << report.message;
+  EXPECT_EQ(report.lines, 15u);
+  EXPECT_EQ(report.app1.data_lines, 4u);
+  EXPECT_EQ(report.app1.data_bytes, 512u);
+  EXPECT_EQ(report.app2.data_lines, 4u);
+  EXPECT_EQ(report.app2.data_bytes, 3u * 128 + 16);
+  EXPECT_EQ(report.pass_through_lines, 1u);
+  EXPECT_TRUE(report.suits_old_cards);
+  EXPECT_EQ(report.app1.addresses.start, 0x00002000u);
+  EXPECT_EQ(report.app2.addresses.end, 0x00021FFFu);
+  const std::string text = DescribeCheck(report);
+  EXPECT_NE(text.find("Script is sound: 15 lines"), std::string::npos) << text;
+  EXPECT_NE(text.find("App1 0x00002000-0x00011FFF: 4 data lines, 512 data bytes"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("V1.00, V1.10 and V2.00"), std::string::npos) << text;
+}
+
+TEST(CheckScript, OneApplicationScriptSuitsOnlyNewCards) {
+  ScratchDir dir;
+  const Lines lines = {AddressLine(0x00002000, 0x00011FFF), AddressCheckLine(0x2000, 0x11FFF),
+                       DataLine(0x2000)};
+  const ScriptCheckReport report = CheckScript(dir.Write("s.bin", Join(lines)));
+  ASSERT_TRUE(report.sound) << report.message;
+  EXPECT_FALSE(report.suits_old_cards);
+  EXPECT_EQ(DescribeCheck(report).find("App2"), DescribeCheck(report).find("App2 does not"));
+}
+
+TEST(CheckScript, EmptyAfterAddressLinesIsSound) {
+  ScratchDir dir;
+  const ScriptCheckReport report =
+      CheckScript(dir.Write("s.bin", AddressLine(0x2000, 0x11FFF)));  // no line feed at all
+  ASSERT_TRUE(report.sound) << report.message;
+  EXPECT_EQ(report.lines, 1u);
+}
+
+TEST(CheckScript, DescribesAFaultWithItsLine) {
+  ScriptCheckReport report;
+  report.message = "APP Update App1 file error! at line 8!";
+  report.fault_line = 8;
+  report.fault_text = "00A40400";
+  EXPECT_EQ(DescribeCheck(report), "APP Update App1 file error! at line 8!\nLine 8: 00A40400\n");
+  report.fault_line = 0;
+  report.message = "APP1 file StartAddr error!";
+  EXPECT_EQ(DescribeCheck(report), "APP1 file StartAddr error!\n");
+}
+
+TEST(CheckScript, ShippedExampleIsSound) {
+  const ScriptCheckReport report = CheckScript(PELLITON_EXAMPLE_SCRIPT);
+  ASSERT_TRUE(report.sound) << report.message << " at " << report.fault_line;
+  EXPECT_EQ(report.app1.data_lines, 24u);
+  EXPECT_EQ(report.app1.data_bytes, 24u * 128);
+  EXPECT_EQ(report.app2.data_lines, 16u);
+  EXPECT_EQ(report.app2.data_bytes, 16u * 128);
+  EXPECT_EQ(report.pass_through_lines, 1u);
+  EXPECT_TRUE(report.suits_old_cards);
+}
+
+}  // namespace
+}  // namespace pelliton::cli
