@@ -1,0 +1,75 @@
+// pelliton-cli: the tool's procedures from a terminal or a production-line script.
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cardaccess/orvo_api.h"
+#include "cardaccess/pcsc_api.h"
+#include "cli/args.h"
+#include "cli/pcsc_presence.h"
+#include "cli/runs.h"
+#include "cli/trace.h"
+#include "reader/hid_device.h"
+#include "reader/reader_internal.h"
+
+namespace {
+
+bool OrvoReaderAttached() {
+  using namespace pelliton::reader;
+  for (const HidDeviceInfo& device : CurrentHidBackend().Enumerate()) {
+    if (device.vendor_id == kReaderVendorId && device.product_id == kReaderProductId &&
+        device.release_number == kReaderVersion) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace pelliton;
+  using namespace pelliton::cli;
+
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const ParseOutcome parsed = ParseArgs(args);
+  if (!parsed.ok) {
+    std::fprintf(stderr, "pelliton-cli: %s\n\n%s", parsed.error.c_str(), UsageText().c_str());
+    return kExitUsage;
+  }
+  const CliOptions& options = parsed.options;
+  Streams streams;
+  streams.out_is_terminal = isatty(fileno(stdout)) == 1;
+
+  SystemPcsc system_pcsc;
+  SystemOrvo system_orvo;
+  TracingPcsc traced_pcsc(system_pcsc, stderr);
+  TracingOrvo traced_orvo(system_orvo, stderr);
+  PcscApi& pcsc = options.trace ? static_cast<PcscApi&>(traced_pcsc) : system_pcsc;
+  OrvoApi& orvo = options.trace ? static_cast<OrvoApi&>(traced_orvo) : system_orvo;
+
+  switch (options.command) {
+    case Command::kHelp:
+      std::fputs(UsageText().c_str(), stdout);
+      return kExitSuccess;
+    case Command::kReaders:
+      return RunReaders(options, pcsc, orvo, OrvoReaderAttached(), streams);
+    case Command::kCheck:
+      return RunCheck(options, streams);
+    case Command::kInfo:
+    case Command::kDownload:
+      break;
+  }
+
+  RealPauser pauser;
+  std::atomic<bool> stop{false};
+  if (!options.each_card)
+    return RunOnCard(options, pcsc, orvo, pauser, nullptr, stop, streams);
+  PcscPresence presence(stop);
+  StopOnSignals signals(stop, presence);
+  return RunOnCard(options, pcsc, orvo, pauser, &presence, stop, streams);
+}

@@ -1,0 +1,91 @@
+#include "cli/pcsc_presence.h"
+
+#include <csignal>
+
+namespace pelliton::cli {
+
+namespace {
+
+// Bounds each wait so that a stop asked for just before a wait begins is still seen.
+constexpr DWORD kWaitSliceMs = 500;
+
+bool Reached(DWORD state, bool present) {
+  if (present)
+    return (state & SCARD_STATE_PRESENT) != 0 && (state & SCARD_STATE_MUTE) == 0;
+  return (state & SCARD_STATE_EMPTY) != 0;
+}
+
+}  // namespace
+
+PcscPresence::~PcscPresence() {
+  if (has_context_.load())
+    SCardReleaseContext(context_.load());
+}
+
+void PcscPresence::Cancel() {
+  if (has_context_.load())
+    SCardCancel(context_.load());
+}
+
+CardPresence::Wait PcscPresence::WaitFor(const std::string& reader, bool present, long* error) {
+  *error = 0;
+  if (!has_context_.load()) {
+    SCARDCONTEXT context = 0;
+    const LONG rv = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);
+    if (rv != SCARD_S_SUCCESS) {
+      *error = rv;
+      return Wait::kFailed;
+    }
+    context_.store(context);
+    has_context_.store(true);
+  }
+  SCARD_READERSTATE state{};
+  state.szReader = reader.c_str();
+  state.dwCurrentState = SCARD_STATE_UNAWARE;
+  while (!stop_.load()) {
+    const LONG rv = SCardGetStatusChange(context_.load(), kWaitSliceMs, &state, 1);
+    if (rv == SCARD_E_TIMEOUT || rv == SCARD_E_CANCELLED)
+      continue;
+    if (rv != SCARD_S_SUCCESS) {
+      *error = rv;
+      return Wait::kFailed;
+    }
+    const DWORD event = state.dwEventState;
+    if ((event & SCARD_STATE_UNKNOWN) != 0) {  // the reader went away
+      *error = SCARD_E_UNKNOWN_READER;
+      return Wait::kFailed;
+    }
+    if (Reached(event, present))
+      return Wait::kReady;
+    state.dwCurrentState = event & ~SCARD_STATE_CHANGED;
+  }
+  return Wait::kStopped;
+}
+
+StopOnSignals::StopOnSignals(std::atomic<bool>& stop, PcscPresence& presence) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &set, &old_mask_);
+  watcher_ = std::thread([set, &stop, &presence] {
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&set, &signal) != 0)
+        return;
+      if (signal == SIGUSR1)  // the loop is over
+        return;
+      stop.store(true);
+      presence.Cancel();
+    }
+  });
+}
+
+StopOnSignals::~StopOnSignals() {
+  pthread_kill(watcher_.native_handle(), SIGUSR1);
+  watcher_.join();
+  pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
+}
+
+}  // namespace pelliton::cli
