@@ -1,0 +1,115 @@
+// The upgrade script: reading it as lines, turning one line into a command text,
+// converting hexadecimal text into bytes, and the AddressLine that names where an
+// application lives on the card.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelliton {
+
+// A command text never exceeds this, so a converted command fits a 300-byte buffer.
+inline constexpr size_t kMaxCommandText = 600;
+inline constexpr size_t kMinCommandText = 5;
+// Cleaning passes over a line that is shorter than this once its blanks are gone.
+inline constexpr size_t kMinCleanLine = 10;
+
+// "F05D010009" then 18 hexadecimal digits: start (4 bytes), end (4 bytes), one spare.
+inline constexpr std::string_view kAddressLinePrefix = "F05D010009";
+inline constexpr size_t kAddressDataChars = 18;
+inline constexpr size_t kAddressDataBytes = 9;
+inline constexpr size_t kAddressLineChars = 28;
+// Where App1 must start for a script to be taken.
+inline constexpr uint32_t kApp1StartAddress = 0x00002000;
+
+// Real scripts are well under a megabyte; anything far larger is not a script and
+// is refused at open rather than exhausting memory on one endless line or on a list
+// of millions of empty ones.
+inline constexpr uint64_t kMaxScriptFileBytes = 16ull * 1024 * 1024;
+
+inline constexpr const char* kOpenScriptErrorMessage = "Open APP update file error!";
+
+// Splits bytes into script lines: a line ends at LF and a CR right before it is
+// dropped; a last line without LF still counts and an LF at the very end adds no
+// empty line. The end of the data ends a last line just as an LF would, so a CR right
+// before it is dropped too. Any other CR, and NUL bytes, stay in the line.
+std::vector<std::string> SplitScriptText(std::string_view bytes);
+
+// Reads a script file one line at a time, as bytes (no locale, no text-mode
+// translation), with the same rules as SplitScriptText. Holds one line and a fixed
+// buffer, whatever the file's size.
+class ScriptLineReader {
+ public:
+  static constexpr size_t kDefaultBufferSize = 64 * 1024;
+
+  // buffer_size is the read chunk; tests shrink it to cross chunk boundaries.
+  explicit ScriptLineReader(size_t buffer_size = kDefaultBufferSize);
+  ~ScriptLineReader();
+  ScriptLineReader(const ScriptLineReader&) = delete;
+  ScriptLineReader& operator=(const ScriptLineReader&) = delete;
+
+  // False when the path is not a regular file (missing, directory, device, pipe), is
+  // larger than kMaxScriptFileBytes, or cannot be opened. Closes any file open before.
+  bool Open(const std::string& path);
+  // The next line into *line; false at the end of the file or on a read error (see
+  // Failed). *line is cleared first.
+  bool Next(std::string* line);
+  // True once a read has failed; the lines handed out so far stay valid.
+  bool Failed() const { return failed_; }
+  void Close();
+
+ private:
+  bool Refill();
+
+  std::FILE* file_ = nullptr;
+  std::vector<char> buffer_;
+  size_t pos_ = 0;
+  size_t len_ = 0;
+  bool failed_ = false;
+};
+
+// Every line of the file into *lines. False, with *lines untouched, when the file
+// cannot be opened or a read fails.
+bool ReadScriptLines(const std::string& path, std::vector<std::string>* lines);
+
+// The line's command text, or nullopt when the line is passed over: upper case, blanks
+// and tabs removed, passed over with a ";" among the first ten characters or fewer
+// than ten characters, cut at the first ";" and then at the first "(", at most 600
+// characters, passed over below five.
+std::optional<std::string> CleanScriptLine(std::string_view line);
+
+// True when each of the first n characters is a hexadecimal digit; n = 0 gives true.
+// False when text holds fewer than n characters.
+bool IsAllHex(std::string_view text, size_t n);
+
+// Converts the first n characters into (n + 1) / 2 bytes at out and returns that count.
+// Two characters per byte, high nibble first; a character that is not a hexadecimal
+// digit contributes its own low four bits; for odd n the last low nibble is 0. An n
+// beyond text.size() is clamped to text.size(), so nothing past text is read and the
+// count returned is what was written.
+size_t HexToBytes(std::string_view text, size_t n, uint8_t* out);
+
+struct AddressRecord {
+  uint32_t start = 0;
+  uint32_t end = 0;
+  bool present = false;
+};
+
+// First ten characters exactly "F05D010009", compared as read (lower case does not
+// match): how the download's first pass finds AddressLines.
+bool IsAddressLine(std::string_view line);
+// The same after turning the line to upper case: how the browse check finds them.
+bool IsAddressLineAnyCase(std::string_view line);
+// The prefix in any case followed by 18 hexadecimal digits and nothing else.
+bool IsWellFormedAddressLine(std::string_view line);
+
+// Decodes the last 18 characters of the line into start and end (big-endian) and marks
+// *record present. False, with *record untouched, when the line is shorter than 18.
+bool DecodeAddressLine(std::string_view line, AddressRecord* record);
+
+}  // namespace pelliton
