@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "tests/cardaccess/fake_orvo.h"
-#include "tests/cardaccess/log_panel.h"
 #include "tests/support/fake_pcsc.h"
+#include "tests/support/recording_panel.h"
 
 namespace pelliton {
 namespace {
@@ -18,7 +18,6 @@ using ::testing::ElementsAreArray;
 using testing::FakeOrvo;
 using testing::FakePcsc;
 using ::testing::IsEmpty;
-using testing::LogPanel;
 
 constexpr int32_t Code(LONG pcsc_code) {
   return static_cast<int32_t>(pcsc_code);
@@ -41,12 +40,12 @@ class CardAccessTest : public ::testing::Test {
     access.ReloadReaderList(panel);
     access.OnReaderModeClicked(panel, kPcscRadio);
     pcsc.calls.clear();
-    panel.log.clear();
+    panel.ClearLog();
   }
 
   FakePcsc pcsc;
   FakeOrvo orvo;
-  LogPanel panel;
+  RecordingPanel panel;
   CardAccess access{pcsc, orvo};
 };
 
@@ -70,20 +69,22 @@ TEST_P(ReloadTest, FillsListSelectsFirstAndReports) {
   pcsc.establish_results.assign(c.establish_results.begin(), c.establish_results.end());
   pcsc.list_results.assign(c.list_results.begin(), c.list_results.end());
   access.Connection().reader_name = "stale";
-  panel.items = {"stale"};
-  panel.selected = 0;
+  panel.Controls().reader_entries = {"stale"};
+  panel.Controls().reader_selection = 0;
 
   access.OnPcscReload(panel);
 
-  EXPECT_EQ(panel.items, c.items);
-  EXPECT_EQ(panel.ReaderListCurrentText(), c.selected_name);
+  EXPECT_EQ(panel.Controls().reader_entries, c.items);
+  const int selection = panel.Controls().reader_selection;
+  EXPECT_EQ(selection < 0 ? std::string() : panel.Controls().reader_entries.at(selection),
+            c.selected_name);
   EXPECT_EQ(access.Connection().reader_name, c.selected_name);
-  ASSERT_FALSE(panel.log.empty());
-  EXPECT_EQ(panel.log.front(), "ListClear");
-  EXPECT_EQ(panel.log.back(), "StatusBox:" + c.status_box);
-  EXPECT_THAT(Filtered(panel.log, "Beep"), IsEmpty());
-  EXPECT_THAT(Filtered(panel.log, "Refresh"), IsEmpty());
-  EXPECT_EQ(panel.status_text, "") << "the reload message must not touch StatusText";
+  ASSERT_FALSE(panel.Log().empty());
+  EXPECT_EQ(panel.Log().front(), "reader-clear");
+  EXPECT_EQ(panel.Log().back(), "statusbox " + c.status_box);
+  EXPECT_THAT(panel.LogOf({"beep"}), IsEmpty());
+  EXPECT_THAT(panel.LogOf({"refresh"}), IsEmpty());
+  EXPECT_EQ(panel.StatusText(), "") << "the reload message must not touch StatusText";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -115,22 +116,23 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CardAccessTest, ReloadListsInServiceOrderAtIncreasingIndexes) {
   pcsc.readers = {"Zeta", "Alpha", "Mu"};
   access.ReloadReaderList(panel);
-  EXPECT_THAT(panel.log, ElementsAre("ListClear", "ListInsert(0,Zeta)", "ListInsert(1,Alpha)",
-                                     "ListInsert(2,Mu)", "ListSelect(0)"));
+  EXPECT_THAT(panel.Log(),
+              ElementsAre("reader-clear", "reader-insert 0 Zeta", "reader-insert 1 Alpha",
+                          "reader-insert 2 Mu", "reader-select 0", "reader-text"));
   EXPECT_THAT(pcsc.calls, ElementsAre("EstablishContext(0)", "ListReaders(0x1000)"));
 }
 
 TEST_F(CardAccessTest, SelectionChangeTakesTheChosenReader) {
   pcsc.readers = {"Alpha", "Beta", "Gamma"};
   access.ReloadReaderList(panel);
-  panel.selected = 2;
+  panel.Controls().reader_selection = 2;
   access.OnReaderSelChange(panel);
   EXPECT_EQ(access.Connection().reader_name, "Gamma");
 
   access.OnReaderModeClicked(panel, kOrvoRadio);
   access.OnReaderModeClicked(panel, kPcscRadio);
   EXPECT_EQ(access.Connection().reader_name, "Gamma") << "a mode switch keeps the choice";
-  EXPECT_EQ(panel.items.size(), 3u);
+  EXPECT_EQ(panel.Controls().reader_entries.size(), 3u);
   EXPECT_THAT(Filtered(pcsc.calls, "ListReaders"), ElementsAre("ListReaders(0x1000)"));
 }
 
@@ -150,7 +152,7 @@ TEST_P(ModeTest, RadioSetsModeAndControlStates) {
   access.OnReaderModeClicked(panel, c.control_id);
   EXPECT_EQ(access.Mode(), c.mode);
   const std::string e = c.enabled;
-  EXPECT_THAT(panel.log, ElementsAre("Enable(1001," + e + ")", "Enable(1003," + e + ")"));
+  EXPECT_THAT(panel.Log(), ElementsAre("enable 1001 " + e, "enable 1003 " + e));
   EXPECT_THAT(pcsc.calls, IsEmpty());
   EXPECT_THAT(orvo.calls, IsEmpty());
 }
@@ -185,9 +187,9 @@ TEST_P(ConnectFailureTest, ShowsMessageThenBeepsAndReturnsCode) {
   pcsc.connect_results = {GetParam().result};
 
   EXPECT_EQ(access.ResetCard(panel), Code(GetParam().result));
-  EXPECT_EQ(panel.status_text, GetParam().message);
-  EXPECT_THAT(panel.log,
-              ElementsAre(std::string("Refresh:") + GetParam().message, "Beep(1000,600)"));
+  EXPECT_EQ(panel.StatusText(), GetParam().message);
+  EXPECT_THAT(panel.Log(), ElementsAre("refresh", "beep 1000 600"));
+  EXPECT_EQ(panel.Controls().status_box, GetParam().message);
   EXPECT_THAT(pcsc.calls, ElementsAre("Connect(0x1000,Alpha,2,3)"));
   EXPECT_EQ(access.Connection().handle_kind, HandleKind::None);
 
@@ -214,7 +216,7 @@ TEST_F(CardAccessTest, EmptyReaderNameStillTriesToConnect) {
   pcsc.connect_results = {SCARD_E_INVALID_HANDLE};
   EXPECT_EQ(access.ResetCard(panel), Code(SCARD_E_INVALID_HANDLE));
   EXPECT_THAT(pcsc.calls, ElementsAre("Connect(0x0,,2,3)"));
-  EXPECT_EQ(panel.status_text, "Error: The smart Chip can't to be connected!");
+  EXPECT_EQ(panel.StatusText(), "Error: The smart Chip can't to be connected!");
 }
 
 TEST_F(CardAccessTest, FirstResetAsksWithZeroLengthSecondReadsAtr) {
@@ -231,7 +233,7 @@ TEST_F(CardAccessTest, FirstResetAsksWithZeroLengthSecondReadsAtr) {
                                       "BeginTransaction(0x2000)", "EndTransaction(0x2000,0)",
                                       "Disconnect(0x2000,2)", "Connect(0x1000,Alpha,2,3)",
                                       "Status(0x2001,19)", "BeginTransaction(0x2001)"));
-  EXPECT_THAT(panel.log, IsEmpty()) << "a status failure shows nothing";
+  EXPECT_THAT(panel.Log(), IsEmpty()) << "a status failure shows nothing";
   const CardConnection& c = access.Connection();
   EXPECT_EQ(c.card_handle, 0x2001);
   EXPECT_EQ(c.handle_kind, HandleKind::Pcsc);
@@ -271,8 +273,8 @@ TEST_P(UsbResetTest, OpensResetsAndWordsFailuresWithoutSignals) {
   orvo.reset_results.assign(c.reset_results.begin(), c.reset_results.end());
   orvo.atr = {0x3B, 0x02, 0x14, 0x50};
   EXPECT_EQ(access.ResetCard(panel), c.expected);
-  EXPECT_EQ(panel.status_text, c.status_text);
-  EXPECT_THAT(panel.log, IsEmpty());
+  EXPECT_EQ(panel.StatusText(), c.status_text);
+  EXPECT_THAT(panel.Log(), IsEmpty());
   EXPECT_EQ(orvo.calls, c.calls);
   EXPECT_THAT(pcsc.calls, IsEmpty());
 }

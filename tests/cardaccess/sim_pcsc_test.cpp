@@ -8,14 +8,13 @@
 
 #include "cardaccess/card_access.h"
 #include "tests/cardaccess/fake_orvo.h"
-#include "tests/cardaccess/log_panel.h"
+#include "tests/support/recording_panel.h"
 
 namespace pelliton {
 namespace {
 
 using ::testing::ElementsAre;
 using testing::FakeOrvo;
-using testing::LogPanel;
 using testing::SimPcsc;
 
 constexpr int32_t Code(LONG pcsc_code) {
@@ -270,7 +269,7 @@ class AccessOverSimTest : public ::testing::Test {
   StubCard third;
   SimPcsc sim;
   FakeOrvo orvo;
-  LogPanel panel;
+  RecordingPanel panel;
   CardAccess access{sim, orvo};
 };
 
@@ -296,12 +295,12 @@ TEST_F(AccessOverSimTest, ResetPairConnectsPowersAndHoldsTheTransaction) {
 
 TEST_F(AccessOverSimTest, ReaderWithoutCardAndRemovedCardAreWorded) {
   access.OnPcscReload(panel);
-  panel.selected = 1;
+  panel.Controls().reader_selection = 1;
   access.OnReaderSelChange(panel);
   EXPECT_EQ(access.ResetCard(panel), Code(SCARD_E_NO_SMARTCARD));
-  EXPECT_EQ(panel.status_text, "Error: The smart Chip can't to be connected!");
+  EXPECT_EQ(panel.StatusText(), "Error: The smart Chip can't to be connected!");
 
-  panel.selected = 2;
+  panel.Controls().reader_selection = 2;
   access.OnReaderSelChange(panel);
   access.ResetCard(panel);
   ASSERT_EQ(access.ResetCard(panel), 0);
@@ -321,7 +320,7 @@ TEST_F(AccessOverSimTest, ExclusiveHolderElsewhereGivesSharingMessage) {
       sim.Connect(other, "Reader A", SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T1, &held, &protocol),
       SCARD_S_SUCCESS);
   EXPECT_EQ(access.ResetCard(panel), Code(SCARD_E_SHARING_VIOLATION));
-  EXPECT_EQ(panel.status_text, "Error: Other connections outstanding!");
+  EXPECT_EQ(panel.StatusText(), "Error: Other connections outstanding!");
 }
 
 TEST_F(AccessOverSimTest, ReloadKeepsTheHeldCardUntilTheNextReset) {
@@ -347,10 +346,10 @@ TEST_F(AccessOverSimTest, ReloadKeepsTheHeldCardUntilTheNextReset) {
 TEST_F(AccessOverSimTest, NoServiceLeavesAnEmptyList) {
   sim.SetServiceRunning(false);
   access.OnPcscReload(panel);
-  EXPECT_TRUE(panel.items.empty());
-  EXPECT_EQ(panel.log.back(), "StatusBox:No PC/SC card reader exists!");
+  EXPECT_TRUE(panel.Controls().reader_entries.empty());
+  EXPECT_EQ(panel.Log().back(), "statusbox No PC/SC card reader exists!");
   EXPECT_EQ(access.ResetCard(panel), Code(SCARD_E_INVALID_HANDLE));
-  EXPECT_EQ(panel.status_text, "Error: The smart Chip can't to be connected!");
+  EXPECT_EQ(panel.StatusText(), "Error: The smart Chip can't to be connected!");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "engine/card_info.h"
 
+#include "engine/counter_rule.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,8 +10,8 @@
 #include <vector>
 
 #include "tests/cardaccess/fake_orvo.h"
-#include "tests/cardaccess/log_panel.h"
 #include "tests/support/fake_pcsc.h"
+#include "tests/support/recording_panel.h"
 
 namespace pelliton {
 namespace {
@@ -17,7 +19,6 @@ namespace {
 using ::testing::ElementsAre;
 using testing::FakeOrvo;
 using testing::FakePcsc;
-using testing::LogPanel;
 
 const std::string kV100 = "Tessiv Card Version: V1.00 \r\n\r\n";
 const std::string kV110 = "Tessiv Card Version: V1.10 \r\n\r\n";
@@ -153,7 +154,7 @@ class GetCardInfoTest : public ::testing::Test {
     pcsc.readers = {"Alpha"};
     access.ReloadReaderList(panel);
     access.OnReaderModeClicked(panel, kPcscRadio);
-    panel.log.clear();
+    panel.ClearLog();
     pcsc.calls.clear();
   }
 
@@ -161,7 +162,7 @@ class GetCardInfoTest : public ::testing::Test {
 
   FakePcsc pcsc;
   FakeOrvo orvo;
-  LogPanel panel;
+  RecordingPanel panel;
   RecordingPauser pauser;
   CardAccess access{pcsc, orvo};
 };
@@ -182,19 +183,20 @@ TEST_P(QueryTest, TextsAndSignalOrder) {
   const QueryCase& c = GetParam();
   pcsc.atr = c.atr;
   pcsc.replies.assign(c.replies.begin(), c.replies.end());
-  panel.status_text = "old status";
-  panel.card_info_text = "old info";
+  panel.Controls().status_box = "old status";
+  panel.Controls().card_info_box = "old info";
 
   Run();
 
-  EXPECT_EQ(panel.status_text, c.status_text);
-  EXPECT_EQ(panel.card_info_text, c.card_info_text);
-  const std::string beep = c.beep_hz_tag == 'o' ? "Beep(900,100)" : "Beep(1000,600)";
-  const std::string refresh = "Refresh:" + c.status_text;
+  EXPECT_EQ(panel.StatusText(), c.status_text);
+  EXPECT_EQ(panel.CardInfoText(), c.card_info_text);
+  const std::string beep = c.beep_hz_tag == 'o' ? "beep 900 100" : "beep 1000 600";
+  const std::string refresh = "refresh";
+  EXPECT_EQ(panel.Controls().status_box, c.status_text);
   if (c.beep_before_refresh) {
-    EXPECT_THAT(panel.log, ElementsAre("ReadControls", "ProgressPos(0)", beep, refresh));
+    EXPECT_THAT(panel.Log(), ElementsAre("readcontrols", "pos 0", beep, refresh));
   } else {
-    EXPECT_THAT(panel.log, ElementsAre("ReadControls", "ProgressPos(0)", refresh, beep));
+    EXPECT_THAT(panel.Log(), ElementsAre("readcontrols", "pos 0", refresh, beep));
   }
   EXPECT_THAT(pauser.sleeps, ElementsAre(100u));
 }
@@ -290,9 +292,9 @@ TEST_F(GetCardInfoTest, ShortGetResponseTakesStaleBytesOfEarlierExchanges) {
 
   Run();
 
-  EXPECT_EQ(panel.card_info_text,
+  EXPECT_EQ(panel.CardInfoText(),
             kV100 + "Norvane App1 Version:ABCDEFGHI\x90  Norvane App2 Version:STALE1234\r\n\r\n");
-  EXPECT_EQ(panel.status_text, panel.card_info_text + kSuccess);
+  EXPECT_EQ(panel.StatusText(), panel.CardInfoText() + kSuccess);
 }
 
 TEST_F(GetCardInfoTest, AtrBufferIsZeroedBeforeTheReset) {
@@ -301,18 +303,18 @@ TEST_F(GetCardInfoTest, AtrBufferIsZeroedBeforeTheReset) {
   pcsc.atr = Atr(0x00, 10);
   pcsc.replies = {{SCARD_E_NOT_TRANSACTED, {}}};
   Run();
-  EXPECT_EQ(panel.status_text, " Get Card Info commumation Error!");
+  EXPECT_EQ(panel.StatusText(), " Get Card Info commumation Error!");
 }
 
 TEST_F(GetCardInfoTest, PcscConnectFailureBeepsInEachResetThenReports) {
   pcsc.connect_results = {SCARD_W_REMOVED_CARD, SCARD_W_REMOVED_CARD};
   Run();
   const std::string message = "Error: The smart Chip has been removed!";
-  EXPECT_THAT(panel.log,
-              ElementsAre("ReadControls", "ProgressPos(0)", "Refresh:" + message, "Beep(1000,600)",
-                          "Refresh:" + message, "Beep(1000,600)", "Beep(1000,600)",
-                          "Refresh:" + message, "AppBox:Card Reset Error!"));
-  EXPECT_EQ(panel.card_info_text, "");
+  EXPECT_THAT(panel.Log(),
+              ElementsAre("readcontrols", "pos 0", "refresh", "beep 1000 600", "refresh",
+                          "beep 1000 600", "beep 1000 600", "refresh", "appbox Card Reset Error!"));
+  EXPECT_EQ(panel.Controls().status_box, message);
+  EXPECT_EQ(panel.CardInfoText(), "");
   EXPECT_TRUE(pcsc.commands.empty());
 }
 
@@ -322,7 +324,7 @@ TEST_F(GetCardInfoTest, OnlyTheSecondResetCounts) {
   access.Connection().atr_length = 19;
   pcsc.replies = {{0, {0x61, 0x2C}}, {0, Response(kSingle)}};
   Run();
-  EXPECT_EQ(panel.status_text,
+  EXPECT_EQ(panel.StatusText(),
             kV200 + "Norvane App Version:ABCDE  counter:FGHI\r\n\r\n" + kSuccess);
 }
 
@@ -337,13 +339,14 @@ class UsbQueryTest : public GetCardInfoTest,
 
 TEST_P(UsbQueryTest, ResetFailureShowsResetMessageAndBox) {
   access.OnReaderModeClicked(panel, kOrvoRadio);
-  panel.log.clear();
+  panel.ClearLog();
   orvo.open_results = {GetParam().open_result, GetParam().open_result};
   orvo.reset_results.assign(GetParam().reset_results.begin(), GetParam().reset_results.end());
-  panel.read_controls_result = false;  // the window has already complained; go on
+  panel.Controls().counter_box = "0";  // the window complains, the query goes on
   Run();
-  EXPECT_THAT(panel.log, ElementsAre("ReadControls", "ProgressPos(0)", "Beep(1000,600)",
-                                     "Refresh:" + GetParam().message, "AppBox:Card Reset Error!"));
+  EXPECT_THAT(panel.Log(), ElementsAre("readcontrols", "appbox " + CounterRangeMessage(), "pos 0",
+                                       "beep 1000 600", "refresh", "appbox Card Reset Error!"));
+  EXPECT_EQ(panel.Controls().status_box, GetParam().message);
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, UsbQueryTest,
@@ -353,11 +356,11 @@ INSTANTIATE_TEST_SUITE_P(Failures, UsbQueryTest,
 
 TEST_F(GetCardInfoTest, WorksOverTheOrvoReader) {
   access.OnReaderModeClicked(panel, kOrvoRadio);
-  panel.log.clear();
+  panel.ClearLog();
   orvo.atr = Atr(0x03);
   orvo.replies = {{0, {0x61, 0x2C}}, {0, Response(kExample)}};
   Run();
-  EXPECT_EQ(panel.card_info_text, kV110 + kExampleLine + "\r\n\r\n");
+  EXPECT_EQ(panel.CardInfoText(), kV110 + kExampleLine + "\r\n\r\n");
   EXPECT_THAT(orvo.calls, ElementsAre("Open", "Reset(1,0)", "Close(1)", "Open", "Reset(2,0)",
                                       "Apdu(2,0,13,200,300)", "Apdu(2,0,5,200,300)"));
 }
