@@ -8,8 +8,6 @@ namespace pelliton {
 
 namespace {
 
-constexpr uint32_t kErrorHz = kErrorBeepHz;
-constexpr uint32_t kErrorMs = kErrorBeepMs;
 
 const char* ConnectFailureMessage(LONG result) {
   switch (result) {
@@ -120,7 +118,7 @@ int32_t CardAccess::ResetCardPcsc(AccessPanel& panel) {
   if (connected != SCARD_S_SUCCESS) {
     panel.StatusText() = ConnectFailureMessage(connected);
     panel.RefreshControls();
-    panel.Beep(kErrorHz, kErrorMs);
+    panel.Beep(kErrorBeepHz, kErrorBeepMs);
     return static_cast<int32_t>(connected);
   }
 
@@ -149,7 +147,8 @@ int32_t CardAccess::ResetCardUsb(AccessPanel& panel) {
     panel.StatusText() = "Error: Reader open error!";
     return kUsbNoReader;
   }
-  connection_.handle_kind = HandleKind::Usb;
+  // 0 in the cell means nothing open, so such a handle is never handed to the close call.
+  connection_.handle_kind = reader != 0 ? HandleKind::Usb : HandleKind::None;
 
   int32_t atr_length = 0;
   const int32_t reset = orvo_.ResetCard(reader, kUsbSlot, connection_.atr, &atr_length);
