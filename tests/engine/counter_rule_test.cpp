@@ -11,6 +11,10 @@ struct CounterCase {
   uint32_t value;  // expected value afterwards; starts at 500
 };
 
+void PrintTo(const CounterCase& c, std::ostream* os) {
+  *os << '[' << c.text << ']';
+}
+
 class CounterRuleTest : public ::testing::TestWithParam<CounterCase> {};
 
 TEST_P(CounterRuleTest, ParsesLikeTheCounterBox) {
