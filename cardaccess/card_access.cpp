@@ -8,7 +8,6 @@ namespace pelliton {
 
 namespace {
 
-
 const char* ConnectFailureMessage(LONG result) {
   switch (result) {
     case SCARD_E_SHARING_VIOLATION:
