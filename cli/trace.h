@@ -27,6 +27,7 @@ class TracingPcsc final : public PcscApi {
   LONG EstablishContext(DWORD scope, SCARDCONTEXT* context) override {
     return inner_.EstablishContext(scope, context);
   }
+  LONG ReleaseContext(SCARDCONTEXT context) override { return inner_.ReleaseContext(context); }
   LONG ListReaders(SCARDCONTEXT context, std::vector<std::string>* names) override {
     return inner_.ListReaders(context, names);
   }

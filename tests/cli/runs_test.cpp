@@ -1,0 +1,370 @@
+// The commands end to end over the in-process PC/SC service: what they print, in which
+// order, and their exit status.
+#include "cli/runs.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/trace.h"
+#include "tests/cli/capture.h"
+#include "tests/cli/script_builder.h"
+#include "tests/engine/temp_dir.h"
+#include "tests/support/sim_pcsc.h"
+
+namespace pelliton::cli {
+namespace {
+
+using testing_scripts::Join;
+using testing_scripts::SoundScript;
+
+// Just enough of an upgrade card: format, loads, pass-through, challenge, configuration
+// and the information query, each answered 90 00 unless the test set another word.
+class TinyCard : public sim::CardModel {
+ public:
+  explicit TinyCard(uint8_t version_byte = 0x04) {
+    atr_ = {0x3B, 0x9F, 0x95, 0x81, 0x31, 0xFE, 0x9F, 0x00,         0x66, 0x46,
+            0x53, 0x05, 0x01, 0x00, 0x11, 0x71, 0xDF, version_byte, 0x00, 0x00};
+  }
+  bool Present() const override { return true; }
+  std::vector<uint8_t> PowerOn() override { return atr_; }
+  void PowerOff() override {}
+  std::vector<uint8_t> Transmit(const uint8_t* apdu, size_t length) override {
+    if (length < 4)
+      return {0x67, 0x00};
+    const uint16_t ins = static_cast<uint16_t>(apdu[0] << 8 | apdu[1]);
+    if (const auto word = refuse.find(ins); word != refuse.end())
+      return {static_cast<uint8_t>(word->second >> 8), static_cast<uint8_t>(word->second)};
+    switch (ins) {
+      case 0x0084:
+        return {0x12, 0x34, 0x56, 0x78, 0x90, 0x00};
+      case 0xF088:
+        return {0x61, 0x2C};
+      case 0x00C0: {
+        std::vector<uint8_t> reply(44, 0);
+        const std::string text = "V3.050500";
+        std::copy(text.begin(), text.end(), reply.begin() + 11);
+        std::copy(text.begin(), text.end(), reply.begin() + 31);
+        reply.push_back(0x90);
+        reply.push_back(0x00);
+        return reply;
+      }
+      default:
+        if (ins == 0xF0DC)
+          ++loads;
+        return {0x90, 0x00};
+    }
+  }
+
+  std::map<uint16_t, uint16_t> refuse;  // CLA INS -> status word
+  int loads = 0;
+
+ private:
+  std::vector<uint8_t> atr_;
+};
+
+class NoOrvo : public OrvoApi {
+ public:
+  int32_t OpenReader() override { return -2; }
+  int32_t CloseReader(int32_t) override { return 0; }
+  int32_t ResetCard(int32_t, int32_t, uint8_t*, int32_t*) override { return -14; }
+  int32_t CardApdu(int32_t, int32_t, const uint8_t*, int32_t, uint8_t*, int32_t*,
+                   uint32_t) override {
+    return -14;
+  }
+};
+
+class NoPause : public Pauser {
+ public:
+  void Sleep(uint32_t) override {}
+};
+
+// Hands the test's cards to the reader one after the other: each wait for a card puts
+// the next one in, each wait for removal takes it out; once they are used up the loop
+// is told to stop.
+class CardFeeder : public CardPresence {
+ public:
+  CardFeeder(testing::SimPcsc& pcsc, std::string reader, std::vector<sim::CardModel*> cards)
+      : pcsc_(pcsc), reader_(std::move(reader)), cards_(cards.begin(), cards.end()) {}
+  Wait WaitFor(const std::string& reader, bool present, long* error) override {
+    *error = 0;
+    waits.push_back(reader + (present ? " +" : " -"));
+    if (!present) {
+      pcsc_.InsertCard(reader_, nullptr);
+      return Wait::kReady;
+    }
+    if (cards_.empty())
+      return Wait::kStopped;
+    pcsc_.InsertCard(reader_, cards_.front());
+    cards_.pop_front();
+    return Wait::kReady;
+  }
+  std::vector<std::string> waits;
+
+ private:
+  testing::SimPcsc& pcsc_;
+  std::string reader_;
+  std::deque<sim::CardModel*> cards_;
+};
+
+class CliRuns : public ::testing::Test {
+ protected:
+  CliRuns() { script_ = dir_.Write("app.bin", Join(SoundScript())); }
+
+  CliOptions Options(Command command) {
+    CliOptions options;
+    options.command = command;
+    if (command == Command::kDownload || command == Command::kCheck)
+      options.script = script_;
+    return options;
+  }
+  int Run(const CliOptions& options, CardPresence* presence = nullptr) {
+    Streams streams{out_.file(), err_.file(), false};
+    if (options.command == Command::kReaders)
+      return RunReaders(options, pcsc_, orvo_, false, streams);
+    return RunOnCard(options, pcsc_, orvo_, pause_, presence, stop_, streams);
+  }
+
+  ScratchDir dir_;
+  std::string script_;
+  testing::SimPcsc pcsc_;
+  NoOrvo orvo_;
+  NoPause pause_;
+  std::atomic<bool> stop_{false};
+  Capture out_;
+  Capture err_;
+};
+
+const char kDownloadOk[] =
+    "\n\nFormatting APP Data area...\n\n\nAPP Loading......\n\n\nDownload APP Successfull!\n";
+const char kInfoOk[] =
+    "Tessiv Card Version: V2.00 \n\nNorvane App Version:V3.05  counter:0500\n\nObtained "
+    "upgrade card information for Norvane-IC Successfully!\n";
+
+TEST_F(CliRuns, DownloadPrintsTheWindowsTextsAndSucceeds) {
+  TinyCard card;
+  pcsc_.AttachReader("Reader A", &card);
+  EXPECT_EQ(Run(Options(Command::kDownload)), kExitSuccess);
+  EXPECT_EQ(out_.Text(), kDownloadOk);
+  EXPECT_EQ(card.loads, 7);
+}
+
+TEST_F(CliRuns, InfoPrintsTheCardInformation) {
+  TinyCard card;
+  pcsc_.AttachReader("Reader A", &card);
+  EXPECT_EQ(Run(Options(Command::kInfo)), kExitSuccess);
+  EXPECT_EQ(out_.Text(), kInfoOk);
+}
+
+struct FailCase {
+  const char* name;
+  Command command;
+  std::string counter_text;
+  uint16_t refused_ins;  // 0: none
+  uint16_t status_word;
+  bool script_refused;  // a script whose App1 starts elsewhere
+  std::string expected_out;
+};
+
+class CliRunFailure : public CliRuns, public ::testing::WithParamInterface<FailCase> {};
+
+TEST_P(CliRunFailure, PrintsTheMessageAndFails) {
+  const FailCase& c = GetParam();
+  TinyCard card;
+  if (c.refused_ins != 0)
+    card.refuse[c.refused_ins] = c.status_word;
+  pcsc_.AttachReader("Reader A", &card);
+  CliOptions options = Options(c.command);
+  options.counter_text = c.counter_text;
+  if (c.script_refused) {
+    std::vector<std::string> lines = SoundScript();
+    lines[0] = testing_scripts::AddressLine(0x3000, 0x11FFF);
+    options.script = dir_.Write("bad.bin", Join(lines));
+  }
+  EXPECT_EQ(Run(options), kExitFailed);
+  EXPECT_EQ(out_.Text(), c.expected_out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliRunFailure,
+    ::testing::Values(
+        FailCase{"LoadRefused", Command::kDownload, "500", 0xF0DC, 0x6A80, false,
+                 "\n\nFormatting APP Data area...\n\n\nAPP Loading......\nApp1 Command error at "
+                 "line 6!SW=0x6a80\n"},
+        FailCase{"AccessControl", Command::kDownload, "500", 0xF0DD, 0x6982, false,
+                 "\n\nFormatting APP Data area...\n\n\nAPP Loading......\nNot satisfied with the "
+                 "Access Control!SW=0x6982\n"},
+        FailCase{"CounterRefusedByOldCard", Command::kDownload, "500", 0xF080, 0x6D00, false,
+                 "\n\nFormatting APP Data area...\n\n\nAPP Loading......\nDownload APP "
+                 "Successfull!\n\n This Tessiv card version is not support counter function!\n "
+                 "SW=0x6d00\n"},
+        FailCase{"CounterOutOfRange", Command::kDownload, "5001", 0, 0, false,
+                 "“请填入一个在1和5000之间的整数。”\nThe counter must be greater than 0 and "
+                 "less than 5000 !\n"},
+        FailCase{"ScriptStartAddress", Command::kDownload, "500", 0, 0, true,
+                 "APP1 file StartAddr error!\n"},
+        FailCase{"InfoRefused", Command::kInfo, "500", 0xF088, 0x6D00, false,
+                 "Tessiv Card Version: V2.00 \n\nGet Card Info Error! SW=0x6d00\n"}),
+    [](const ::testing::TestParamInfo<FailCase>& info) { return info.param.name; });
+
+TEST_F(CliRuns, CounterThatIsNoNumberIsAUsageErrorAndTouchesNoCard) {
+  TinyCard card;
+  pcsc_.AttachReader("Reader A", &card);
+  CliOptions options = Options(Command::kDownload);
+  options.counter_text = "5OO";
+  EXPECT_EQ(Run(options), kExitUsage);
+  EXPECT_EQ(out_.Text(), "");
+  EXPECT_EQ(err_.Text(), "“请填入一个正整数。”\n");
+  EXPECT_TRUE(pcsc_.Calls().empty());
+}
+
+TEST_F(CliRuns, NamedReaderIsUsedAndAnUnlistedOneRefused) {
+  TinyCard card;
+  pcsc_.AttachReader("Reader A", nullptr);
+  pcsc_.AttachReader("Reader B", &card);
+  CliOptions options = Options(Command::kInfo);
+  options.reader = ReaderChoice::kNamedPcsc;
+  options.reader_name = "Reader B";
+  EXPECT_EQ(Run(options), kExitSuccess);
+  EXPECT_EQ(out_.Text(), kInfoOk);
+
+  options.reader_name = "Reader C";
+  EXPECT_EQ(Run(options), kExitFailed);
+  EXPECT_NE(err_.Text().find("no PC/SC reader named \"Reader C\""), std::string::npos);
+}
+
+TEST_F(CliRuns, FirstListedReaderIsTheDefault) {
+  TinyCard card;
+  pcsc_.AttachReader("Reader A", nullptr);
+  pcsc_.AttachReader("Reader B", &card);
+  EXPECT_EQ(Run(Options(Command::kInfo)), kExitFailed);
+  EXPECT_EQ(out_.Text(), "Error: The smart Chip can't to be connected!\nCard Reset Error!\n");
+}
+
+TEST_F(CliRuns, WithoutReadersTheDownloadIsRefusedBeforeAnyCardAccess) {
+  EXPECT_EQ(Run(Options(Command::kDownload)), kExitFailed);
+  EXPECT_EQ(out_.Text(), "Please Select reader first!\n");
+}
+
+TEST_F(CliRuns, OrvoReaderMissing) {
+  CliOptions options = Options(Command::kInfo);
+  options.reader = ReaderChoice::kOrvo;
+  EXPECT_EQ(Run(options), kExitFailed);
+  EXPECT_EQ(out_.Text(), "Error: Reader open error!\nCard Reset Error!\n");
+}
+
+TEST_F(CliRuns, ReadersInServiceOrder) {
+  pcsc_.AttachReader("Zeta", nullptr);
+  pcsc_.AttachReader("Alpha", nullptr);
+  EXPECT_EQ(Run(Options(Command::kReaders)), kExitSuccess);
+  EXPECT_EQ(out_.Text(), "PC/SC readers:\n  0: Zeta\n  1: Alpha\nOrvo reader: not attached\n");
+}
+
+TEST_F(CliRuns, NoReadersAtAll) {
+  EXPECT_EQ(Run(Options(Command::kReaders)), kExitFailed);
+  EXPECT_EQ(out_.Text(), "No PC/SC card reader exists!\nOrvo reader: not attached\n");
+}
+
+TEST_F(CliRuns, JsonForInfoCarriesTheCardsFields) {
+  TinyCard card;
+  pcsc_.AttachReader("Reader \"A\"", &card);
+  CliOptions options = Options(Command::kInfo);
+  options.json = true;
+  EXPECT_EQ(Run(options), kExitSuccess);
+  EXPECT_EQ(out_.Text(),
+            R"({"command":"info","success":true,"reader":"Reader \"A\"","messages":["Tessiv Card )"
+            R"(Version: V2.00 \r\n\r\nNorvane App Version:V3.05  counter:0500\r\n\r\nObtained )"
+            R"(upgrade card information for Norvane-IC Successfully!"],"card_line":"Tessiv Card )"
+            R"(Version: V2.00","application_line":"Norvane App Version:V3.05  counter:0500",)"
+            R"("versions":["V3.05"],"counter":"0500"})"
+            "\n");
+}
+
+TEST_F(CliRuns, EachCardProgramsEveryCardAndTalliesTheFailures) {
+  TinyCard first;
+  TinyCard second;
+  second.refuse[0xF0DB] = 0x6581;
+  TinyCard third;
+  pcsc_.AttachReader("Reader A", nullptr);
+  CardFeeder feeder(pcsc_, "Reader A", {&first, &second, &third});
+  CliOptions options = Options(Command::kDownload);
+  options.each_card = true;
+  EXPECT_EQ(Run(options, &feeder), kExitFailed);
+  EXPECT_EQ(out_.Text(), std::string("== Card 1\n") + kDownloadOk +
+                             "== Card 2\n\n\nFormatting APP Data area...\nAPP Data Aera Format! "
+                             "SW=0x6581\n== Card 3\n" +
+                             kDownloadOk +
+                             "\nCards: 3, succeeded: 2, failed: 1\nCard 2 failed: APP Data Aera "
+                             "Format! SW=0x6581\n");
+  EXPECT_EQ(feeder.waits,
+            (std::vector<std::string>{"Reader A +", "Reader A -", "Reader A +", "Reader A -",
+                                      "Reader A +", "Reader A -", "Reader A +"}));
+  EXPECT_EQ(first.loads, 7);
+  EXPECT_EQ(third.loads, 7);
+}
+
+TEST_F(CliRuns, EachCardStopsAtTheCardLimitWithoutWaitingForRemoval) {
+  TinyCard first;
+  TinyCard second;
+  pcsc_.AttachReader("Reader A", nullptr);
+  CardFeeder feeder(pcsc_, "Reader A", {&first, &second});
+  CliOptions options = Options(Command::kInfo);
+  options.each_card = true;
+  options.card_limit = 1;
+  options.json = true;
+  EXPECT_EQ(Run(options, &feeder), kExitSuccess);
+  EXPECT_EQ(feeder.waits, std::vector<std::string>{"Reader A +"});
+  const std::string text = out_.Text();
+  EXPECT_NE(text.find(R"({"command":"info","card":1,"success":true)"), std::string::npos);
+  EXPECT_NE(
+      text.find(R"({"command":"tally","cards":1,"succeeded":1,"failed":0,"interrupted":false,)"
+                R"("failures":[]})"),
+      std::string::npos)
+      << text;
+}
+
+TEST_F(CliRuns, EachCardEndsWhenAskedToStopAfterTheRunInProgress) {
+  TinyCard first;
+  TinyCard second;
+  pcsc_.AttachReader("Reader A", nullptr);
+  CardFeeder feeder(pcsc_, "Reader A", {&first, &second});
+  stop_ = true;  // as a signal arriving during the first card
+  CliOptions options = Options(Command::kInfo);
+  options.each_card = true;
+  EXPECT_EQ(Run(options, &feeder), kExitSuccess);
+  EXPECT_EQ(feeder.waits, std::vector<std::string>{"Reader A +"});
+  EXPECT_NE(out_.Text().find("Cards: 1, succeeded: 1, failed: 0"), std::string::npos);
+}
+
+TEST(TraceExchange, ShowsCommandResponseAndTime) {
+  const uint8_t command[] = {0xF0, 0xDB, 0x00, 0x00, 0x00};
+  const uint8_t response[] = {0x90, 0x00};
+  EXPECT_EQ(TraceExchange(command, 5, 0, response, 2, 0.4121),
+            "> F0 DB 00 00 00\n< 90 00  (0.412 ms)\n");
+  EXPECT_EQ(TraceExchange(command, 5, static_cast<int32_t>(0x80100069), response, 2, 12.0),
+            "> F0 DB 00 00 00\n< failed -2146434967 (0x80100069)  (12.000 ms)\n");
+  EXPECT_EQ(TraceExchange(command, 0, -14, nullptr, 0, 1.5),
+            "> \n< failed -14 (0xFFFFFFF2)  (1.500 ms)\n");
+}
+
+TEST_F(CliRuns, TraceShowsEveryExchangeOfARun) {
+  TinyCard card;
+  pcsc_.AttachReader("Reader A", &card);
+  Capture trace;
+  TracingPcsc traced(pcsc_, trace.file());
+  Streams streams{out_.file(), err_.file(), false};
+  EXPECT_EQ(RunOnCard(Options(Command::kInfo), traced, orvo_, pause_, nullptr, stop_, streams),
+            kExitSuccess);
+  const std::string text = trace.Text();
+  EXPECT_NE(text.find("ATR 3B 9F 95"), std::string::npos) << text;
+  EXPECT_NE(text.find("> F0 88 00 00 08 11 22 33 44 55 66 77 88\n< 61 2C  ("), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("> 00 C0 00 00 2C\n< 00 00"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace pelliton::cli
