@@ -93,6 +93,7 @@ CardState CaptureCardState(const TessivCard& card) {
 
 std::string FormatCardState(const CardState& state) {
   std::string text = "tessiv-state 1\n";
+  text += "card " + std::to_string(state.card) + "\n";
   text += "present " + std::string(state.present ? "1" : "0") + "\n";
   text += "powered " + std::string(state.powered ? "1" : "0") + "\n";
   text += "atr " + ToHex(state.atr) + "\n";
@@ -160,12 +161,12 @@ std::optional<CardState> ParseCardState(std::string_view text) {
           return std::nullopt;
         }
       }
-    } else if (key == "formats") {
-      const auto formats = ParseNumber<uint64_t>(rest, 10);
-      if (!formats) {
+    } else if (key == "formats" || key == "card") {
+      const auto number = ParseNumber<uint64_t>(rest, 10);
+      if (!number) {
         return std::nullopt;
       }
-      state.formats = *formats;
+      (key == "card" ? state.card : state.formats) = *number;
     } else if (key == "mem") {
       const auto [app, tail] = SplitKey(rest);
       const auto [offset_text, hex] = SplitKey(tail);

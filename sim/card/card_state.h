@@ -3,6 +3,7 @@
 //
 // Format: one record per line, fields separated by single spaces, hex in upper case.
 //   tessiv-state 1                 first line, format version
+//   card DECIMAL                   1-based number of the card in the reader
 //   present 0|1
 //   powered 0|1
 //   atr HEX
@@ -26,6 +27,7 @@
 namespace pelliton::sim {
 
 struct CardState {
+  uint64_t card = 1;
   bool present = false;
   bool powered = false;
   std::vector<uint8_t> atr;
