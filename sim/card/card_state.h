@@ -1,5 +1,6 @@
 // The card's state as a text that another process can read back: the vpcd bridge
-// writes it after every command, the test rig parses it.
+// writes it (atomically, by renaming) once the reader has been quiet for 2 ms after a
+// command or control, and when a card leaves; the test rig parses it.
 //
 // Format: one record per line, fields separated by single spaces, hex in upper case.
 //   tessiv-state 1                 first line, format version

@@ -26,6 +26,8 @@ namespace {
 using pelliton::sim::BridgeOptions;
 using pelliton::sim::TessivCard;
 
+constexpr int kQuietMs = 2;
+
 volatile std::sig_atomic_t g_stop = 0;
 volatile std::sig_atomic_t g_remove = 0;
 
@@ -126,6 +128,9 @@ Ended Serve(int fd, TessivCard& card, const BridgeOptions& options, unsigned num
   std::vector<uint8_t> buffer(4096);
   std::vector<uint8_t> out;
   WriteState(options, card, number);
+  // The state text grows with every command, so it is written once the reader has been
+  // quiet for a moment rather than after each command of a burst.
+  bool dirty = false;
   while (true) {
     if (g_stop) {
       return Ended::kStopped;
@@ -136,14 +141,23 @@ Ended Serve(int fd, TessivCard& card, const BridgeOptions& options, unsigned num
       return Ended::kCardLeft;
     }
     pollfd p = {fd, POLLIN, 0};
-    const int ready = poll(&p, 1, 200);
+    const int ready = poll(&p, 1, dirty ? kQuietMs : 200);
     if (ready < 0 && errno != EINTR) {
       return Ended::kReaderClosed;
     }
     if (ready <= 0) {
+      if (ready == 0 && dirty) {
+        WriteState(options, card, number);
+        dirty = false;
+      }
       continue;
     }
     const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+    // vpcd writes a message's length and its body separately; without an immediate
+    // acknowledgement, Nagle holds the body back for our delayed-ACK time (~40 ms).
+    // Quick-ack mode lapses by itself, so it is asked for again after every read.
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
       continue;
     }
@@ -153,9 +167,7 @@ Ended Serve(int fd, TessivCard& card, const BridgeOptions& options, unsigned num
     out.clear();
     const size_t before = session.events();
     const bool stays = session.Feed(buffer.data(), static_cast<size_t>(n), out);
-    if (session.events() != before) {
-      WriteState(options, card, number);
-    }
+    dirty = dirty || session.events() != before;
     if (!SendAll(fd, out)) {
       return Ended::kReaderClosed;
     }

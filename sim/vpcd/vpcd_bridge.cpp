@@ -50,7 +50,7 @@ std::string BridgeUsage() {
          "  --mute-at K            empty reply to command K, then the card leaves\n"
          "  --short-at K[:N]       only N bytes (1) of the reply to command K\n"
          "  --long-at K[:N]        reply to command K padded to N bytes (400)\n"
-         "  --state FILE           card state written there after every event\n"
+         "  --state FILE           card state written there when the reader pauses\n"
          "  --cards N              cards served one after the other (1)\n"
          "  --insert-after-ms MS   pause before each card is inserted (0)\n"
          "  --connect-timeout-ms MS  how long to keep trying to reach vpcd (10000)\n";
