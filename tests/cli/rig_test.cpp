@@ -1,0 +1,365 @@
+// pelliton-cli as a production line runs it: the real executable against a private
+// pcscd with the vpcd reader and tessiv-sim (run inside tests/rig/pcsc-rig).
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/cli/script_builder.h"
+#include "tests/engine/temp_dir.h"
+#include "tests/rig/sim_process.h"
+
+extern char** environ;
+
+namespace pelliton::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testing_scripts::Join;
+using testing_scripts::SoundScript;
+
+const char kDownloadOk[] =
+    "\n\nFormatting APP Data area...\n\n\nAPP Loading......\n\n\nDownload APP Successfull!\n";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
+// One pelliton-cli process with its output in files.
+class CliProcess {
+ public:
+  explicit CliProcess(const ScratchDir& dir) : out_(dir.PathOf("out")), err_(dir.PathOf("err")) {}
+  ~CliProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  bool Start(const std::vector<std::string>& args) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> all = {PELLITON_CLI};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int rc = posix_spawn(&pid_, PELLITON_CLI, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+      pid_ = -1;
+    return rc == 0;
+  }
+
+  // Exit status, or -1 when it did not end in time (then it is killed).
+  int Wait(int timeout_ms = 60000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (Clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Polls the output until it holds `part` `count` times.
+  bool WaitForOutput(const std::string& part, size_t count, int timeout_ms = 20000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (CountOf(Out(), part) < count) {
+      if (Clock::now() > deadline)
+        return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+
+  pid_t pid() const { return pid_; }
+  std::string Out() const { return ReadFile(out_); }
+  std::string Err() const { return ReadFile(err_); }
+
+ private:
+  std::string out_;
+  std::string err_;
+  pid_t pid_ = -1;
+};
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Result RunCli(const std::vector<std::string>& args) {
+  ScratchDir dir;
+  CliProcess cli(dir);
+  Result result;
+  if (!cli.Start(args))
+    return result;
+  result.status = cli.Wait();
+  result.out = cli.Out();
+  result.err = cli.Err();
+  return result;
+}
+
+// Every non-empty line of text parses as JSON.
+bool EachLineIsJson(const std::string& text) {
+  ScratchDir dir;
+  const std::string path = dir.Write("out.json", text);
+  const std::string command =
+      "python3 -c 'import json,sys\nfor l in open(sys.argv[1]):\n  l.strip() and json.loads(l)' " +
+      path;
+  return std::system(command.c_str()) == 0;
+}
+
+class CliRig : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (rig::VpcdPort() == 0)
+      GTEST_SKIP() << "not inside the pcscd rig";
+  }
+};
+
+TEST_F(CliRig, ReadersListsBothVirtualReaders) {
+  const Result result = RunCli({"readers"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "PC/SC readers:\n  0: " + rig::RigReaderName(0) +
+                            "\n  1: " + rig::RigReaderName(1) + "\nOrvo reader: not attached\n");
+  const Result json = RunCli({"readers", "--json"});
+  EXPECT_TRUE(EachLineIsJson(json.out)) << json.out;
+}
+
+TEST_F(CliRig, DownloadThenInfoOnAV200Card) {
+  rig::SimProcess sim;
+  ASSERT_TRUE(sim.StartAndWait(0));
+  Result result = RunCli({"download", PELLITON_EXAMPLE_SCRIPT, "--counter", "1234"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, kDownloadOk);
+
+  result = RunCli({"info"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "Tessiv Card Version: V2.00 \n\nNorvane App Version:V3.05  counter:1234\n\nObtained "
+            "upgrade card information for Norvane-IC Successfully!\n");
+
+  result = RunCli({"info", "--json", "--trace"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(EachLineIsJson(result.out)) << result.out;
+  EXPECT_NE(result.out.find(R"("counter":"1234")"), std::string::npos) << result.out;
+  EXPECT_NE(result.err.find("> F0 88 00 00 08 11 22 33 44 55 66 77 88\n< 61 2C  ("),
+            std::string::npos)
+      << result.err;
+}
+
+struct CardFailure {
+  const char* name;
+  std::vector<std::string> sim_options;
+  std::vector<std::string> cli_args;  // after the command's own
+  std::string expected_out;
+};
+
+class CliRigFailure : public CliRig, public ::testing::WithParamInterface<CardFailure> {};
+
+TEST_P(CliRigFailure, PrintsTheWindowsMessageAndExitsWithOne) {
+  rig::SimProcess sim;
+  ASSERT_TRUE(sim.StartAndWait(1, GetParam().sim_options));
+  std::vector<std::string> args = GetParam().cli_args;
+  args.push_back("--reader");
+  args.push_back(rig::RigReaderName(1));
+  const Result result = RunCli(args);
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_EQ(result.out, GetParam().expected_out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliRigFailure,
+    ::testing::Values(
+        CardFailure{"FormatRefused",
+                    {"--sw-at", "1:6581"},
+                    {"download", PELLITON_EXAMPLE_SCRIPT},
+                    "\n\nFormatting APP Data area...\nAPP Data Aera Format! SW=0x6581\n"},
+        // Command 5 is the example's fourth DataLine, on line 13.
+        CardFailure{"LoadRefused",
+                    {"--sw-at", "5:6a80"},
+                    {"download", PELLITON_EXAMPLE_SCRIPT},
+                    "\n\nFormatting APP Data area...\n\n\nAPP Loading......\nApp1 Command error "
+                    "at line 13!SW=0x6a80\n"},
+        CardFailure{"OldCardAndNewScript",
+                    {"--version-byte", "03"},
+                    {"download", PELLITON_ONE_APP_SCRIPT},
+                    "Tessiv Card Version: V1.10\n\n Norvane App file dose not match!\n Please "
+                    "use a Tessiv card with at least version V2.00 to download this file!\n"},
+        CardFailure{"OldCardWithoutCounter",
+                    {"--version-byte", "02"},
+                    {"download", PELLITON_EXAMPLE_SCRIPT},
+                    "\n\nFormatting APP Data area...\n\n\nAPP Loading......\nDownload APP "
+                    "Successfull!\n\n This Tessiv card version is not support counter "
+                    "function!\n SW=0x6d00\n"},
+        CardFailure{"InfoRefused",
+                    {"--sw-at", "1:6d00"},
+                    {"info"},
+                    "Tessiv Card Version: V2.00 \n\nGet Card Info Error! SW=0x6d00\n"}),
+    [](const ::testing::TestParamInfo<CardFailure>& info) { return info.param.name; });
+
+struct CheckCase {
+  const char* name;
+  std::vector<std::string> lines;
+  int status;
+  std::string expected_out;
+};
+
+std::vector<std::string> Edited(size_t index, const std::string& line, bool insert = false) {
+  std::vector<std::string> lines = SoundScript();
+  if (insert) {
+    lines.insert(lines.begin() + static_cast<long>(index), line);
+  } else {
+    lines[index] = line;
+  }
+  return lines;
+}
+
+std::vector<std::string> NotHexOnLine37() {
+  std::vector<std::string> lines = SoundScript();
+  lines.insert(lines.begin() + 4, 14, "");
+  lines.insert(lines.begin() + 4, 14, "  ; comment");
+  lines[36] = "F0D1000084000021804G" + std::string(254, 'A');
+  return lines;
+}
+
+class CliRigCheck : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(CliRigCheck, NamesTheMessageAndLine) {
+  ScratchDir dir;
+  const std::string path = dir.Write("s.bin", Join(GetParam().lines));
+  const Result result = RunCli({"check", path});
+  EXPECT_EQ(result.status, GetParam().status);
+  EXPECT_EQ(result.out, GetParam().expected_out);
+  const Result json = RunCli({"check", path, "--json"});
+  EXPECT_EQ(json.status, GetParam().status);
+  EXPECT_TRUE(EachLineIsJson(json.out)) << json.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliRigCheck,
+    ::testing::Values(
+        CheckCase{"NotHexOnLine37", NotHexOnLine37(), 1,
+                  "Please check APP1 data is all HEX code! at line 37!\nLine 37: "
+                  "F0D1000084000021804G" +
+                      std::string(100, 'A') + "\n"},
+        CheckCase{"DataBeforeCheckLine", Edited(2, testing_scripts::DataLine(0x2000), true), 1,
+                  "No App1 StartAddr and  EndAddr info before download data error!\nLine 3: " +
+                      testing_scripts::DataLine(0x2000).substr(0, 120) + "\n"},
+        CheckCase{"App1Disagrees", Edited(4, "F0D40000080000200000011FFE"), 1,
+                  "App1 StartAddr and  EndAddr info Inconsistent address error!\nLine 5: "
+                  "F0D40000080000200000011FFE\n"},
+        CheckCase{"App2Disagrees", Edited(9, "F0D40000080001300000021FFF"), 1,
+                  "App2 StartAddr and  EndAddr info Inconsistent address error!\nLine 10: "
+                  "F0D40000080001300000021FFF\n"},
+        CheckCase{"UnknownKind", Edited(7, "00A4040007A0000000031010"), 1,
+                  "APP Update App1 file error! at line 8!\nLine 8: 00A4040007A0000000031010\n"},
+        CheckCase{"P3Disagrees", Edited(6, "F0D100008500002080" + std::string(256, '1')), 1,
+                  "APP Update App1 file error! at line 7!\nLine 7: F0D100008500002080" +
+                      std::string(102, '1') + "\n"},
+        CheckCase{"Sound", SoundScript(), 0,
+                  "Script is sound: 14 lines\nApp1 0x00002000-0x00011FFF: 4 data lines, 512 "
+                  "data bytes\nApp2 0x00012000-0x00021FFF: 3 data lines, 384 data bytes\n"
+                  "Pass-through lines: 1\nSuits Tessiv cards V1.00, V1.10 and V2.00\n"}),
+    [](const ::testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
+
+TEST(CliRigUsage, UsageErrorsExitWithTwo) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                               {"flash"},
+                                               {"download"},
+                                               {"info", "--orvo", "--reader", "X"},
+                                               {"download", "x.bin", "--counter", "many"}}) {
+    const Result result = RunCli(args);
+    EXPECT_EQ(result.status, 2) << (args.empty() ? "" : args[0]);
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+TEST_F(CliRig, EachCardProgramsThreeCardsInTurn) {
+  ScratchDir dir;
+  CliProcess cli(dir);
+  ASSERT_TRUE(cli.Start({"download", PELLITON_EXAMPLE_SCRIPT, "--each-card", "--cards", "3"}));
+  rig::SimProcess sim;
+  ASSERT_TRUE(sim.Start(0, {"--cards", "3"}));
+  for (size_t card = 1; card <= 3; ++card) {
+    ASSERT_TRUE(cli.WaitForOutput("Download APP Successfull!", card)) << cli.Out() << cli.Err();
+    if (card < 3) {
+      ASSERT_TRUE(sim.RemoveCard());
+    }
+  }
+  EXPECT_EQ(cli.Wait(), 0) << cli.Err();
+  const std::string out = cli.Out();
+  EXPECT_EQ(CountOf(out, "== Card "), 3u);
+  EXPECT_NE(out.find("\nCards: 3, succeeded: 3, failed: 0\n"), std::string::npos) << out;
+}
+
+TEST_F(CliRig, EachCardEndsCleanlyOnInterrupt) {
+  ScratchDir dir;
+  CliProcess cli(dir);
+  rig::SimProcess sim;
+  ASSERT_TRUE(sim.StartAndWait(0));
+  ASSERT_TRUE(cli.Start({"info", "--each-card", "--json"}));
+  ASSERT_TRUE(cli.WaitForOutput(R"("success":true)", 1)) << cli.Err();
+  // Now waiting for the card to leave: the interrupt must end the wait.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(cli.pid(), SIGINT);
+  EXPECT_EQ(cli.Wait(5000), 0);
+  const std::string out = cli.Out();
+  EXPECT_TRUE(EachLineIsJson(out)) << out;
+  EXPECT_NE(out.find(R"({"command":"tally","cards":1,"succeeded":1,"failed":0,)"
+                     R"("interrupted":true,"failures":[]})"),
+            std::string::npos)
+      << out;
+}
+
+// A simulator stopped after its card left mid-run keeps the next one from that reader
+// (the reader stays empty), so this runs last, on the second reader.
+class CliRigRemoval : public CliRig, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CliRigRemoval, CardRemovedDuringTheDownload) {
+  rig::SimProcess sim;
+  ASSERT_TRUE(sim.StartAndWait(GetParam(), {"--remove-at", "5"}));
+  const Result result =
+      RunCli({"download", PELLITON_EXAMPLE_SCRIPT, "--reader", rig::RigReaderName(GetParam())});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out,
+            "\n\nFormatting APP Data area...\n\n\nAPP Loading......\nApp1 Chip communication "
+            "error! at line 13!\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliRigRemoval, ::testing::Values(1));
+
+}  // namespace
+}  // namespace pelliton::cli
