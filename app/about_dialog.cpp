@@ -1,0 +1,58 @@
+#include "app/about_dialog.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+
+#include "app/app_icon.h"
+#include "app/dialog_units.h"
+
+namespace pelliton {
+
+AboutDialog::AboutDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+  setFont(DialogFont());
+  const DialogBaseUnits base = BaseUnitsOf(font());
+  setWindowTitle(QString::fromUtf8(kAboutCaption));
+  setWindowIcon(AppIcon());
+  setFixedSize(DialogSizeToPixels(235, 55, base));
+
+  icon_ = new QLabel(this);
+  icon_->setObjectName(QStringLiteral("aboutIcon"));
+  icon_->setGeometry(DialogRectToPixels(QRect(11, 17, 20, 20), base));
+  icon_->setAlignment(Qt::AlignCenter);
+  icon_->setPixmap(AppIcon().pixmap(icon_->size().boundedTo(QSize(kAppIconSize, kAppIconSize))));
+
+  title_ = new QLabel(this);
+  title_->setObjectName(QStringLiteral("aboutTitle"));
+  // Plain text: an ampersand would be shown, never taken as a mnemonic.
+  title_->setTextFormat(Qt::PlainText);
+  title_->setText(QString::fromUtf8(kToolTitle));
+  title_->setGeometry(DialogRectToPixels(QRect(40, 10, 172, 8), base));
+
+  ok_ = new QPushButton(QString::fromUtf8("确定"), this);
+  ok_->setObjectName(QStringLiteral("aboutOk"));
+  ok_->setGeometry(DialogRectToPixels(QRect(178, 34, 50, 14), base));
+  ok_->setDefault(true);
+  connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void AboutDialog::showEvent(QShowEvent* event) {
+  if (!placed_) {
+    placed_ = true;
+    const QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    const QRect over = owner != nullptr      ? owner->frameGeometry()
+                       : screen() != nullptr ? screen()->availableGeometry()
+                                             : QRect();
+    if (over.isValid()) {
+      QRect mine = frameGeometry();
+      mine.moveCenter(over.center());
+      move(mine.topLeft());
+    }
+  }
+  QDialog::showEvent(event);
+}
+
+}  // namespace pelliton
