@@ -14,6 +14,9 @@ class PcscApi {
  public:
   virtual ~PcscApi() = default;
   virtual LONG EstablishContext(DWORD scope, SCARDCONTEXT* context) = 0;
+  // Ends the context and every card connection made under it. Implementations that never
+  // hand out real contexts need not override it.
+  virtual LONG ReleaseContext(SCARDCONTEXT /*context*/) { return SCARD_S_SUCCESS; }
   // All readers, in the service's order (an auto-allocated list, freed inside).
   virtual LONG ListReaders(SCARDCONTEXT context, std::vector<std::string>* names) = 0;
   virtual LONG Connect(SCARDCONTEXT context, const std::string& reader, DWORD share_mode,
@@ -32,6 +35,7 @@ class PcscApi {
 class SystemPcsc final : public PcscApi {
  public:
   LONG EstablishContext(DWORD scope, SCARDCONTEXT* context) override;
+  LONG ReleaseContext(SCARDCONTEXT context) override;
   LONG ListReaders(SCARDCONTEXT context, std::vector<std::string>* names) override;
   LONG Connect(SCARDCONTEXT context, const std::string& reader, DWORD share_mode,
                DWORD preferred_protocols, SCARDHANDLE* card, DWORD* active_protocol) override;
