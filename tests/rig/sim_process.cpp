@@ -1,0 +1,313 @@
+#include "tests/rig/sim_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <winscard.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace pelliton::rig {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void SleepMs(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Context for one helper call, released on scope exit.
+class Context {
+ public:
+  Context() {
+    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context_) != SCARD_S_SUCCESS) {
+      context_ = 0;
+    }
+  }
+  ~Context() {
+    if (context_ != 0) {
+      SCardReleaseContext(context_);
+    }
+  }
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+  SCARDCONTEXT get() const { return context_; }
+
+ private:
+  SCARDCONTEXT context_ = 0;
+};
+
+}  // namespace
+
+uint16_t VpcdPort() {
+  const char* text = std::getenv("PELLITON_VPCD_PORT");
+  uint16_t port = 0;
+  if (text == nullptr) {
+    return 0;
+  }
+  const char* end = text + std::strlen(text);
+  const auto result = std::from_chars(text, end, port);
+  return result.ec == std::errc{} && result.ptr == end ? port : 0;
+}
+
+std::string TessivSimPath() {
+  const char* path = std::getenv("PELLITON_TESSIV_SIM");
+  return path != nullptr && *path != '\0' ? path : PELLITON_TESSIV_SIM_PATH;
+}
+
+std::vector<std::string> ListReaders() {
+  Context context;
+  std::vector<std::string> names;
+  if (context.get() == 0) {
+    return names;
+  }
+  DWORD length = 0;
+  if (SCardListReaders(context.get(), nullptr, nullptr, &length) != SCARD_S_SUCCESS ||
+      length == 0) {
+    return names;
+  }
+  std::vector<char> buffer(length + 1, '\0');
+  if (SCardListReaders(context.get(), nullptr, buffer.data(), &length) != SCARD_S_SUCCESS) {
+    return names;
+  }
+  for (const char* name = buffer.data(); *name != '\0' && name < buffer.data() + length;
+       name += std::strlen(name) + 1) {
+    names.emplace_back(name);
+  }
+  return names;
+}
+
+std::string RigReaderName(int reader) {
+  // vpcd names its readers after the configured friendly name with the slot number
+  // last: the reader on the configured port first.
+  const auto names = ListReaders();
+  std::vector<std::string> vpcd;
+  for (const auto& name : names) {
+    if (name.rfind("Virtual PCD", 0) == 0) {
+      vpcd.push_back(name);
+    }
+  }
+  if (reader < 0 || static_cast<size_t>(reader) >= vpcd.size()) {
+    return {};
+  }
+  return vpcd[static_cast<size_t>(reader)];
+}
+
+bool WaitForCard(const std::string& reader, bool present, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  Context context;
+  if (context.get() == 0 || reader.empty()) {
+    return false;
+  }
+  SCARD_READERSTATE state = {};
+  state.szReader = reader.c_str();
+  state.dwCurrentState = SCARD_STATE_UNAWARE;
+  while (true) {
+    const LONG rv = SCardGetStatusChange(context.get(), 100, &state, 1);
+    if (rv == SCARD_S_SUCCESS || rv == SCARD_E_TIMEOUT) {
+      const DWORD now = state.dwEventState;
+      const bool has_card = (now & SCARD_STATE_PRESENT) != 0 && (now & SCARD_STATE_MUTE) == 0;
+      const bool empty = (now & SCARD_STATE_EMPTY) != 0;
+      if (present ? has_card : empty) {
+        return true;
+      }
+      state.dwCurrentState = now & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
+    } else {
+      SleepMs(50);
+    }
+    if (Clock::now() >= deadline) {
+      return false;
+    }
+  }
+}
+
+bool SimProcess::Start(int reader, const std::vector<std::string>& options) {
+  Stop();
+  const uint16_t port = VpcdPort();
+  if (port == 0 || (reader != 0 && reader != 1)) {
+    return false;
+  }
+  char dir_template[] = "/tmp/tessiv-sim.XXXXXX";
+  if (mkdtemp(dir_template) == nullptr) {
+    return false;
+  }
+  dir_ = dir_template;
+  reader_ = reader;
+  state_path_ = dir_ + "/state";
+  std::vector<std::string> args = {TessivSimPath(), "--port", std::to_string(port + reader),
+                                   "--state", state_path_};
+  args.insert(args.end(), options.begin(), options.end());
+  std::vector<char*> argv;
+  for (auto& arg : args) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+  // Same process group as the test, so the rig's group kill reaches it.
+  if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+bool SimProcess::StartAndWait(int reader, const std::vector<std::string>& options, int timeout_ms) {
+  return Start(reader, options) && WaitForCard(RigReaderName(reader), true, timeout_ms);
+}
+
+bool SimProcess::Running() {
+  if (pid_ <= 0) {
+    return false;
+  }
+  int status = 0;
+  return waitpid(pid_, &status, WNOHANG) == 0;
+}
+
+int SimProcess::Stop() {
+  int result = -1;
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    pid_t done = 0;
+    while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
+      SleepMs(10);
+    }
+    if (done == 0) {
+      kill(pid_, SIGKILL);
+      done = waitpid(pid_, &status, 0);
+    }
+    if (done == pid_ && WIFEXITED(status)) {
+      result = WEXITSTATUS(status);
+    }
+    pid_ = -1;
+    WaitForCard(RigReaderName(reader_), false, 5000);
+  }
+  if (!dir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+    dir_.clear();
+  }
+  return result;
+}
+
+bool SimProcess::RemoveCard() {
+  return pid_ > 0 && kill(pid_, SIGUSR1) == 0;
+}
+
+std::optional<sim::CardState> SimProcess::State() const {
+  std::ifstream file(state_path_, std::ios::binary);
+  if (!file) {
+    return std::nullopt;
+  }
+  std::ostringstream text;
+  text << file.rdbuf();
+  return sim::ParseCardState(text.str());
+}
+
+std::optional<sim::CardState> SimProcess::WaitForState(
+    const std::function<bool(const sim::CardState&)>& done, int timeout_ms) const {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (true) {
+    auto state = State();
+    if (state && done(*state)) {
+      return state;
+    }
+    if (Clock::now() >= deadline) {
+      return std::nullopt;
+    }
+    SleepMs(10);
+  }
+}
+
+long CardHolder::Hold(const std::string& reader, bool exclusive) {
+  Release();
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) != 0) {
+    return -1;
+  }
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    close(in[0]);
+    close(in[1]);
+    return -1;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  std::string path = PELLITON_PCSC_HOLD_PATH;
+  std::string name = reader;
+  std::string mode = exclusive ? "exclusive" : "shared";
+  char* argv[] = {path.data(), name.data(), mode.data(), nullptr};
+  const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  close(out[1]);
+  to_child_ = in[1];
+  if (spawned != 0) {
+    pid_ = -1;
+    close(out[0]);
+    Release();
+    return -1;
+  }
+  // One line: "held" or "fail 0xCODE".
+  std::string line;
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
+    pollfd p = {out[0], POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) {
+      continue;
+    }
+    char buffer[64];
+    const ssize_t n = read(out[0], buffer, sizeof buffer);
+    if (n <= 0) {
+      break;
+    }
+    line.append(buffer, static_cast<size_t>(n));
+  }
+  close(out[0]);
+  if (line.rfind("held", 0) == 0) {
+    return SCARD_S_SUCCESS;
+  }
+  unsigned long code = 0;
+  if (line.rfind("fail 0x", 0) == 0 && std::sscanf(line.c_str() + 7, "%lx", &code) == 1) {
+    Release();
+    return static_cast<long>(code);
+  }
+  Release();
+  return -1;
+}
+
+void CardHolder::Release() {
+  if (to_child_ >= 0) {
+    close(to_child_);
+    to_child_ = -1;
+  }
+  if (pid_ > 0) {
+    int status = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    pid_t done = 0;
+    while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
+      SleepMs(10);
+    }
+    if (done == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+    }
+    pid_ = -1;
+  }
+}
+
+}  // namespace pelliton::rig

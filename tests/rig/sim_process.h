@@ -1,0 +1,89 @@
+// Test-side helpers of the pcscd rig (tests/rig/pcsc-rig): start and stop tessiv-sim
+// processes on the rig's vpcd readers, wait for pcscd to see a card come or go, read
+// back the simulated card's state.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/card/card_state.h"
+
+namespace pelliton::rig {
+
+// Port of the rig's first vpcd reader (PELLITON_VPCD_PORT); 0 when not inside the rig.
+uint16_t VpcdPort();
+// The tessiv-sim executable: PELLITON_TESSIV_SIM, else the one built with this library.
+std::string TessivSimPath();
+
+// Reader names in the order pcscd lists them; empty when none or no service.
+std::vector<std::string> ListReaders();
+// Name of the rig's vpcd reader 0 (on VpcdPort()) or 1 (on the port above); empty when
+// pcscd does not list it.
+std::string RigReaderName(int reader);
+// Polls pcscd until `reader` shows a card (present) or no card (!present). False when
+// that did not happen within `timeout_ms`.
+bool WaitForCard(const std::string& reader, bool present, int timeout_ms = 5000);
+
+class SimProcess {
+ public:
+  SimProcess() = default;
+  ~SimProcess() { Stop(); }
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+
+  // Starts tessiv-sim on rig reader 0 or 1 with further tessiv-sim options (e.g.
+  // {"--version-byte", "03", "--remove-at", "4"}). It writes its state to a file of its
+  // own (state_path()). False when the process could not be started.
+  bool Start(int reader = 0, const std::vector<std::string>& options = {});
+  // Starts it and waits until pcscd sees the card in the reader.
+  bool StartAndWait(int reader = 0, const std::vector<std::string>& options = {},
+                    int timeout_ms = 5000);
+  // SIGTERM, then SIGKILL after 2 s; then waits (up to 5 s) until pcscd has noticed
+  // that the card left, so that the next card started on this reader is not mistaken
+  // for the old one. Returns the exit status (-1 when not started or killed by a signal).
+  int Stop();
+  bool Running();
+  // Takes the card out of the reader (SIGUSR1); with --cards N the next card follows.
+  bool RemoveCard();
+
+  pid_t pid() const { return pid_; }
+  const std::string& state_path() const { return state_path_; }
+  // The state the process last wrote; nullopt before the first write.
+  std::optional<sim::CardState> State() const;
+  // Polls State() until `done` holds; nullopt on timeout.
+  std::optional<sim::CardState> WaitForState(const std::function<bool(const sim::CardState&)>& done,
+                                             int timeout_ms = 5000) const;
+
+ private:
+  pid_t pid_ = -1;
+  int reader_ = 0;
+  std::string dir_;
+  std::string state_path_;
+};
+
+// Another application holding the card in a reader: a pcsc-hold process.
+class CardHolder {
+ public:
+  CardHolder() = default;
+  ~CardHolder() { Release(); }
+  CardHolder(const CardHolder&) = delete;
+  CardHolder& operator=(const CardHolder&) = delete;
+
+  // Connects to `reader` from another process, exclusively or shared. Returns the PC/SC
+  // code of that connect (SCARD_S_SUCCESS when held), or -1 when the helper did not run
+  // or did not answer within 5 s.
+  long Hold(const std::string& reader, bool exclusive = true);
+  // Lets go of the card and ends the helper.
+  void Release();
+
+ private:
+  pid_t pid_ = -1;
+  int to_child_ = -1;
+};
+
+}  // namespace pelliton::rig
