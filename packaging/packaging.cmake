@@ -12,12 +12,6 @@ set(_pkg_dir ${CMAKE_CURRENT_LIST_DIR})
 install(FILES ${_pkg_dir}/70-pelliton-orvo.rules DESTINATION lib/udev/rules.d)
 install(FILES ${_pkg_dir}/pelliton.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
-# The window's executable. Installing it twice to the same place is harmless, so this
-# stays correct once app/ carries its own install rule (then this one can go).
-if(TARGET pelliton)
-  install(TARGETS pelliton RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
-
 if(TARGET pelliton_app)
   add_executable(pelliton_write_icon ${_pkg_dir}/write_icon.cpp)
   target_link_libraries(pelliton_write_icon PRIVATE pelliton_app)
