@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <ostream>
 
 namespace pelliton {
 namespace {
@@ -30,6 +31,11 @@ struct ToneCase {
   size_t samples;
   double frequency;  // 0: silence
 };
+
+// gtest would print the case's bytes, padding included, into CTest's names.
+void PrintTo(const ToneCase& c, std::ostream* os) {
+  *os << c.hz << " Hz " << c.ms << " ms at " << c.rate;
+}
 
 class ToneTest : public ::testing::TestWithParam<ToneCase> {};
 

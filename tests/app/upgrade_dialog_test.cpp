@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <memory>
+#include <ostream>
 
 #include "app/upgrade_app.h"
 #include "engine/counter_rule.h"
@@ -142,6 +143,21 @@ struct CounterCase {
   uint32_t value_after;    // CounterValue starts at 500
 };
 
+// gtest would print the case's bytes, pointers and padding included, into CTest's names.
+void PrintTo(const CounterCase& c, std::ostream* os) {
+  *os << '"';
+  for (const char* p = c.text; *p != '\0'; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte >= 0x20 && byte < 0x7F) {
+      *os << *p;
+    } else {
+      static const char kDigits[] = "0123456789ABCDEF";
+      *os << "\\x" << kDigits[byte >> 4] << kDigits[byte & 0xF];
+    }
+  }
+  *os << '"';
+}
+
 class CounterTextTest : public UpgradeDialogTest,
                         public ::testing::WithParamInterface<CounterCase> {};
 
@@ -213,6 +229,10 @@ struct KeyCase {
   const char* procedure;  // run by the key, or nullptr
 };
 
+void PrintTo(const KeyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class DialogKeyTest : public UpgradeDialogTest, public ::testing::WithParamInterface<KeyCase> {};
 
 TEST_P(DialogKeyTest, EnterAndEscape) {
@@ -275,6 +295,10 @@ struct BusyCase {
   bool visible_after;
   const char* counter_after = "500";
 };
+
+void PrintTo(const BusyCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class BusyInputTest : public UpgradeDialogTest, public ::testing::WithParamInterface<BusyCase> {
  protected:
@@ -356,6 +380,10 @@ struct RepaintCase {
   std::function<void(OperatorPanel&)> change;
   int painted;  // control whose paint is expected
 };
+
+void PrintTo(const RepaintCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class PaintCounter : public QObject {
  public:
@@ -467,6 +495,10 @@ struct ListStep {
   std::vector<const char*> entries;
   std::string current;
 };
+
+void PrintTo(const ListStep& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ReaderListTest : public UpgradeDialogTest, public ::testing::WithParamInterface<ListStep> {};
 
