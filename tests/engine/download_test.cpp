@@ -531,6 +531,41 @@ TEST_F(DownloadTest, PausesBetweenResetsBeforeEachLineAndBeforeTheChallenge) {
   EXPECT_EQ(pauser.sleeps, (std::vector<uint32_t>{100, 1, 1, 1, 1, 1, 5}));
 }
 
+// Every line that passes the hexadecimal check waits 1 ms before it is classified, the
+// line that ends the run included; passed-over and non-hexadecimal lines do not wait.
+struct PauseCase {
+  const char* name;
+  std::vector<std::string> lines;
+  std::vector<uint32_t> sleeps;
+};
+
+void PrintTo(const PauseCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DownloadPauseTest : public DownloadTest, public ::testing::WithParamInterface<PauseCase> {};
+
+TEST_P(DownloadPauseTest, OneMillisecondBeforeEachClassifiedLine) {
+  UseScript(GetParam().lines);
+  Run();
+  EXPECT_EQ(pauser.sleeps, GetParam().sleeps);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, DownloadPauseTest,
+    ::testing::Values(
+        PauseCase{"UnknownKind",
+                  {kHead[0], "; remark", kHead[2], "00A4040007A0000000031010"},
+                  {100, 1, 1, 1}},
+        PauseCase{"DataBeforeAddressCheck", WithData({kHead[0]}, 1), {100, 1, 1}},
+        PauseCase{"App1Mismatch", {kHead[0], AddressCheckLine(0x2000, 0xFFFE)}, {100, 1, 1}},
+        PauseCase{"App2Mismatch",
+                  {kHead[0], kHead[1], kHead[2], AddressCheckLine(0x12000, 0x1FFFE)},
+                  {100, 1, 1, 1, 1}},
+        PauseCase{"MalformedDataLine", {kHead[0], kHead[2], "F0D1000004000020"}, {100, 1, 1, 1}},
+        PauseCase{"NotHex", {kHead[0], kHead[2], "F0D1000004G0002000"}, {100, 1, 1}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- progress ------------------------------------------------------------------------
 
 struct ProgressCase {
