@@ -262,6 +262,45 @@ TEST_F(DownloadTest, ResetFailureShowsWhyThenTheResetBox) {
   EXPECT_EQ(panel.Controls().status_box, "Error: The smart Chip can't to be connected!");
 }
 
+// The Orvo reader's reset leaves its reason in the status text without showing it; the
+// download shows it before the reset box. An empty PC/SC reader name does not matter here.
+struct UsbResetCase {
+  const char* name;
+  int32_t open_result;
+  std::vector<int32_t> reset_results;
+  std::string reason;
+};
+
+void PrintTo(const UsbResetCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DownloadUsbResetTest : public DownloadTest,
+                             public ::testing::WithParamInterface<UsbResetCase> {};
+
+TEST_P(DownloadUsbResetTest, ShowsTheReadersReasonThenTheResetBox) {
+  pcsc.DetachReader(kReader);
+  access.ReloadReaderList(panel);
+  access.OnReaderModeClicked(panel, kOrvoRadio);
+  UseScript(std::vector<std::string>{AddressLine(0x2000, 0xFFFF)});
+  orvo.open_results = {GetParam().open_result, GetParam().open_result};
+  orvo.reset_results.assign(GetParam().reset_results.begin(), GetParam().reset_results.end());
+  panel.ClearLog();
+
+  Run();
+
+  EXPECT_EQ(panel.LogOf({"beep", "refresh", "appbox", "winbox"}),
+            (std::vector<std::string>{kErrorBeep, "refresh", "appbox Card Reset Error!"}));
+  EXPECT_EQ(panel.Controls().status_box, GetParam().reason);
+  EXPECT_EQ(orvo.commands.size(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, DownloadUsbResetTest,
+    ::testing::Values(UsbResetCase{"NoReader", -2, {}, "Error: Reader open error!"},
+                      UsbResetCase{"NoCard", 3, {-13, -13}, "Error: Card connect error!"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(DownloadTest, MissingScriptFileIsReportedAfterTheReset) {
   panel.Controls().path_box = dir.PathOf("missing.bin");
   Run();
