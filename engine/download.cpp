@@ -217,17 +217,20 @@ bool DownloadRun::LoadLines() {
 
     size_t command_length = 0;
     const LineVerdict verdict = planner.Plan(line, x_.command, &command_length);
+    if (verdict == LineVerdict::kPassedOver)
+      continue;
+    if (verdict == LineVerdict::kNotHex) {
+      FailBeepFirst(LoadFailureMessage(verdict, line_number));
+      return false;
+    }
+    // Every hexadecimal line waits before it is handled, the one that ends the run too.
+    pauser_.Sleep(1);
     switch (verdict) {
       case LineVerdict::kPassedOver:
-        continue;
       case LineVerdict::kNotHex:
-        FailBeepFirst(LoadFailureMessage(verdict, line_number));
-        return false;
       case LineVerdict::kChecked:
-        pauser_.Sleep(1);
         continue;
       case LineVerdict::kSend:
-        pauser_.Sleep(1);
         if (!SendLine(line_number, command_length))
           return false;
         continue;

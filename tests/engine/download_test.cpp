@@ -262,6 +262,45 @@ TEST_F(DownloadTest, ResetFailureShowsWhyThenTheResetBox) {
   EXPECT_EQ(panel.Controls().status_box, "Error: The smart Chip can't to be connected!");
 }
 
+// The Orvo reader's reset leaves its reason in the status text without showing it; the
+// download shows it before the reset box. An empty PC/SC reader name does not matter here.
+struct UsbResetCase {
+  const char* name;
+  int32_t open_result;
+  std::vector<int32_t> reset_results;
+  std::string reason;
+};
+
+void PrintTo(const UsbResetCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DownloadUsbResetTest : public DownloadTest,
+                             public ::testing::WithParamInterface<UsbResetCase> {};
+
+TEST_P(DownloadUsbResetTest, ShowsTheReadersReasonThenTheResetBox) {
+  pcsc.DetachReader(kReader);
+  access.ReloadReaderList(panel);
+  access.OnReaderModeClicked(panel, kOrvoRadio);
+  UseScript(std::vector<std::string>{AddressLine(0x2000, 0xFFFF)});
+  orvo.open_results = {GetParam().open_result, GetParam().open_result};
+  orvo.reset_results.assign(GetParam().reset_results.begin(), GetParam().reset_results.end());
+  panel.ClearLog();
+
+  Run();
+
+  EXPECT_EQ(panel.LogOf({"beep", "refresh", "appbox", "winbox"}),
+            (std::vector<std::string>{kErrorBeep, "refresh", "appbox Card Reset Error!"}));
+  EXPECT_EQ(panel.Controls().status_box, GetParam().reason);
+  EXPECT_EQ(orvo.commands.size(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, DownloadUsbResetTest,
+    ::testing::Values(UsbResetCase{"NoReader", -2, {}, "Error: Reader open error!"},
+                      UsbResetCase{"NoCard", 3, {-13, -13}, "Error: Card connect error!"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(DownloadTest, MissingScriptFileIsReportedAfterTheReset) {
   panel.Controls().path_box = dir.PathOf("missing.bin");
   Run();
@@ -530,6 +569,41 @@ TEST_F(DownloadTest, PausesBetweenResetsBeforeEachLineAndBeforeTheChallenge) {
   // (AddressLines included); 5 ms before the challenge.
   EXPECT_EQ(pauser.sleeps, (std::vector<uint32_t>{100, 1, 1, 1, 1, 1, 5}));
 }
+
+// Every line that passes the hexadecimal check waits 1 ms before it is classified, the
+// line that ends the run included; passed-over and non-hexadecimal lines do not wait.
+struct PauseCase {
+  const char* name;
+  std::vector<std::string> lines;
+  std::vector<uint32_t> sleeps;
+};
+
+void PrintTo(const PauseCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DownloadPauseTest : public DownloadTest, public ::testing::WithParamInterface<PauseCase> {};
+
+TEST_P(DownloadPauseTest, OneMillisecondBeforeEachClassifiedLine) {
+  UseScript(GetParam().lines);
+  Run();
+  EXPECT_EQ(pauser.sleeps, GetParam().sleeps);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, DownloadPauseTest,
+    ::testing::Values(
+        PauseCase{"UnknownKind",
+                  {kHead[0], "; remark", kHead[2], "00A4040007A0000000031010"},
+                  {100, 1, 1, 1}},
+        PauseCase{"DataBeforeAddressCheck", WithData({kHead[0]}, 1), {100, 1, 1}},
+        PauseCase{"App1Mismatch", {kHead[0], AddressCheckLine(0x2000, 0xFFFE)}, {100, 1, 1}},
+        PauseCase{"App2Mismatch",
+                  {kHead[0], kHead[1], kHead[2], AddressCheckLine(0x12000, 0x1FFFE)},
+                  {100, 1, 1, 1, 1}},
+        PauseCase{"MalformedDataLine", {kHead[0], kHead[2], "F0D1000004000020"}, {100, 1, 1, 1}},
+        PauseCase{"NotHex", {kHead[0], kHead[2], "F0D1000004G0002000"}, {100, 1, 1}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- progress ------------------------------------------------------------------------
 
