@@ -155,6 +155,23 @@ TEST_F(LinkTest, RefusedRepliesLeaveTheCallerUntouched) {
   }
 }
 
+// A signal handler running while the host waits for a report interrupts the wait
+// (EINTR), not the reader: the reply is still read in full.
+TEST_F(LinkTest, InterruptedWaitIsResumed) {
+  reader_.SetReply(0x7A, Pattern(100));  // two reports
+  for (size_t k : {size_t{1}, size_t{2}}) {
+    SCOPED_TRACE(k);
+    reader_.FailReadAtReport(k, EINTR);
+    Guarded<594> buffer;
+    int32_t length = kUntouchedLength;
+    ASSERT_EQ(SKSendData(handle_, 0, 0x7A, nullptr, 0), 1);
+    EXPECT_EQ(SKRevData(handle_, 0, 0x7A, buffer.data(), &length), 1);
+    EXPECT_EQ(SKLastError(), 0);
+    EXPECT_EQ(length, 100);
+    EXPECT_EQ(buffer.Take(100), Pattern(100));
+  }
+}
+
 TEST_F(LinkTest, ReplyHeaderBytesAreNotCompared) {
   // The reply echoes slot 0x42 and command 0x7A; we pass others and still accept it.
   Guarded<594> buffer;
