@@ -22,9 +22,10 @@ struct HidDeviceInfo {
 };
 
 struct HidReadResult {
-  // 0 when a report arrived; ETIMEDOUT when none arrived within the time bound;
-  // otherwise the positive OS error code of the failed read, or a negative value when
-  // the failure came without one.
+  // 0 when a report arrived; ETIMEDOUT when none arrived within the time bound; EINTR
+  // when a signal cut the wait short (the link waits on); otherwise the positive OS
+  // error code of the failed read, or a negative value when the failure came without
+  // one.
   int32_t error = 0;
   size_t bytes_read = 0;
 };

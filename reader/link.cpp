@@ -52,6 +52,9 @@ int32_t SKRevDataBounded(int32_t handle, int32_t /*slot*/, uint8_t /*command*/, 
     report[0] = kInputReportPreset;
     const HidReadResult read =
         device->ReadReport(report, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+    if (read.error == EINTR) {
+      continue;  // a signal interrupted the wait, not the reader: wait on to the deadline
+    }
     if (read.error != 0) {
       g_sk_last_error = OsCode(read.error);
       return 0;

@@ -58,12 +58,13 @@ extern "C" {
 
 /* "link failure" below: a positive errno of a failed report write or read (ETIMEDOUT
  * when no whole reply arrived within 20 seconds, EBADF for an unknown or closed
- * handle), -8 to -30 from the reader's status byte, -14 for a bad reply checksum, or
- * -31 for a reply payload larger than the receiving area. On any non-zero result no
- * output is written. */
+ * handle, EIO when the system gave no code or a read brought no frame byte), -8 to
+ * -30 from the reader's status byte, -14 for a bad reply checksum, or -31 for a reply
+ * payload larger than the receiving area. On any non-zero result no output is
+ * written. */
 
 /* Opens the first present reader (USB 0755:0001, version 0x0205) that can be opened.
- * Returns a positive handle, or -2 when there is none. */
+ * Returns a positive handle, or -2 when there is none (or 64 handles are open). */
 PELLITON_READER_EXPORT int32_t DllOpenReader(void);
 
 /* Releases a handle. 0, or -4 for an unknown or already closed handle. */
@@ -153,9 +154,10 @@ PELLITON_READER_EXPORT int32_t DllWriteOfflineData(int32_t handle, uint8_t value
  * SKRevData: reads one reply frame and copies its payload to payload (which must hold
  * 594 bytes) and its length to *payload_length. The slot and command arguments do not
  * influence the result. 0 on failure with, as the reason, the errno of the failed
- * read, ETIMEDOUT (no whole reply within 20 seconds), EBADF (unknown handle), a code
- * of the reader's status byte (-8 to -30), -14 (bad checksum) or -33 (null pointer);
- * on failure neither output is written. */
+ * read (EIO when it brought no frame byte), ETIMEDOUT (no whole reply within 20
+ * seconds), EBADF (unknown handle), a code of the reader's status byte (-8 to -30),
+ * -14 (bad checksum), -31 (length field above 594) or -33 (null pointer); on failure
+ * neither output is written. */
 PELLITON_READER_EXPORT int32_t SKSendData(int32_t handle, int32_t slot, uint8_t command,
                                           const uint8_t* payload, int32_t payload_length);
 PELLITON_READER_EXPORT int32_t SKRevData(int32_t handle, int32_t slot, uint8_t command,

@@ -155,6 +155,23 @@ TEST_F(LinkTest, RefusedRepliesLeaveTheCallerUntouched) {
   }
 }
 
+// A signal handler running while the host waits for a report interrupts the wait
+// (EINTR), not the reader: the reply is still read in full.
+TEST_F(LinkTest, InterruptedWaitIsResumed) {
+  reader_.SetReply(0x7A, Pattern(100));  // two reports
+  for (size_t k : {size_t{1}, size_t{2}}) {
+    SCOPED_TRACE(k);
+    reader_.FailReadAtReport(k, EINTR);
+    Guarded<594> buffer;
+    int32_t length = kUntouchedLength;
+    ASSERT_EQ(SKSendData(handle_, 0, 0x7A, nullptr, 0), 1);
+    EXPECT_EQ(SKRevData(handle_, 0, 0x7A, buffer.data(), &length), 1);
+    EXPECT_EQ(SKLastError(), 0);
+    EXPECT_EQ(length, 100);
+    EXPECT_EQ(buffer.Take(100), Pattern(100));
+  }
+}
+
 TEST_F(LinkTest, ReplyHeaderBytesAreNotCompared) {
   // The reply echoes slot 0x42 and command 0x7A; we pass others and still accept it.
   Guarded<594> buffer;
@@ -321,6 +338,51 @@ TEST_F(LinkTest, UnpluggedReaderGivesTheOsCode) {
   EXPECT_EQ(SKLastError(), ENODEV);
   EXPECT_EQ(DllOpenReader(), -2);
   reader_.Replug();
+}
+
+// A device whose reads succeed but bring at most the report ID: the documented EIO,
+// not a spin until the deadline and not a reply made of the cleared buffer.
+class EmptyReadDevice final : public HidDevice {
+ public:
+  explicit EmptyReadDevice(size_t bytes) : bytes_(bytes) {}
+  int32_t WriteReport(const uint8_t*) override { return 0; }
+  HidReadResult ReadReport(uint8_t*, std::chrono::milliseconds) override { return {0, bytes_}; }
+  void DiscardPendingInput() override {}
+
+ private:
+  size_t bytes_;
+};
+
+class EmptyReadBackend final : public HidBackend {
+ public:
+  explicit EmptyReadBackend(size_t bytes) : bytes_(bytes) {}
+  std::vector<HidDeviceInfo> Enumerate() override {
+    return {{"empty", kReaderVendorId, kReaderProductId, kReaderVersion}};
+  }
+  std::unique_ptr<HidDevice> Open(const std::string&) override {
+    return std::make_unique<EmptyReadDevice>(bytes_);
+  }
+
+ private:
+  size_t bytes_;
+};
+
+TEST(LinkWithoutReader, ReadsWithoutAFrameByteGiveEio) {
+  for (size_t bytes : {size_t{0}, size_t{1}}) {
+    SCOPED_TRACE(bytes);
+    EmptyReadBackend backend(bytes);
+    SetHidBackend(&backend);
+    const int32_t handle = DllOpenReader();
+    ASSERT_GT(handle, 0);
+    uint8_t buffer[594];
+    int32_t length = kUntouchedLength;
+    ASSERT_EQ(SKSendData(handle, 0, 0x63, nullptr, 0), 1);
+    EXPECT_EQ(SKRevData(handle, 0, 0x63, buffer, &length), 0);
+    EXPECT_EQ(SKLastError(), EIO);
+    EXPECT_EQ(length, kUntouchedLength);
+    EXPECT_EQ(DllCloseReader(handle), 0);
+    SetHidBackend(nullptr);
+  }
 }
 
 TEST(LinkWithoutReader, DestroyedSimulatorLeavesHandlesFailingCleanly) {
