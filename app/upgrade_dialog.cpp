@@ -237,6 +237,8 @@ void UpgradeDialog::InitWindow() {
   AddAboutEntry();
   setWindowIcon(AppIcon());
   orvo_radio_->setChecked(true);
+  // The transport follows the checked button from the start, whatever it was before.
+  procedures_.OnReaderModeClicked(*this, kOrvoRadio);
   reader_list_->setEnabled(false);
   reload_->setEnabled(false);
   procedures_.ReloadReaderList(*this);

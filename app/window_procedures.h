@@ -24,7 +24,8 @@ class WindowProcedures {
   // The operator picked an entry of the reader list.
   virtual void OnReaderSelChange(OperatorPanel& panel) = 0;
   // Either reader-mode radio button, with its control number (kPcscRadio or kOrvoRadio),
-  // also when it was already checked. The procedure sets the reader controls' states.
+  // also when it was already checked, and once for kOrvoRadio while the window initialises.
+  // The procedure sets the reader mode and the reader controls' states.
   virtual void OnReaderModeClicked(OperatorPanel& panel, int id) = 0;
 };
 
