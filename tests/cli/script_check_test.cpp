@@ -22,7 +22,7 @@ struct FaultCase {
   uint32_t line;  // 0: the whole file is refused
 };
 
-class CheckFault : public testing::TestWithParam<FaultCase> {};
+class CheckFault : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(CheckFault, NamesTheDownloadsMessageAndLine) {
   ScratchDir dir;
@@ -128,7 +128,7 @@ Lines ThirdCheckLineAgainstApp2() {
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, CheckFault,
-    testing::Values(
+    ::testing::Values(
         FaultCase{"NotHexOnLine37", NotHexOnLine37,
                   "Please check APP1 data is all HEX code! at line 37!", 37},
         FaultCase{"DataBeforeAnyCheckLine", DataBeforeAnyCheckLine,
@@ -150,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"NoAddressLine", NoAddressLine, "APP1 file StartAddr error!", 0},
         FaultCase{"AddressLineWithTrailingComment", AddressLineWithTrailingComment,
                   "APP1 file format error!", 0}),
-    [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
 TEST(CheckScript, UnreadableFileGivesTheOpenMessage) {
   ScratchDir dir;
