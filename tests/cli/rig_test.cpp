@@ -29,18 +29,6 @@ using Clock = std::chrono::steady_clock;
 using testing_scripts::Join;
 using testing_scripts::SoundScript;
 
-// Under the sanitizers the first simulator started on a reader after a finished session
-// sometimes never shows its card (its connection to the vpcd driver is not taken up);
-// stopping it and starting another brings the card. Up to three tries, 5 s each.
-bool StartSim(rig::SimProcess& sim, int reader, const std::vector<std::string>& options = {}) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (sim.StartAndWait(reader, options, 5000))
-      return true;
-    sim.Stop();
-  }
-  return false;
-}
-
 const char kDownloadOk[] =
     "\n\nFormatting APP Data area...\n\n\nAPP Loading......\n\n\nDownload APP Successfull!\n";
 
@@ -172,7 +160,7 @@ TEST_F(CliRig, ReadersListsBothVirtualReaders) {
 
 TEST_F(CliRig, DownloadThenInfoOnAV200Card) {
   rig::SimProcess sim;
-  ASSERT_TRUE(StartSim(sim, 0));
+  ASSERT_TRUE(sim.StartAndWait(0));
   Result result = RunCli({"download", PELLITON_EXAMPLE_SCRIPT, "--counter", "1234"});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, kDownloadOk);
@@ -203,7 +191,7 @@ class CliRigFailure : public CliRig, public ::testing::WithParamInterface<CardFa
 
 TEST_P(CliRigFailure, PrintsTheWindowsMessageAndExitsWithOne) {
   rig::SimProcess sim;
-  ASSERT_TRUE(StartSim(sim, 1, GetParam().sim_options));
+  ASSERT_TRUE(sim.StartAndWait(1, GetParam().sim_options));
   std::vector<std::string> args = GetParam().cli_args;
   args.push_back("--reader");
   args.push_back(rig::RigReaderName(1));
@@ -323,7 +311,7 @@ TEST_F(CliRig, EachCardProgramsThreeCardsInTurn) {
   ScratchDir dir;
   CliProcess cli(dir);
   rig::SimProcess sim;
-  ASSERT_TRUE(StartSim(sim, 0, {"--cards", "3"}));
+  ASSERT_TRUE(sim.StartAndWait(0, {"--cards", "3"}));
   ASSERT_TRUE(cli.Start({"download", PELLITON_EXAMPLE_SCRIPT, "--each-card", "--cards", "3"}));
   for (size_t card = 1; card <= 3; ++card) {
     ASSERT_TRUE(cli.WaitForOutput("Download APP Successfull!", card)) << cli.Out() << cli.Err();
@@ -341,7 +329,7 @@ TEST_F(CliRig, EachCardEndsCleanlyOnInterrupt) {
   ScratchDir dir;
   CliProcess cli(dir);
   rig::SimProcess sim;
-  ASSERT_TRUE(StartSim(sim, 0));
+  ASSERT_TRUE(sim.StartAndWait(0));
   ASSERT_TRUE(cli.Start({"info", "--each-card", "--json"}));
   ASSERT_TRUE(cli.WaitForOutput(R"("success":true)", 1)) << cli.Err();
   // Now waiting for the card to leave: the interrupt must end the wait.
@@ -356,13 +344,12 @@ TEST_F(CliRig, EachCardEndsCleanlyOnInterrupt) {
       << out;
 }
 
-// A simulator stopped after its card left mid-run keeps the next one from that reader
-// (the reader stays empty), so this runs last, on the second reader.
+// The card leaves in the middle of the download.
 class CliRigRemoval : public CliRig, public ::testing::WithParamInterface<int> {};
 
 TEST_P(CliRigRemoval, CardRemovedDuringTheDownload) {
   rig::SimProcess sim;
-  ASSERT_TRUE(StartSim(sim, GetParam(), {"--remove-at", "5"}));
+  ASSERT_TRUE(sim.StartAndWait(GetParam(), {"--remove-at", "5"}));
   const Result result =
       RunCli({"download", PELLITON_EXAMPLE_SCRIPT, "--reader", rig::RigReaderName(GetParam())});
   EXPECT_EQ(result.status, 1);

@@ -181,7 +181,6 @@ TEST_P(DownloadFaultRig, NamesTheLineAndTheCardsAnswer) {
   }
   SimProcess sim;
   ASSERT_TRUE(sim.StartAndWait(0, c.options));
-  const DWORD inserted = EventState(rig::RigReaderName(0));
 
   Run();
 
@@ -205,7 +204,7 @@ TEST_P(DownloadFaultRig, NamesTheLineAndTheCardsAnswer) {
   EXPECT_FALSE(state->counter.has_value());
   // The next case's card must not arrive before pcscd has seen this one go.
   sim.Stop();
-  EXPECT_TRUE(WaitForRemovalCounted(rig::RigReaderName(0), inserted));
+  EXPECT_TRUE(sim.WaitForRemoval());
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, DownloadFaultRig, ::testing::ValuesIn(FaultCases()),

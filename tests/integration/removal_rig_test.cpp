@@ -77,9 +77,8 @@ TEST_F(RemovalRig, CardPulledAtARandomCommandFailsCleanlyAndTheNextCardLoads) {
     SimProcess pulled, fresh;
     ASSERT_TRUE(pulled.Start(0, {"--remove-at", std::to_string(k)}));
     ASSERT_TRUE(fresh.Start(1));
-    ASSERT_TRUE(rig::WaitForCard(rig::RigReaderName(0), true)) << ReaderState(0, pulled);
-    ASSERT_TRUE(rig::WaitForCard(rig::RigReaderName(1), true)) << ReaderState(1, fresh);
-    const DWORD inserted = EventState(rig::RigReaderName(0));
+    ASSERT_TRUE(pulled.WaitForInsertion()) << ReaderState(0, pulled);
+    ASSERT_TRUE(fresh.WaitForInsertion()) << ReaderState(1, fresh);
 
     SelectReader(0);
     panel.ClearLog();
@@ -88,7 +87,7 @@ TEST_F(RemovalRig, CardPulledAtARandomCommandFailsCleanlyAndTheNextCardLoads) {
     EXPECT_EQ(ErrorBeeps(), 1u);
     EXPECT_EQ(OkBeeps(), 0u);
     EXPECT_EQ(panel.Count("appbox") + panel.Count("winbox"), 0u);
-    ASSERT_TRUE(WaitForRemovalCounted(rig::RigReaderName(0), inserted)) << ReaderState(0, pulled);
+    ASSERT_TRUE(pulled.WaitForRemoval()) << ReaderState(0, pulled);
 
     SelectReader(1);
     panel.ClearLog();

@@ -130,37 +130,6 @@ inline RigScript RealisticScript(int blocks) {
   return script;
 }
 
-// pcscd's event state of a reader: state bits, and in the upper 16 bits the count of
-// insertions and removals its event handler has seen.
-inline DWORD EventState(const std::string& name) {
-  SCARDCONTEXT context = 0;
-  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS)
-    return 0;
-  SCARD_READERSTATE state = {};
-  state.szReader = name.c_str();
-  state.dwCurrentState = SCARD_STATE_UNAWARE;
-  SCardGetStatusChange(context, 0, &state, 1);
-  SCardReleaseContext(context);
-  return state.dwEventState;
-}
-
-// A card that leaves in the middle of a command shows as absent at once, before pcscd's
-// event handler has polled the reader. A new card that arrives before that poll is then
-// never reported. So wait until the handler itself has counted the removal.
-inline bool WaitForRemovalCounted(const std::string& name, DWORD when_inserted,
-                                  int timeout_ms = 5000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (!rig::WaitForCard(name, false, timeout_ms))
-      return false;
-    const DWORD now = EventState(name);
-    if ((now & SCARD_STATE_EMPTY) != 0 && (now >> 16) != (when_inserted >> 16))
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
-}
-
 // The tool as it runs against the rig's pcscd: the PC/SC reader mode chosen, the reader
 // list loaded, the window modelled by a recording panel.
 class RigSession : public ::testing::Test {

@@ -134,18 +134,89 @@ bool WaitForCard(const std::string& reader, bool present, int timeout_ms) {
   }
 }
 
+namespace {
+
+std::optional<ReaderEvents> ReadReaderEvents(const Context& context, const std::string& reader) {
+  if (context.get() == 0 || reader.empty()) {
+    return std::nullopt;
+  }
+  SCARD_READERSTATE state = {};
+  state.szReader = reader.c_str();
+  state.dwCurrentState = SCARD_STATE_UNAWARE;
+  const LONG rv = SCardGetStatusChange(context.get(), 0, &state, 1);
+  if (rv != SCARD_S_SUCCESS && rv != SCARD_E_TIMEOUT) {
+    return std::nullopt;
+  }
+  const DWORD now = state.dwEventState;
+  ReaderEvents events;
+  events.count = static_cast<uint16_t>(now >> 16);
+  events.present = (now & SCARD_STATE_PRESENT) != 0 && (now & SCARD_STATE_MUTE) == 0;
+  events.empty = (now & SCARD_STATE_EMPTY) != 0;
+  return events;
+}
+
+// pcscd counts from 0 with the reader empty and adds one for every insertion and every
+// removal its polling notices, so an even count means its polling last saw the reader
+// empty. A reader shown empty with an odd count was marked empty outside that polling
+// (the card left in the middle of a command) and the removal is still to be counted.
+bool CountedOut(const ReaderEvents& events) {
+  return events.empty && events.count % 2 == 0;
+}
+bool CountedIn(const ReaderEvents& events) {
+  return events.present && events.count % 2 == 1;
+}
+
+// Polls `reader` every 20 ms until `done` holds; the last reading, or nullopt on timeout.
+std::optional<ReaderEvents> PollReader(const std::string& reader,
+                                       const std::function<bool(const ReaderEvents&)>& done,
+                                       int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  Context context;
+  while (true) {
+    const auto events = ReadReaderEvents(context, reader);
+    if (events && done(*events)) {
+      return events;
+    }
+    if (Clock::now() >= deadline) {
+      return std::nullopt;
+    }
+    SleepMs(20);
+  }
+}
+
+void Note(const std::string& reader, const char* what) {
+  std::fprintf(stderr, "rig: %s: %s\n", reader.c_str(), what);
+}
+
+}  // namespace
+
+std::optional<ReaderEvents> ReadReaderEvents(const std::string& reader) {
+  Context context;
+  return ReadReaderEvents(context, reader);
+}
+
 bool SimProcess::Start(int reader, const std::vector<std::string>& options) {
   Stop();
   const uint16_t port = VpcdPort();
   if (port == 0 || (reader != 0 && reader != 1)) {
     return false;
   }
-  char dir_template[] = "/tmp/tessiv-sim.XXXXXX";
-  if (mkdtemp(dir_template) == nullptr) {
+  // Under TMPDIR, which the rig points into a folder it removes however the test ends.
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir_template =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tessiv-sim.XXXXXX";
+  if (mkdtemp(dir_template.data()) == nullptr) {
     return false;
   }
   dir_ = dir_template;
   reader_ = reader;
+  reader_name_ = RigReaderName(reader);
+  inserted_count_.reset();
+  // A card started before pcscd has counted the last one out may never be seen.
+  if (!reader_name_.empty() && !PollReader(reader_name_, CountedOut, 5000)) {
+    Note(reader_name_, "the last card was not counted out within 5 s; no new card started");
+    return false;
+  }
   state_path_ = dir_ + "/state";
   std::vector<std::string> args = {TessivSimPath(), "--port", std::to_string(port + reader),
                                    "--state", state_path_};
@@ -164,7 +235,31 @@ bool SimProcess::Start(int reader, const std::vector<std::string>& options) {
 }
 
 bool SimProcess::StartAndWait(int reader, const std::vector<std::string>& options, int timeout_ms) {
-  return Start(reader, options) && WaitForCard(RigReaderName(reader), true, timeout_ms);
+  return Start(reader, options) && WaitForInsertion(timeout_ms);
+}
+
+bool SimProcess::WaitForInsertion(int timeout_ms) {
+  if (reader_name_.empty()) {
+    return false;
+  }
+  const auto events = PollReader(reader_name_, CountedIn, timeout_ms);
+  if (!events) {
+    return false;
+  }
+  inserted_count_ = events->count;
+  return true;
+}
+
+bool SimProcess::WaitForRemoval(int timeout_ms) {
+  if (reader_name_.empty()) {
+    return false;
+  }
+  const auto inserted = inserted_count_;
+  return PollReader(
+             reader_name_,
+             [&](const ReaderEvents& e) { return CountedOut(e) && e.count != inserted; },
+             timeout_ms)
+      .has_value();
 }
 
 bool SimProcess::Running() {
@@ -193,7 +288,9 @@ int SimProcess::Stop() {
       result = WEXITSTATUS(status);
     }
     pid_ = -1;
-    WaitForCard(RigReaderName(reader_), false, 5000);
+    if (!WaitForRemoval(5000)) {
+      Note(reader_name_, "the stopped card was not counted out within 5 s");
+    }
   }
   if (!dir_.empty()) {
     std::error_code ignored;
@@ -204,7 +301,24 @@ int SimProcess::Stop() {
 }
 
 bool SimProcess::RemoveCard() {
-  return pid_ > 0 && kill(pid_, SIGUSR1) == 0;
+  const auto before = ReadReaderEvents(reader_name_);
+  if (pid_ <= 0 || !before || kill(pid_, SIGUSR1) != 0) {
+    return false;
+  }
+  // Counted out; or, with --cards N, the next card may already be counted in.
+  const auto after = PollReader(
+      reader_name_,
+      [&](const ReaderEvents& e) {
+        return e.count != before->count && (CountedOut(e) || CountedIn(e));
+      },
+      5000);
+  if (!after) {
+    return false;
+  }
+  if (CountedIn(*after)) {
+    inserted_count_ = after->count;
+  }
+  return true;
 }
 
 std::optional<sim::CardState> SimProcess::State() const {

@@ -26,8 +26,21 @@ std::vector<std::string> ListReaders();
 // pcscd does not list it.
 std::string RigReaderName(int reader);
 // Polls pcscd until `reader` shows a card (present) or no card (!present). False when
-// that did not happen within `timeout_ms`.
+// that did not happen within `timeout_ms`. This only says what pcscd shows now: after a
+// card left in the middle of a command it shows the reader empty before its own polling
+// has noticed, and a card that arrives before that is never reported. SimProcess's
+// waits below go by what pcscd has counted instead.
 bool WaitForCard(const std::string& reader, bool present, int timeout_ms = 5000);
+
+// What pcscd reports of a reader: its state, and how many card insertions and removals
+// its polling has counted (the upper 16 bits of the event state).
+struct ReaderEvents {
+  uint16_t count = 0;
+  bool present = false;  // a card that answered its reset
+  bool empty = false;
+};
+// Nullopt when pcscd does not answer for `reader`.
+std::optional<ReaderEvents> ReadReaderEvents(const std::string& reader);
 
 class SimProcess {
  public:
@@ -38,17 +51,27 @@ class SimProcess {
 
   // Starts tessiv-sim on rig reader 0 or 1 with further tessiv-sim options (e.g.
   // {"--version-byte", "03", "--remove-at", "4"}). It writes its state to a file of its
-  // own (state_path()). False when the process could not be started.
+  // own (state_path()). Waits first (up to 5 s) until pcscd has counted the reader's
+  // last card out. False when the process could not be started or the reader still
+  // holds a card.
   bool Start(int reader = 0, const std::vector<std::string>& options = {});
-  // Starts it and waits until pcscd sees the card in the reader.
+  // Starts it and waits until pcscd has counted the card in (WaitForInsertion).
   bool StartAndWait(int reader = 0, const std::vector<std::string>& options = {},
                     int timeout_ms = 5000);
-  // SIGTERM, then SIGKILL after 2 s; then waits (up to 5 s) until pcscd has noticed
-  // that the card left, so that the next card started on this reader is not mistaken
-  // for the old one. Returns the exit status (-1 when not started or killed by a signal).
+  // Waits until pcscd's polling has counted a card in this process's reader and shows it
+  // present; remembers that count. False on timeout.
+  bool WaitForInsertion(int timeout_ms = 5000);
+  // Waits until pcscd's polling has counted the card out: its count has moved on from
+  // the insertion's and the reader is empty. Only then is the next card started on the
+  // reader sure to be seen. False on timeout.
+  bool WaitForRemoval(int timeout_ms = 5000);
+  // SIGTERM, then SIGKILL after 2 s; then WaitForRemoval(5000). Returns the exit status
+  // (-1 when not started or killed by a signal).
   int Stop();
   bool Running();
-  // Takes the card out of the reader (SIGUSR1); with --cards N the next card follows.
+  // Takes the card out of the reader (SIGUSR1) and waits (up to 5 s) until pcscd has
+  // counted it out, or, with --cards N, possibly the next card already in. False when
+  // the signal could not be sent or the wait ran out.
   bool RemoveCard();
 
   pid_t pid() const { return pid_; }
@@ -62,6 +85,8 @@ class SimProcess {
  private:
   pid_t pid_ = -1;
   int reader_ = 0;
+  std::string reader_name_;                 // pcscd's name of reader_, once started
+  std::optional<uint16_t> inserted_count_;  // pcscd's count when it counted the card in
   std::string dir_;
   std::string state_path_;
 };

@@ -207,6 +207,28 @@ TEST_F(Rig, RemovalAtTheKthCommand) {
   EXPECT_EQ(state->commands.size(), 2u);
 }
 
+// The tool's way out of a failed exchange (disconnect with power down) makes pcscd show
+// the reader empty before its polling has noticed the card leave. The next card, started
+// at once, must still be seen: the rig waits for pcscd to count the removal.
+TEST_F(Rig, NextCardIsSeenAfterOneLeftMidCommand) {
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    SimProcess sim;
+    ASSERT_TRUE(sim.StartAndWait(0, {"--remove-at", "1"}));
+    ASSERT_EQ(Connect(0), SCARD_S_SUCCESS);
+    std::vector<uint8_t> reply;
+    const LONG rv = Transmit(H("0084000004"), reply);
+    EXPECT_TRUE(rv != SCARD_S_SUCCESS || reply.empty());
+    SCardDisconnect(card_, SCARD_UNPOWER_CARD);
+    card_ = 0;
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_TRUE(sim.WaitForRemoval(0));
+  }
+  SimProcess next;
+  ASSERT_TRUE(next.StartAndWait(0));
+  EXPECT_EQ(Connect(0), SCARD_S_SUCCESS);
+}
+
 TEST_F(Rig, MangledRepliesReachTheCaller) {
   struct Case {
     std::string option;
