@@ -83,7 +83,9 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
     if (takes_value) {
       if (inline_value) {
         value = *inline_value;
-      } else if (i + 1 < args.size()) {
+      } else if (i + 1 < args.size() && !args[i + 1].starts_with("--")) {
+        // A following option is never taken for the value ("--reader --json"); a
+        // value that really starts with "--" is written "--reader=--name".
         value = args[++i];
       } else {
         return Fail(arg + " needs a value");

@@ -373,7 +373,7 @@ int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& p
     // one; on a production line that is a typing error, not a value.
     uint32_t counter = 0;
     if (ParseCounterText(options.counter_text, &counter) == CounterParse::kNotANumber) {
-      Put(streams.err, std::string(kCounterNotANumberMessage) + "\n");
+      Put(streams.err, std::string(kCounterNotANumberMessage) + "\n\n" + UsageText());
       return kExitUsage;
     }
   }

@@ -218,7 +218,8 @@ TEST_F(CliRuns, CounterThatIsNoNumberIsAUsageErrorAndTouchesNoCard) {
   options.counter_text = "5OO";
   EXPECT_EQ(Run(options), kExitUsage);
   EXPECT_EQ(out_.Text(), "");
-  EXPECT_EQ(err_.Text(), "“请填入一个正整数。”\n");
+  // A usage error like any other: the window's message, then how to call the tool.
+  EXPECT_EQ(err_.Text(), "“请填入一个正整数。”\n\n" + UsageText());
   EXPECT_TRUE(pcsc_.Calls().empty());
 }
 
