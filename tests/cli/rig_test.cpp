@@ -344,6 +344,48 @@ TEST_F(CliRig, EachCardEndsCleanlyOnInterrupt) {
       << out;
 }
 
+// Clock ticks of processor time the process has used so far.
+long CpuTicks(pid_t pid) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t name_end = stat.rfind(')');
+  if (name_end == std::string::npos)
+    return -1;
+  std::istringstream fields(stat.substr(name_end + 2));
+  std::string field;
+  long utime = 0;
+  long stime = 0;
+  // After the name: state is field 3, utime 14 and stime 15.
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index == 14)
+      utime = std::stol(field);
+    if (index == 15)
+      stime = std::stol(field);
+  }
+  return utime + stime;
+}
+
+// Waiting for the card to leave sleeps in the service's wait, and a termination ends
+// the loop as an interrupt does: tally printed, status 0.
+TEST_F(CliRig, EachCardWaitsWithoutSpinningAndEndsOnTerminate) {
+  ScratchDir dir;
+  CliProcess cli(dir);
+  rig::SimProcess sim;
+  ASSERT_TRUE(sim.StartAndWait(0));
+  ASSERT_TRUE(cli.Start({"info", "--each-card"}));
+  ASSERT_TRUE(cli.WaitForOutput("Successfully!", 1)) << cli.Err();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const long before = CpuTicks(cli.pid());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const long used = CpuTicks(cli.pid()) - before;
+  ASSERT_GE(before, 0);
+  // A spinning wait would use about all of the 1.5 s (150 ticks at 100 Hz).
+  EXPECT_LT(used, 30) << "ticks used while waiting: " << used;
+  kill(cli.pid(), SIGTERM);
+  EXPECT_EQ(cli.Wait(5000), 0) << cli.Err();
+  EXPECT_NE(cli.Out().find("\nCards: 1, succeeded: 1, failed: 0\n"), std::string::npos)
+      << cli.Out();
+}
+
 // The card leaves in the middle of the download.
 class CliRigRemoval : public CliRig, public ::testing::WithParamInterface<int> {};
 
