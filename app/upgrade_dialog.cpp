@@ -302,16 +302,11 @@ bool UpgradeDialog::ReadControls() {
   status_text_ = ToPanelText(status_box_->toPlainText());
   hidden_label_text_ = ToPanelText(hidden_label_->text());
   const std::string counter_text = counter_box_->text().left(kCounterTextChars).toStdString();
-  switch (ParseCounterText(counter_text, &counter_value_)) {
-    case CounterParse::kOk:
-      return true;
-    case CounterParse::kNotANumber:
-      CounterFailed(kCounterNotANumberMessage);
-      return false;
-    case CounterParse::kOutOfRange:
-      CounterFailed(CounterRangeMessage());
-      return false;
+  const CounterParse parse = ParseCounterText(counter_text, &counter_value_);
+  if (parse == CounterParse::kOk) {
+    return true;
   }
+  CounterFailed(CounterFailureMessage(parse));
   return false;
 }
 

@@ -63,16 +63,11 @@ bool ConsolePanel::ReadControls() {
   status_text_ = status_box_;
   card_info_text_ = card_info_box_;
   hidden_label_text_ = hidden_label_;
-  switch (ParseCounterText(counter_box_, &counter_value_)) {
-    case CounterParse::kOk:
-      return true;
-    case CounterParse::kNotANumber:
-      Show(kCounterNotANumberMessage);
-      return false;
-    case CounterParse::kOutOfRange:
-      Show(CounterRangeMessage());
-      return false;
+  const CounterParse parse = ParseCounterText(counter_box_, &counter_value_);
+  if (parse == CounterParse::kOk) {
+    return true;
   }
+  Show(CounterFailureMessage(parse));
   return false;
 }
 

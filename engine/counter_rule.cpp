@@ -51,4 +51,16 @@ std::string CounterRangeMessage() {
          "之间的整数。”";
 }
 
+std::string CounterFailureMessage(CounterParse result) {
+  switch (result) {
+    case CounterParse::kOk:
+      break;
+    case CounterParse::kNotANumber:
+      return kCounterNotANumberMessage;
+    case CounterParse::kOutOfRange:
+      return CounterRangeMessage();
+  }
+  return {};
+}
+
 }  // namespace pelliton

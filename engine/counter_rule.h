@@ -23,4 +23,7 @@ CounterParse ParseCounterText(std::string_view text, uint32_t* value);
 // "“请填入一个在1和5000之间的整数。”"
 std::string CounterRangeMessage();
 
+// The message the counter box's owner shows for a failed parse; empty for kOk.
+std::string CounterFailureMessage(CounterParse result);
+
 }  // namespace pelliton

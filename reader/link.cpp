@@ -19,6 +19,15 @@ int32_t OsCode(int32_t code) {
   return code > 0 ? code : EIO;
 }
 
+// The open device behind a handle; an unknown handle fails like an invalid OS handle.
+HidDevice* OpenDeviceOf(int32_t handle) {
+  HidDevice* device = FindReaderHandle(handle);
+  if (device == nullptr) {
+    g_sk_last_error = EBADF;
+  }
+  return device;
+}
+
 }  // namespace
 
 int32_t SKLastError() {
@@ -32,9 +41,8 @@ int32_t SKRevDataBounded(int32_t handle, int32_t /*slot*/, uint8_t /*command*/, 
     g_sk_last_error = kNullArgument;
     return 0;
   }
-  HidDevice* device = FindReaderHandle(handle);
+  HidDevice* device = OpenDeviceOf(handle);
   if (device == nullptr) {
-    g_sk_last_error = EBADF;
     return 0;
   }
   using Clock = std::chrono::steady_clock;
@@ -99,9 +107,8 @@ extern "C" int32_t SKSendData(int32_t handle, int32_t slot, uint8_t command, con
     g_sk_last_error = kNullArgument;
     return 0;
   }
-  HidDevice* device = FindReaderHandle(handle);
+  HidDevice* device = OpenDeviceOf(handle);
   if (device == nullptr) {
-    g_sk_last_error = EBADF;
     return 0;
   }
   uint8_t frame[kFrameArea];

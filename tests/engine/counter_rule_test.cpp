@@ -54,5 +54,11 @@ TEST(CounterRuleTest, RangeMessageNamesBothBounds) {
   EXPECT_EQ(CounterRangeMessage(), "“请填入一个在1和5000之间的整数。”");
 }
 
+TEST(CounterRuleTest, EachFailureHasItsMessage) {
+  EXPECT_EQ(CounterFailureMessage(CounterParse::kOk), "");
+  EXPECT_EQ(CounterFailureMessage(CounterParse::kNotANumber), "“请填入一个正整数。”");
+  EXPECT_EQ(CounterFailureMessage(CounterParse::kOutOfRange), "“请填入一个在1和5000之间的整数。”");
+}
+
 }  // namespace
 }  // namespace pelliton

@@ -28,8 +28,7 @@ bool RecordingPanel::ReadControls() {
   const CounterParse parse = ParseCounterText(controls_.counter_box, &counter_value_);
   if (parse == CounterParse::kOk)
     return true;
-  AppMessageBox(parse == CounterParse::kNotANumber ? std::string(kCounterNotANumberMessage)
-                                                   : CounterRangeMessage());
+  AppMessageBox(CounterFailureMessage(parse));
   controls_.focus = kCounterBox;
   controls_.counter_text_selected = true;
   return false;
