@@ -1,5 +1,6 @@
 #include "app/engine_procedures.h"
 
+#include "cardaccess/reader_controls.h"
 #include "engine/browse.h"
 #include "engine/card_info.h"
 #include "engine/download.h"
@@ -7,31 +8,31 @@
 namespace pelliton {
 
 void EngineProcedures::OnBrowseScript(OperatorPanel& panel) {
-  pelliton::OnBrowseScript(panel);
+  (void)pelliton::OnBrowseScript(panel);
 }
 
 void EngineProcedures::OnDownload(OperatorPanel& panel) {
-  pelliton::OnDownload(panel, card_, pauser_);
+  (void)pelliton::OnDownload(panel, card_, pauser_);
 }
 
 void EngineProcedures::GetCardInfo(OperatorPanel& panel) {
-  pelliton::GetCardInfo(panel, card_, pauser_);
+  (void)pelliton::GetCardInfo(panel, card_, pauser_);
 }
 
 void EngineProcedures::ReloadReaderList(OperatorPanel& panel) {
-  card_.ReloadReaderList(panel);
+  pelliton::ReloadReaderList(card_, panel);
 }
 
 void EngineProcedures::OnPcscReload(OperatorPanel& panel) {
-  card_.OnPcscReload(panel);
+  pelliton::OnPcscReload(card_, panel);
 }
 
 void EngineProcedures::OnReaderSelChange(OperatorPanel& panel) {
-  card_.OnReaderSelChange(panel);
+  pelliton::OnReaderSelChange(card_, panel);
 }
 
 void EngineProcedures::OnReaderModeClicked(OperatorPanel& panel, int id) {
-  card_.OnReaderModeClicked(panel, id);
+  pelliton::OnReaderModeClicked(card_, panel, id);
 }
 
 }  // namespace pelliton

@@ -8,19 +8,6 @@ namespace pelliton {
 
 namespace {
 
-const char* ConnectFailureMessage(LONG result) {
-  switch (result) {
-    case SCARD_E_SHARING_VIOLATION:
-      return "Error: Other connections outstanding!";
-    case SCARD_W_UNRESPONSIVE_CARD:
-      return "Error: The smart card is not responding to a reset!";
-    case SCARD_W_REMOVED_CARD:
-      return "Error: The smart Chip has been removed!";
-    default:
-      return "Error: The smart Chip can't to be connected!";
-  }
-}
-
 bool CommandLengthFits(int32_t length) {
   return length >= 0 && static_cast<size_t>(length) <= kApduBufferSize;
 }
@@ -29,9 +16,9 @@ bool CommandLengthFits(int32_t length) {
 
 CardAccess::CardAccess(PcscApi& pcsc, OrvoApi& orvo) : pcsc_(pcsc), orvo_(orvo) {}
 
-void CardAccess::ReloadReaderList(AccessPanel& panel) {
+LONG CardAccess::ListReaders(std::vector<std::string>* names) {
+  names->clear();
   connection_.reader_name.clear();
-  panel.ReaderListClear();
 
   const SCARDCONTEXT previous = connection_.context;
   connection_.context = 0;
@@ -44,43 +31,21 @@ void CardAccess::ReloadReaderList(AccessPanel& panel) {
   }
 
   SCARDCONTEXT context = 0;
-  if (pcsc_.EstablishContext(SCARD_SCOPE_USER, &context) != SCARD_S_SUCCESS) {
-    return;
+  const LONG established = pcsc_.EstablishContext(SCARD_SCOPE_USER, &context);
+  if (established != SCARD_S_SUCCESS) {
+    return established;
   }
   connection_.context = context;
-
-  std::vector<std::string> names;
-  if (pcsc_.ListReaders(context, &names) != SCARD_S_SUCCESS) {
-    return;
+  const LONG listed = pcsc_.ListReaders(context, names);
+  if (listed != SCARD_S_SUCCESS) {
+    names->clear();
   }
-  int index = 0;
-  for (const std::string& name : names) {
-    panel.ReaderListInsert(index++, name);
-  }
-  panel.ReaderListSelect(0);
-  connection_.reader_name = panel.ReaderListCurrentText();
+  return listed;
 }
 
-void CardAccess::OnPcscReload(AccessPanel& panel) {
-  ReloadReaderList(panel);
-  panel.SetStatusBoxText(connection_.reader_name.empty()
-                             ? "No PC/SC card reader exists!"
-                             : "PC/SC card Reader List Reloaded Sucessfully!");
-}
-
-void CardAccess::OnReaderSelChange(AccessPanel& panel) {
-  connection_.reader_name = panel.ReaderListCurrentText();
-}
-
-void CardAccess::OnReaderModeClicked(AccessPanel& panel, int control_id) {
-  const bool pcsc = control_id == kPcscRadio;
-  mode_ = pcsc ? ReaderMode::Pcsc : ReaderMode::UsbReader;
-  panel.EnableControl(kReaderList, pcsc);
-  panel.EnableControl(kReloadButton, pcsc);
-}
-
-int32_t CardAccess::ResetCard(AccessPanel& panel) {
-  return mode_ == ReaderMode::Pcsc ? ResetCardPcsc(panel) : ResetCardUsb(panel);
+int32_t CardAccess::ResetCard() {
+  last_reset_fault_ = ResetFault::kNone;
+  return mode_ == ReaderMode::Pcsc ? ResetCardPcsc() : ResetCardOrvo();
 }
 
 void CardAccess::ReleaseHandle() {
@@ -96,7 +61,7 @@ void CardAccess::ReleaseHandle() {
       handle_context_ = 0;
       break;
     }
-    case HandleKind::Usb:
+    case HandleKind::Orvo:
       orvo_.CloseReader(static_cast<int32_t>(connection_.card_handle));
       break;
     case HandleKind::None:
@@ -106,7 +71,7 @@ void CardAccess::ReleaseHandle() {
   connection_.handle_kind = HandleKind::None;
 }
 
-int32_t CardAccess::ResetCardPcsc(AccessPanel& panel) {
+int32_t CardAccess::ResetCardPcsc() {
   ReleaseHandle();
 
   SCARDHANDLE card = 0;
@@ -115,9 +80,7 @@ int32_t CardAccess::ResetCardPcsc(AccessPanel& panel) {
       pcsc_.Connect(connection_.context, connection_.reader_name, SCARD_SHARE_SHARED,
                     SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
   if (connected != SCARD_S_SUCCESS) {
-    panel.StatusText() = ConnectFailureMessage(connected);
-    panel.RefreshControls();
-    panel.Beep(kErrorBeepHz, kErrorBeepMs);
+    last_reset_fault_ = ResetFault::kConnect;
     return static_cast<int32_t>(connected);
   }
 
@@ -134,33 +97,36 @@ int32_t CardAccess::ResetCardPcsc(AccessPanel& panel) {
   const LONG status = pcsc_.Status(card, connection_.atr, &atr_length);
   connection_.atr_length = static_cast<uint32_t>(std::min<DWORD>(atr_length, kAtrBufferSize));
   pcsc_.BeginTransaction(card);
+  if (status != SCARD_S_SUCCESS) {
+    last_reset_fault_ = ResetFault::kStatus;
+  }
   return static_cast<int32_t>(status);
 }
 
-int32_t CardAccess::ResetCardUsb(AccessPanel& panel) {
+int32_t CardAccess::ResetCardOrvo() {
   ReleaseHandle();
 
   const int32_t reader = orvo_.OpenReader();
   connection_.card_handle = reader;
-  if (reader == kUsbNoReader) {
-    panel.StatusText() = "Error: Reader open error!";
-    return kUsbNoReader;
+  if (reader == PELLITON_READER_NOT_FOUND) {
+    last_reset_fault_ = ResetFault::kOpenReader;
+    return PELLITON_READER_NOT_FOUND;
   }
   // 0 in the cell means nothing open, so such a handle is never handed to the close call.
-  connection_.handle_kind = reader != 0 ? HandleKind::Usb : HandleKind::None;
+  connection_.handle_kind = reader != 0 ? HandleKind::Orvo : HandleKind::None;
 
   int32_t atr_length = 0;
-  const int32_t reset = orvo_.ResetCard(reader, kUsbSlot, connection_.atr, &atr_length);
+  const int32_t reset = orvo_.ResetCard(reader, kOrvoSlot, connection_.atr, &atr_length);
   if (reset != 0 || atr_length < 0 || static_cast<size_t>(atr_length) > kAtrBufferSize) {
-    panel.StatusText() = "Error: Card connect error!";
-    return kUsbResetFailed;
+    last_reset_fault_ = ResetFault::kCardReset;
+    return kOrvoResetFailed;
   }
   connection_.atr_length = static_cast<uint32_t>(atr_length);
   return 0;
 }
 
 int32_t CardAccess::TransmitApdu() {
-  return mode_ == ReaderMode::Pcsc ? TransmitPcsc() : TransmitUsb();
+  return mode_ == ReaderMode::Pcsc ? TransmitPcsc() : TransmitOrvo();
 }
 
 int32_t CardAccess::TransmitPcsc() {
@@ -194,29 +160,29 @@ int32_t CardAccess::TransmitPcsc() {
   return 0;
 }
 
-int32_t CardAccess::TransmitUsb() {
+int32_t CardAccess::TransmitOrvo() {
   ApduExchange& ex = exchange_;
-  ex.response_length = kUsbFailedResponseLength;
+  ex.response_length = kOrvoFailedResponseLength;
   if (connection_.handle_kind == HandleKind::Pcsc) {
-    return kUsbNoReader;
+    return PELLITON_READER_NOT_FOUND;
   }
   if (!CommandLengthFits(ex.command_length)) {
-    return kUsbTooLarge;
+    return PELLITON_READER_TOO_LARGE;
   }
 
   // The reader does not read the length on entry; 200 is what a failure leaves behind.
-  int32_t received = static_cast<int32_t>(kUsbFailedResponseLength);
-  int32_t result = orvo_.CardApdu(static_cast<int32_t>(connection_.card_handle), kUsbSlot,
+  int32_t received = static_cast<int32_t>(kOrvoFailedResponseLength);
+  int32_t result = orvo_.CardApdu(static_cast<int32_t>(connection_.card_handle), kOrvoSlot,
                                   ex.command, ex.command_length, ex.response, &received,
                                   static_cast<uint32_t>(kApduBufferSize));
   if (result == 0) {
     if (received < 0 || static_cast<size_t>(received) > kApduBufferSize) {
-      result = kUsbTooLarge;
+      result = PELLITON_READER_TOO_LARGE;
     } else if (received < 2) {
-      result = kUsbMalformedReply;
+      result = PELLITON_READER_MALFORMED_REPLY;
     }
   }
-  ex.response_length = result == 0 ? static_cast<uint32_t>(received) : kUsbFailedResponseLength;
+  ex.response_length = result == 0 ? static_cast<uint32_t>(received) : kOrvoFailedResponseLength;
   return result;
 }
 

@@ -1,15 +1,18 @@
 // The single door through which the procedures reach a card: the transport choice,
-// the PC/SC reader choice, the connection state and the one exchange area.
+// the PC/SC reader choice, the connection state and the one exchange area. A plain
+// transport that answers with codes; what the operator is shown of it lives in
+// reader_controls.h.
 #pragma once
 
 #include <winscard.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "cardaccess/access_panel.h"
 #include "cardaccess/orvo_api.h"
 #include "cardaccess/pcsc_api.h"
+#include "reader/reader_api.h"
 
 namespace pelliton {
 
@@ -17,30 +20,35 @@ enum class ReaderMode : uint8_t { Pcsc = 0, UsbReader = 1 };
 
 // Which transport made the handle in CardConnection, so that the next reset releases
 // it with that transport's own call, and only once.
-enum class HandleKind : uint8_t { None, Pcsc, Usb };
+enum class HandleKind : uint8_t { None, Pcsc, Orvo };
+
+// Which step of the last ResetCard failed, so that the operator can be told why.
+enum class ResetFault : uint8_t {
+  kNone,
+  kConnect,     // PC/SC: the card could not be connected
+  kStatus,      // PC/SC: connected, but its ATR could not be read
+  kOpenReader,  // Orvo: no usable reader
+  kCardReset,   // Orvo: the reader could not reset the card
+};
 
 inline constexpr size_t kAtrBufferSize = 100;
 inline constexpr size_t kApduBufferSize = 300;
 // Code returned for a failed card reset on the Orvo reader (SCARD_W_UNRESPONSIVE_CARD).
-inline constexpr int32_t kUsbResetFailed = static_cast<int32_t>(0x80100066);
-// What DllOpenReader answers when no usable reader is there; also kept in the card handle.
-inline constexpr int32_t kUsbNoReader = -2;
+inline constexpr int32_t kOrvoResetFailed = static_cast<int32_t>(0x80100066);
 // The Orvo reader is always driven on this slot.
-inline constexpr int32_t kUsbSlot = 0;
-// The response length a USB exchange leaves behind when it fails.
-inline constexpr uint32_t kUsbFailedResponseLength = 200;
+inline constexpr int32_t kOrvoSlot = 0;
+// The response length an Orvo exchange leaves behind when it fails.
+inline constexpr uint32_t kOrvoFailedResponseLength = 200;
 
 // TransmitApdu results of exchanges refused before or after the transport ran:
 // - a response that would not fit the 300-byte response buffer: SCARD_E_INSUFFICIENT_BUFFER
-//   over PC/SC, kUsbTooLarge (-31) from the Orvo reader;
+//   over PC/SC, PELLITON_READER_TOO_LARGE from the Orvo reader;
 // - a response under two bytes, which carries no status word: SCARD_F_COMM_ERROR over
-//   PC/SC, kUsbMalformedReply (-32) over the Orvo reader;
+//   PC/SC, PELLITON_READER_MALFORMED_REPLY over the Orvo reader;
 // - a command length outside 0..300: SCARD_E_INVALID_PARAMETER over PC/SC,
-//   kUsbTooLarge (-31) over the Orvo reader;
+//   PELLITON_READER_TOO_LARGE over the Orvo reader;
 // - a handle made by the other transport (no reset since the mode switch):
-//   SCARD_E_INVALID_HANDLE over PC/SC, kUsbNoReader (-2) over the Orvo reader.
-inline constexpr int32_t kUsbTooLarge = -31;
-inline constexpr int32_t kUsbMalformedReply = -32;
+//   SCARD_E_INVALID_HANDLE over PC/SC, PELLITON_READER_NOT_FOUND over the Orvo reader.
 
 struct CardConnection {
   std::string reader_name;  // selected PC/SC reader; empty when none
@@ -71,20 +79,21 @@ class CardAccess {
   CardConnection& Connection() { return connection_; }
   ApduExchange& Exchange() { return exchange_; }
 
-  // Reader controls of the window. Each reload establishes a new PC/SC context. The one it
-  // replaces is released at once, unless the card handle still held was made under it:
-  // then it is released right after that handle's disconnect at the next reset, because
-  // releasing it earlier would end that card's connection behind our back.
-  void ReloadReaderList(AccessPanel& panel);
-  void OnPcscReload(AccessPanel& panel);
-  void OnReaderSelChange(AccessPanel& panel);
-  void OnReaderModeClicked(AccessPanel& panel, int control_id);
+  // Clears the reader selection, establishes a new PC/SC context and lists its readers
+  // into *names, in the service's order (empty on failure). The context it replaces is
+  // released at once, unless the card handle still held was made under it: then it is
+  // released right after that handle's disconnect at the next reset, because releasing
+  // it earlier would end that card's connection behind our back. The service's code.
+  LONG ListReaders(std::vector<std::string>* names);
+  // The PC/SC reader the next reset connects to; empty for none.
+  void SelectReader(const std::string& name) { connection_.reader_name = name; }
 
   // Powers the card up afresh and reads its ATR into Connection().atr / atr_length.
-  // 0 on success; otherwise a PC/SC code, -2 (no Orvo reader) or kUsbResetFailed.
-  // Whatever handle the cell holds is first released with the call of the transport that
-  // made it (HandleKind), once.
-  int32_t ResetCard(AccessPanel& panel);
+  // 0 on success; otherwise a PC/SC code, PELLITON_READER_NOT_FOUND (no Orvo reader) or
+  // kOrvoResetFailed, with the failing step in LastResetFault(). Whatever handle the cell
+  // holds is first released with the call of the transport that made it (HandleKind), once.
+  int32_t ResetCard();
+  ResetFault LastResetFault() const { return last_reset_fault_; }
   // Sends Exchange().command (command_length bytes) and receives into
   // Exchange().response; response_length goes in as the granted capacity (at most
   // 300) and comes back as the received length. 0 when a response with a status word
@@ -92,11 +101,11 @@ class CardAccess {
   int32_t TransmitApdu();
 
  private:
-  int32_t ResetCardPcsc(AccessPanel& panel);
-  int32_t ResetCardUsb(AccessPanel& panel);
+  int32_t ResetCardPcsc();
+  int32_t ResetCardOrvo();
   void ReleaseHandle();
   int32_t TransmitPcsc();
-  int32_t TransmitUsb();
+  int32_t TransmitOrvo();
 
   PcscApi& pcsc_;
   OrvoApi& orvo_;
@@ -105,6 +114,7 @@ class CardAccess {
   SCARDCONTEXT handle_context_ = 0;
   SCARDCONTEXT retired_context_ = 0;
   ReaderMode mode_ = ReaderMode::UsbReader;
+  ResetFault last_reset_fault_ = ResetFault::kNone;
   CardConnection connection_;
   ApduExchange exchange_;
 };

@@ -48,7 +48,6 @@ ConsolePanel::~ConsolePanel() {
 void ConsolePanel::StartRun() {
   ClearProgress();
   shown_.clear();
-  last_beep_hz_ = 0;
   // Each run starts from an empty box, so that a message equal to the last run's is
   // still printed.
   status_box_.clear();
@@ -105,10 +104,6 @@ void ConsolePanel::Show(const std::string& text) {
   std::fflush(out_);
   if (draw_progress_ && !last_bar_.empty())
     DrawProgress();
-}
-
-void ConsolePanel::Beep(uint32_t frequency_hz, uint32_t) {
-  last_beep_hz_ = frequency_hz;
 }
 
 void ConsolePanel::ReaderListClear() {

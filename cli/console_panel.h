@@ -36,10 +36,8 @@ class ConsolePanel final : public OperatorPanel {
   // Every text shown, as the window shows it, in order (status box changes that are not
   // empty, then message boxes).
   const std::vector<std::string>& Shown() const { return shown_; }
-  // A run succeeded when it ended with the success tone.
-  bool EndedWithSuccessTone() const { return last_beep_hz_ == kOkBeepHz; }
   std::vector<std::string> ReaderEntries() const { return reader_entries_; }
-  // Forgets the texts and tones of earlier runs; the controls keep their contents.
+  // Forgets the texts of earlier runs; the controls keep their contents.
   void StartRun();
   // Takes the bar off the terminal line.
   void ClearProgress();
@@ -53,7 +51,7 @@ class ConsolePanel final : public OperatorPanel {
   bool ReadControls() override;
   void RefreshControls() override;
   void SetStatusBoxText(const std::string& text) override;
-  void Beep(uint32_t frequency_hz, uint32_t duration_ms) override;
+  void Beep(uint32_t, uint32_t) override {}
   void ReaderListClear() override;
   void ReaderListInsert(int index, const std::string& name) override;
   void ReaderListSelect(int index) override;
@@ -96,7 +94,6 @@ class ConsolePanel final : public OperatorPanel {
   int progress_pos_ = 0;
 
   std::vector<std::string> shown_;
-  uint32_t last_beep_hz_ = 0;
 };
 
 }  // namespace pelliton::cli

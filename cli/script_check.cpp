@@ -10,7 +10,6 @@ namespace pelliton::cli {
 
 namespace {
 
-constexpr uint32_t kApp2StartForOldCards = 0x00012000;
 constexpr size_t kFaultTextChars = 120;
 
 std::string Hex32(uint32_t value) {
@@ -35,18 +34,10 @@ std::string DescribeApp(const char* name, const AppTally& app) {
 
 ScriptCheckReport CheckScript(const std::string& path) {
   ScriptCheckReport report;
-  switch (PrecheckScript(path)) {
-    case ScriptPrecheck::kUnreadable:
-      report.message = kOpenScriptErrorMessage;
-      return report;
-    case ScriptPrecheck::kNoApp1Start:
-      report.message = kStartAddrErrorMessage;
-      return report;
-    case ScriptPrecheck::kBadFormat:
-      report.message = kScriptFormatErrorMessage;
-      return report;
-    case ScriptPrecheck::kAccepted:
-      break;
+  const ScriptPrecheck precheck = PrecheckScript(path);
+  if (precheck != ScriptPrecheck::kAccepted) {
+    report.message = PrecheckMessage(precheck);
+    return report;
   }
 
   std::vector<std::string> lines;
@@ -71,15 +62,15 @@ ScriptCheckReport CheckScript(const std::string& path) {
       case LineVerdict::kPassedOver:
       case LineVerdict::kChecked:
         continue;
-      case LineVerdict::kSend:
-        if (planner.LastDataBytes() == 0 && command_length > 1 && command[1] == 0xDD) {
-          ++report.pass_through_lines;
-        } else {
-          AppTally& app = planner.CurrentApp() == ScriptApp::kApp1 ? report.app1 : report.app2;
-          ++app.data_lines;
-          app.data_bytes += planner.LastDataBytes();
-        }
+      case LineVerdict::kSendPassThrough:
+        ++report.pass_through_lines;
         continue;
+      case LineVerdict::kSendData: {
+        AppTally& app = planner.CurrentApp() == ScriptApp::kApp1 ? report.app1 : report.app2;
+        ++app.data_lines;
+        app.data_bytes += planner.LastDataBytes();
+        continue;
+      }
       case LineVerdict::kNotHex:
       case LineVerdict::kNoAddressCheck:
       case LineVerdict::kApp1Mismatch:

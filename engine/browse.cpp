@@ -46,7 +46,35 @@ ScriptPrecheck PrecheckScript(const std::string& path) {
   return ScriptPrecheck::kAccepted;
 }
 
-void OnBrowseScript(OperatorPanel& panel) {
+const char* PrecheckMessage(ScriptPrecheck precheck) {
+  switch (precheck) {
+    case ScriptPrecheck::kUnreadable:
+      return kOpenScriptErrorMessage;
+    case ScriptPrecheck::kNoApp1Start:
+      return kStartAddrErrorMessage;
+    case ScriptPrecheck::kBadFormat:
+      return kScriptFormatErrorMessage;
+    case ScriptPrecheck::kAccepted:
+      break;
+  }
+  return nullptr;
+}
+
+RunEnd PrecheckEnd(ScriptPrecheck precheck) {
+  switch (precheck) {
+    case ScriptPrecheck::kUnreadable:
+      return RunEnd::kScriptUnreadable;
+    case ScriptPrecheck::kNoApp1Start:
+    case ScriptPrecheck::kBadFormat:
+      return RunEnd::kScriptRefused;
+    case ScriptPrecheck::kAccepted:
+      break;
+  }
+  return RunEnd::kSuccess;
+}
+
+Outcome OnBrowseScript(OperatorPanel& panel) {
+  Outcome outcome;
   // Its result is not looked at: a bad counter does not stop picking a script.
   panel.ReadControls();
   panel.StatusText().clear();
@@ -54,44 +82,42 @@ void OnBrowseScript(OperatorPanel& panel) {
 
   const std::optional<std::string> chosen = panel.ChooseScriptFile(kScriptFileFilter);
   if (!chosen) {
+    outcome.end = RunEnd::kNoScript;
     panel.RefreshControls();
     ErrorBeep(panel);
-    return;
+    return outcome;
   }
   const std::string& path = *chosen;
   if (path.empty()) {
+    outcome.end = RunEnd::kNoScript;
+    outcome.message = kSelectScriptMessage;
     panel.StatusText() = kSelectScriptMessage;
     panel.RefreshControls();
     ErrorBeep(panel);
-    return;
+    return outcome;
   }
 
-  switch (PrecheckScript(path)) {
-    case ScriptPrecheck::kUnreadable:
-      ErrorBeep(panel);
-      panel.AppMessageBox(kOpenScriptErrorMessage);
-      return;
-    case ScriptPrecheck::kNoApp1Start:
-      ErrorBeep(panel);
-      panel.AppMessageBox(kStartAddrErrorMessage);
+  const ScriptPrecheck precheck = PrecheckScript(path);
+  outcome.end = PrecheckEnd(precheck);
+  if (precheck != ScriptPrecheck::kAccepted) {
+    outcome.message = PrecheckMessage(precheck);
+    ErrorBeep(panel);
+    panel.AppMessageBox(outcome.message);
+    if (precheck == ScriptPrecheck::kNoApp1Start) {
       // Field and box are emptied together so that the next ReadControls and the
       // download that follows find no script.
       panel.ScriptPath().clear();
       panel.HiddenLabelText().clear();
       panel.RefreshControls();
       panel.SetPathBoxText("");
-      return;
-    case ScriptPrecheck::kBadFormat:
-      ErrorBeep(panel);
-      panel.AppMessageBox(kScriptFormatErrorMessage);
-      return;
-    case ScriptPrecheck::kAccepted:
-      break;
+    }
+    return outcome;
   }
 
   panel.ShowScriptPath(path);
   panel.ScriptPath() = path;
   panel.RefreshControls();
+  return outcome;
 }
 
 }  // namespace pelliton

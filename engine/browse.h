@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/operator_panel.h"
+#include "engine/outcome.h"
 
 namespace pelliton {
 
@@ -18,8 +19,13 @@ enum class ScriptPrecheck { kUnreadable, kNoApp1Start, kBadFormat, kAccepted };
 // at 0x00002000, every AddressLine well formed. Holds one line at a time.
 ScriptPrecheck PrecheckScript(const std::string& path);
 
+// The message a refused script gets, and where that leaves the run; null and kSuccess
+// for kAccepted.
+const char* PrecheckMessage(ScriptPrecheck precheck);
+RunEnd PrecheckEnd(ScriptPrecheck precheck);
+
 // Runs the browse procedure against the window. Reads the chosen file one line at a
-// time and never touches the card.
-void OnBrowseScript(OperatorPanel& panel);
+// time and never touches the card. Succeeds when the script's path was taken.
+Outcome OnBrowseScript(OperatorPanel& panel);
 
 }  // namespace pelliton

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/card_exchange.h"
+
 namespace pelliton {
 
 namespace {
@@ -41,97 +43,58 @@ void InsertCounterLabel(std::string& line) {
   line.insert(at, kCounterLabel);
 }
 
-bool HasCounter(VersionClass version) {
-  return version == VersionClass::kV110 || version == VersionClass::kV200;
+// The last four characters of a version text are the counter on cards that keep one.
+std::string SplitOffCounter(std::string& text) {
+  const size_t at = text.size() >= kCounterDigits ? text.size() - kCounterDigits : 0;
+  std::string counter = text.substr(at);
+  text.erase(at);
+  return counter;
 }
 
-std::string StatusWordText(const std::string& card_line, uint8_t sw1, uint8_t sw2) {
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%02x%02x", sw1, sw2);
-  return card_line + "Get Card Info Error! SW=0x" + digits;
-}
-
-void Fail(OperatorPanel& panel, std::string message, bool beep_first) {
-  panel.StatusText() = std::move(message);
-  if (beep_first) {
-    panel.Beep(kErrorBeepHz, kErrorBeepMs);
-    panel.RefreshControls();
-  } else {
-    panel.RefreshControls();
-    panel.Beep(kErrorBeepHz, kErrorBeepMs);
-  }
-}
-
-// Puts one command into the exchange area and sends it with the whole buffer as capacity.
-template <size_t N>
-int32_t Exchange(CardAccess& card, const std::array<uint8_t, N>& command) {
-  ApduExchange& ex = card.Exchange();
-  std::copy(command.begin(), command.end(), ex.command);
-  ex.command_length = static_cast<int32_t>(N);
-  ex.response_length = static_cast<uint32_t>(kApduBufferSize);
-  ex.last_result = card.TransmitApdu();
-  return ex.last_result;
-}
-
-// A received response with its status word inside the buffer; TransmitApdu promises
-// this on success, and the query never reads outside the buffer whatever it is handed.
-bool StatusWordOf(const ApduExchange& ex, uint8_t* sw1, uint8_t* sw2) {
-  if (ex.response_length < 2 || ex.response_length > kApduBufferSize) {
-    return false;
-  }
-  *sw1 = ex.response[ex.response_length - 2];
-  *sw2 = ex.response[ex.response_length - 1];
-  return true;
+std::string StatusWordText(std::string_view card_line, StatusWord sw) {
+  return std::string(card_line) + "Get Card Info Error! " + SwText(sw);
 }
 
 }  // namespace
 
-VersionClass VersionClassOf(uint8_t atr_byte17) {
-  switch (atr_byte17) {
-    case 0x04:
-      return VersionClass::kV200;
-    case 0x03:
-      return VersionClass::kV110;
-    case 0x02:
-      return VersionClass::kV100;
-    default:
-      return VersionClass::kUnknown;
-  }
-}
-
-std::string_view CardLineOf(uint8_t atr_byte17) {
-  switch (VersionClassOf(atr_byte17)) {
-    case VersionClass::kV200:
-      return "Tessiv Card Version: V2.00 \r\n\r\n";
-    case VersionClass::kV110:
-      return "Tessiv Card Version: V1.10 \r\n\r\n";
-    case VersionClass::kV100:
-      return "Tessiv Card Version: V1.00 \r\n\r\n";
-    case VersionClass::kUnknown:
-      break;
-  }
-  return {};
-}
-
-std::string ApplicationLine(std::span<const uint8_t, kCardInfoReplyBytes> reply,
-                            VersionClass version) {
+CardInfo ReadCardInfo(VersionClass version, std::span<const uint8_t, kCardInfoReplyBytes> reply) {
   uint8_t work_area[kWorkAreaBytes] = {};
   std::copy(reply.begin(), reply.end(), work_area);
-  const std::string first = TextAt(work_area, kFirstVersionOffset);
-  const std::string second = TextAt(work_area, kSecondVersionOffset);
-  const bool one_version =
+  CardInfo info;
+  info.generation = version;
+  info.first_text = TextAt(work_area, kFirstVersionOffset);
+  info.second_text = TextAt(work_area, kSecondVersionOffset);
+  info.one_version =
       std::equal(work_area + kFirstVersionOffset, work_area + kFirstVersionOffset + kComparedBytes,
                  work_area + kSecondVersionOffset);
-  if (one_version) {
-    std::string line = kSingleLabel + first;
-    if (HasCounter(version)) {
+
+  std::string first = info.first_text;
+  if (info.one_version) {
+    if (HasCounter(version))
+      info.counter = SplitOffCounter(first);
+    info.versions = {first};
+    return info;
+  }
+  std::string second = info.second_text;
+  if (HasCounter(version)) {
+    info.counter = SplitOffCounter(second);
+    first.erase(std::min(kFirstVersionKept, first.size()), kRemovedChars);
+  }
+  info.versions = {first, second};
+  return info;
+}
+
+std::string ApplicationLine(const CardInfo& info) {
+  if (info.one_version) {
+    std::string line = kSingleLabel + info.first_text;
+    if (HasCounter(info.generation)) {
       InsertCounterLabel(line);
     }
     return line;
   }
 
-  std::string line = kFirstLabel + first + kSecondLabel + second;
-  if (HasCounter(version)) {
+  std::string line = kFirstLabel + info.first_text + kSecondLabel + info.second_text;
+  if (HasCounter(info.generation)) {
     InsertCounterLabel(line);
     const size_t from = std::strlen(kFirstLabel) + kFirstVersionKept;
     if (from < line.size()) {
@@ -141,15 +104,15 @@ std::string ApplicationLine(std::span<const uint8_t, kCardInfoReplyBytes> reply,
   return line;
 }
 
-std::string CardInfoTextOf(uint8_t atr_byte17,
-                           std::span<const uint8_t, kCardInfoReplyBytes> reply) {
-  std::string text(CardLineOf(atr_byte17));
-  text += ApplicationLine(reply, VersionClassOf(atr_byte17));
+std::string CardInfoTextOf(const CardInfo& info) {
+  std::string text(CardLineOf(info.generation));
+  text += ApplicationLine(info);
   text += "\r\n\r\n";
   return text;
 }
 
-void GetCardInfo(OperatorPanel& panel, CardAccess& card, Pauser& pauser) {
+CardInfoOutcome GetCardInfo(OperatorPanel& panel, CardAccess& card, Pauser& pauser) {
+  CardInfoOutcome outcome;
   // A counter the window refuses has been pointed out to the operator; the query goes on.
   (void)panel.ReadControls();
   panel.StatusText().clear();
@@ -158,45 +121,50 @@ void GetCardInfo(OperatorPanel& panel, CardAccess& card, Pauser& pauser) {
 
   CardConnection& connection = card.Connection();
   std::fill(std::begin(connection.atr), std::end(connection.atr), uint8_t{0});
-  (void)card.ResetCard(panel);
-  pauser.Sleep(100);
-  if (card.ResetCard(panel) != 0) {
-    panel.Beep(kErrorBeepHz, kErrorBeepMs);
-    panel.RefreshControls();
-    panel.AppMessageBox("Card Reset Error!");
-    return;
+  if (const int32_t reset = ResetTwice(card, panel, pauser); reset != 0) {
+    FailReset(panel, reset, outcome);
+    return outcome;
   }
 
-  const uint8_t version_byte = connection.atr[kAtrVersionOffset];
-  const std::string card_line(CardLineOf(version_byte));
-  ApduExchange& ex = card.Exchange();
-  uint8_t sw1 = 0;
-  uint8_t sw2 = 0;
+  const VersionClass version = VersionClassOfAtr(connection);
+  const std::string_view card_line = CardLineOf(version);
+  const auto fail = [&](RunEnd end, const Exchanged& exchanged, std::string message) {
+    outcome.end = end;
+    if (end == RunEnd::kCardRefused) {
+      outcome.status_word = exchanged.sw;
+      FailBeepThenShow(panel, std::move(message), outcome);
+    } else {
+      outcome.transport_result = exchanged.result;
+      FailShowThenBeep(panel, std::move(message), outcome);
+    }
+    return outcome;
+  };
 
-  if (Exchange(card, kInfoQuery) != 0 || !StatusWordOf(ex, &sw1, &sw2)) {
-    Fail(panel, card_line + " Get Card Info commumation Error!", false);
-    return;
-  }
-  if (sw1 != 0x61 && sw1 != 0x90 && sw1 != 0x9F) {
-    Fail(panel, StatusWordText(card_line, sw1, sw2), true);
-    return;
-  }
+  const Exchanged query = Send(card, kInfoQuery, outcome);
+  if (!query.Received())
+    return fail(RunEnd::kCommunication, query,
+                std::string(card_line) + " Get Card Info commumation Error!");
+  if (!IsSuccessSw(query.sw))
+    return fail(RunEnd::kCardRefused, query, StatusWordText(card_line, query.sw));
 
-  if (Exchange(card, kGetResponse) != 0 || !StatusWordOf(ex, &sw1, &sw2)) {
-    Fail(panel, card_line + "Get Card Info commumation Error!", false);
-    return;
-  }
-  if (sw1 != 0x90) {
-    Fail(panel, StatusWordText(card_line, sw1, sw2), true);
-    return;
-  }
+  const Exchanged reply = Send(card, kGetResponse, outcome);
+  if (!reply.Received())
+    return fail(RunEnd::kCommunication, reply,
+                std::string(card_line) + "Get Card Info commumation Error!");
+  if (reply.sw.sw1 != 0x90)
+    return fail(RunEnd::kCardRefused, reply, StatusWordText(card_line, reply.sw));
 
   // Read regardless of the reply's length: a short reply leaves earlier bytes in place.
-  const std::span<const uint8_t, kCardInfoReplyBytes> reply(ex.response, kCardInfoReplyBytes);
-  panel.CardInfoText() = CardInfoTextOf(version_byte, reply);
+  const std::span<const uint8_t, kCardInfoReplyBytes> bytes(card.Exchange().response,
+                                                            kCardInfoReplyBytes);
+  outcome.info = ReadCardInfo(version, bytes);
+  panel.CardInfoText() = CardInfoTextOf(*outcome.info);
   panel.StatusText() = panel.CardInfoText() + kSuccessMessage;
+  outcome.end = RunEnd::kSuccess;
+  outcome.message = panel.StatusText();
   panel.Beep(kOkBeepHz, kOkBeepMs);
   panel.RefreshControls();
+  return outcome;
 }
 
 }  // namespace pelliton

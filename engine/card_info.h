@@ -9,33 +9,29 @@
 #include <string_view>
 
 #include "cardaccess/card_access.h"
+#include "engine/card_generation.h"
 #include "engine/operator_panel.h"
+#include "engine/outcome.h"
 #include "engine/pauser.h"
 
 namespace pelliton {
 
-// Card generation from ATR byte 17. kUnknown cards get an empty card line and their
-// application line is left exactly as formatted (no counter label, nothing removed).
-enum class VersionClass : int8_t { kUnknown = -1, kV100 = 0, kV110 = 1, kV200 = 2 };
-
-inline constexpr size_t kAtrVersionOffset = 17;
 // Bytes of the GET RESPONSE reply the query reads, whatever the reply's length.
 inline constexpr size_t kCardInfoReplyBytes = 40;
 
-VersionClass VersionClassOf(uint8_t atr_byte17);
-// "Tessiv Card Version: V1.10 \r\n\r\n" and the like; empty for an unknown generation.
-std::string_view CardLineOf(uint8_t atr_byte17);
+// What the first 40 bytes of the response buffer say of a card of that generation: its
+// version text(s), one version when the two 9-byte version fields agree, and the counter
+// of V1.10 and V2.00 cards.
+CardInfo ReadCardInfo(VersionClass version, std::span<const uint8_t, kCardInfoReplyBytes> reply);
 
-// The application line built from the first 40 bytes of the response buffer: one version
-// when the two 9-byte version fields agree, two otherwise, with the counter label for
+// The application line the window shows: one version or two, with the counter label for
 // V1.10 and V2.00 cards.
-std::string ApplicationLine(std::span<const uint8_t, kCardInfoReplyBytes> reply,
-                            VersionClass version);
+std::string ApplicationLine(const CardInfo& info);
 
 // CardInfoText after a successful query: card line, application line, "\r\n\r\n".
-std::string CardInfoTextOf(uint8_t atr_byte17, std::span<const uint8_t, kCardInfoReplyBytes> reply);
+std::string CardInfoTextOf(const CardInfo& info);
 
-// The "Get Card Info" button.
-void GetCardInfo(OperatorPanel& panel, CardAccess& card, Pauser& pauser);
+// The "Get Card Info" button; returns what the query read and how it ended.
+CardInfoOutcome GetCardInfo(OperatorPanel& panel, CardAccess& card, Pauser& pauser);
 
 }  // namespace pelliton

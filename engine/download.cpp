@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytes.h"
+#include "engine/card_exchange.h"
+#include "engine/card_generation.h"
 #include "engine/load_plan.h"
 #include "engine/script.h"
 
@@ -14,25 +17,12 @@ namespace pelliton {
 
 namespace {
 
-constexpr uint32_t kApp2StartForOldCards = 0x00012000;
-constexpr size_t kVersionByteOffset = 17;
-
 const char kFormatting[] = "\r\n\r\nFormatting APP Data area...";
 const char kLoading[] = "\r\n\r\nAPP Loading......";
 const char kSuccess[] = "\r\n\r\nDownload APP Successfull!";
 
 std::string WithLine(const char* head, uint32_t line, const char* tail) {
   return head + std::to_string(line) + tail;
-}
-
-std::string SwText(uint8_t sw1, uint8_t sw2) {
-  char text[16];
-  std::snprintf(text, sizeof text, "SW=0x%02x%02x", sw1, sw2);
-  return text;
-}
-
-bool IsSuccessSw1(uint8_t sw1) {
-  return sw1 == 0x61 || sw1 == 0x90 || sw1 == 0x9F;
 }
 
 // Windows opens the lower-cased path as the same file; anywhere else file names are
@@ -53,27 +43,38 @@ class DownloadRun {
   DownloadRun(OperatorPanel& panel, CardAccess& card, Pauser& pauser)
       : panel_(panel), card_(card), x_(card.Exchange()), pauser_(pauser) {}
 
-  void Run();
+  DownloadOutcome Run();
 
  private:
   // The ways a run ends, as the operator meets them.
-  void FailShown(const std::string& text) {  // StatusText shown, then the error beep
-    panel_.StatusText() = text;
-    panel_.RefreshControls();
-    panel_.Beep(kErrorBeepHz, kErrorBeepMs);
+  void FailShown(RunEnd end, std::string text) {  // StatusText shown, then the error beep
+    outcome_.end = end;
+    FailShowThenBeep(panel_, std::move(text), outcome_);
   }
-  void FailBeepFirst(const std::string& text) {  // error beep, then StatusText shown
-    panel_.Beep(kErrorBeepHz, kErrorBeepMs);
-    panel_.StatusText() = text;
-    panel_.RefreshControls();
+  void FailBeepFirst(RunEnd end, std::string text) {  // error beep, then StatusText shown
+    outcome_.end = end;
+    FailBeepThenShow(panel_, std::move(text), outcome_);
   }
   void FailWindowBox(const char* text) {
+    outcome_.end = RunEnd::kRefused;
+    outcome_.message = text;
     panel_.WindowMessageBox(text);
     panel_.Beep(kErrorBeepHz, kErrorBeepMs);
   }
-  void FailAppBox(const char* text) {
+  void FailAppBox(RunEnd end, const char* text) {
+    outcome_.end = end;
+    outcome_.message = text;
     panel_.Beep(kErrorBeepHz, kErrorBeepMs);
     panel_.AppMessageBox(text);
+  }
+  // An exchange that did not come back, and a status word the run does not accept.
+  void FailCommunication(const Exchanged& exchanged, std::string text) {
+    outcome_.transport_result = exchanged.result;
+    FailShown(RunEnd::kCommunication, std::move(text));
+  }
+  void FailStatusWord(StatusWord sw, std::string text) {
+    outcome_.status_word = sw;
+    FailBeepFirst(RunEnd::kCardRefused, std::move(text) + SwText(sw));
   }
 
   void ShowProgressText(const char* text) {
@@ -83,22 +84,12 @@ class DownloadRun {
   }
   void AdvanceProgress() { panel_.SetProgressPos(++position_); }
 
-  // Exchanges command_length bytes of the command buffer. Returns the transport's
-  // result; on 0 the response holds at least the status word.
-  int32_t Exchange(size_t command_length) {
-    x_.command_length = static_cast<int32_t>(command_length);
-    x_.response_length = kApduBufferSize;
-    x_.last_result = card_.TransmitApdu();
-    return x_.last_result;
-  }
-  uint8_t Sw1() const { return x_.response[x_.response_length - 2]; }
-  uint8_t Sw2() const { return x_.response[x_.response_length - 1]; }
-
   bool ReadScript();
   bool PassesVersionGate();
   bool Format();
   bool LoadLines();
   bool SendLine(uint32_t line_number, size_t command_length);
+  bool FailLine(LineVerdict verdict, uint32_t line_number);
   bool WriteConfiguration(uint32_t counter);
 
   OperatorPanel& panel_;
@@ -106,13 +97,14 @@ class DownloadRun {
   ApduExchange& x_;
   Pauser& pauser_;
 
+  DownloadOutcome outcome_;
   std::vector<std::string> lines_;
   ScriptAddresses addresses_;
   uint32_t step_ = 1;
   int position_ = 0;
 };
 
-void DownloadRun::Run() {
+DownloadOutcome DownloadRun::Run() {
   panel_.SetStatusBoxText("");
   panel_.SetProgressRange(0, kDownloadProgressMax);
   panel_.SetProgressPos(0);
@@ -120,40 +112,37 @@ void DownloadRun::Run() {
   panel_.RepaintNow();
 
   if (card_.Mode() == ReaderMode::Pcsc && card_.Connection().reader_name.empty()) {
-    return FailWindowBox("Please Select reader first!");
+    FailWindowBox("Please Select reader first!");
+    return outcome_;
   }
   const uint32_t counter = panel_.CounterValue();
+  outcome_.counter = counter;
   if (counter == 0 || counter > 5000) {
-    return FailWindowBox("The counter must be greater than 0 and less than 5000 !");
+    FailWindowBox("The counter must be greater than 0 and less than 5000 !");
+    return outcome_;
   }
 
-  card_.ResetCard(panel_);
-  pauser_.Sleep(100);
-  if (card_.ResetCard(panel_) != 0) {
-    panel_.Beep(kErrorBeepHz, kErrorBeepMs);
-    // Shows what the reset left in the status text (the Orvo reader's reason).
-    panel_.RefreshControls();
-    panel_.AppMessageBox("Card Reset Error!");
-    return;
+  if (const int32_t reset = ResetTwice(card_, panel_, pauser_); reset != 0) {
+    FailReset(panel_, reset, outcome_);
+    return outcome_;
   }
   position_ = 1;
   panel_.SetProgressPos(position_);
 
-  if (!ReadScript())
-    return FailAppBox("Open APP update file error!");
-  if (!PassesVersionGate())
-    return;
-  if (!Format())
-    return;
-  if (!LoadLines())
-    return;
-  if (!WriteConfiguration(counter))
-    return;
+  if (!ReadScript()) {
+    FailAppBox(RunEnd::kScriptUnreadable, kOpenScriptErrorMessage);
+    return outcome_;
+  }
+  if (!PassesVersionGate() || !Format() || !LoadLines() || !WriteConfiguration(counter))
+    return outcome_;
 
   panel_.SetProgressPos(kDownloadProgressMax);
+  outcome_.end = RunEnd::kSuccess;
+  outcome_.message = kSuccess;
   panel_.StatusText() = kSuccess;
   panel_.Beep(kOkBeepHz, kOkBeepMs);
   panel_.RefreshControls();
+  return outcome_;
 }
 
 bool DownloadRun::ReadScript() {
@@ -165,25 +154,15 @@ bool DownloadRun::ReadScript() {
 }
 
 bool DownloadRun::PassesVersionGate() {
-  const CardConnection& connection = card_.Connection();
-  if (connection.atr_length <= kVersionByteOffset)
+  const VersionClass version = VersionClassOfAtr(card_.Connection());
+  if (version != VersionClass::kV100 && version != VersionClass::kV110)
     return true;
-  const char* version = nullptr;
-  switch (connection.atr[kVersionByteOffset]) {
-    case 2:
-      version = "V1.00";
-      break;
-    case 3:
-      version = "V1.10";
-      break;
-    default:
-      return true;
-  }
   if (addresses_.app2.present && addresses_.app2.start == kApp2StartForOldCards)
     return true;
-  FailShown(std::string("Tessiv Card Version: ") + version +
-            "\r\n\r\n Norvane App file dose not match!\r\n Please use a Tessiv card with at "
-            "least version V2.00 to download this file!");
+  FailShown(RunEnd::kWrongGeneration,
+            "Tessiv Card Version: " + std::string(GenerationName(version)) +
+                "\r\n\r\n Norvane App file dose not match!\r\n Please use a Tessiv card with at "
+                "least version V2.00 to download this file!");
   return false;
 }
 
@@ -193,14 +172,14 @@ bool DownloadRun::Format() {
   panel_.SetProgressPos(position_);
   ShowProgressText(kFormatting);
 
-  const uint8_t format[] = {0xF0, 0xDB, 0x00, 0x00, 0x00};
-  std::copy(std::begin(format), std::end(format), x_.command);
-  if (Exchange(sizeof format) != 0) {
-    FailShown("APP Data Aera Format commumation Error!");
+  static constexpr uint8_t kFormat[] = {0xF0, 0xDB, 0x00, 0x00, 0x00};
+  const Exchanged formatted = Send(card_, kFormat, outcome_);
+  if (!formatted.Received()) {
+    FailCommunication(formatted, "APP Data Aera Format commumation Error!");
     return false;
   }
-  if (!IsSuccessSw1(Sw1())) {
-    FailBeepFirst("APP Data Aera Format! " + SwText(Sw1(), Sw2()));
+  if (!IsSuccessSw(formatted.sw)) {
+    FailStatusWord(formatted.sw, "APP Data Aera Format! ");
     return false;
   }
   ShowProgressText(kLoading);
@@ -219,10 +198,8 @@ bool DownloadRun::LoadLines() {
     const LineVerdict verdict = planner.Plan(line, x_.command, &command_length);
     if (verdict == LineVerdict::kPassedOver)
       continue;
-    if (verdict == LineVerdict::kNotHex) {
-      FailBeepFirst(LoadFailureMessage(verdict, line_number));
-      return false;
-    }
+    if (verdict == LineVerdict::kNotHex)
+      return FailLine(verdict, line_number);
     // Every hexadecimal line waits before it is handled, the one that ends the run too.
     pauser_.Sleep(1);
     switch (verdict) {
@@ -230,7 +207,8 @@ bool DownloadRun::LoadLines() {
       case LineVerdict::kNotHex:
       case LineVerdict::kChecked:
         continue;
-      case LineVerdict::kSend:
+      case LineVerdict::kSendData:
+      case LineVerdict::kSendPassThrough:
         if (!SendLine(line_number, command_length))
           return false;
         continue;
@@ -238,24 +216,37 @@ bool DownloadRun::LoadLines() {
       case LineVerdict::kApp1Mismatch:
       case LineVerdict::kApp2Mismatch:
       case LineVerdict::kUnknownKind:
-        FailShown(LoadFailureMessage(verdict, line_number));
-        return false;
+        return FailLine(verdict, line_number);
     }
   }
   return true;
 }
 
+bool DownloadRun::FailLine(LineVerdict verdict, uint32_t line_number) {
+  outcome_.line = line_number;
+  // A character that is no hexadecimal digit sounds before it is shown; the others after.
+  if (verdict == LineVerdict::kNotHex) {
+    FailBeepFirst(RunEnd::kScriptLine, LoadFailureMessage(verdict, line_number));
+  } else {
+    FailShown(RunEnd::kScriptLine, LoadFailureMessage(verdict, line_number));
+  }
+  return false;
+}
+
 bool DownloadRun::SendLine(uint32_t line_number, size_t command_length) {
-  if (Exchange(command_length) != 0) {
-    FailShown(WithLine("App1 Chip communication error! at line ", line_number, "!"));
+  const Exchanged sent = Transmit(card_, command_length, outcome_);
+  if (!sent.Received()) {
+    outcome_.line = line_number;
+    FailCommunication(sent, WithLine("App1 Chip communication error! at line ", line_number, "!"));
     return false;
   }
-  if (IsSuccessSw1(Sw1()))
+  if (IsSuccessSw(sent.sw))
     return true;
-  if (Sw1() == 0x69 && Sw2() == 0x82) {
-    FailBeepFirst("Not satisfied with the Access Control!" + SwText(Sw1(), Sw2()));
+  outcome_.line = line_number;
+  if (sent.sw == StatusWord{0x69, 0x82}) {
+    FailStatusWord(sent.sw, "Not satisfied with the Access Control!");
   } else {
-    FailBeepFirst(WithLine("App1 Command error at line ", line_number, "!") + SwText(Sw1(), Sw2()));
+    FailStatusWord(sent.sw, WithLine("App1 Command error at line ", line_number, "!"));
   }
   return false;
 }
@@ -264,15 +255,15 @@ bool DownloadRun::WriteConfiguration(uint32_t counter) {
   AdvanceProgress();
   pauser_.Sleep(5);
 
-  const uint8_t get_challenge[] = {0x00, 0x84, 0x00, 0x00, 0x04};
-  std::copy(std::begin(get_challenge), std::end(get_challenge), x_.command);
-  if (Exchange(sizeof get_challenge) != 0) {
-    FailShown("Write APP CFG Data commumation Error!");
+  static constexpr uint8_t kGetChallenge[] = {0x00, 0x84, 0x00, 0x00, 0x04};
+  const Exchanged challenge = Send(card_, kGetChallenge, outcome_);
+  if (!challenge.Received()) {
+    FailCommunication(challenge, "Write APP CFG Data commumation Error!");
     return false;
   }
   // A challenge of fewer than four bytes would leave stale bytes in the CRC block.
-  if (!IsSuccessSw1(Sw1()) || x_.response_length < 6) {
-    FailBeepFirst("Wrtte APP CFG Data Error,Update Card Version Error! " + SwText(Sw1(), Sw2()));
+  if (!IsSuccessSw(challenge.sw) || x_.response_length < 6) {
+    FailStatusWord(challenge.sw, "Wrtte APP CFG Data Error,Update Card Version Error! ");
     return false;
   }
 
@@ -281,19 +272,18 @@ bool DownloadRun::WriteConfiguration(uint32_t counter) {
   PutU32BE(counter, block + 4);
   const uint32_t crc = Crc32(block, sizeof block);
 
-  const uint8_t header[] = {0xF0, 0x80, 0x01, 0x00, 0x08};
-  std::copy(std::begin(header), std::end(header), x_.command);
-  PutU32BE(counter, x_.command + 5);
-  PutU32BE(crc, x_.command + 9);
-  if (Exchange(13) != 0) {
-    FailShown("Write APP CFG Data commumation Error!");
+  uint8_t configuration[13] = {0xF0, 0x80, 0x01, 0x00, 0x08};
+  PutU32BE(counter, configuration + 5);
+  PutU32BE(crc, configuration + 9);
+  const Exchanged written = Send(card_, configuration, outcome_);
+  if (!written.Received()) {
+    FailCommunication(written, "Write APP CFG Data commumation Error!");
     return false;
   }
-  if (!IsSuccessSw1(Sw1())) {
-    FailBeepFirst(
-        "Download APP Successfull!\r\n\r\n This Tessiv card version is not support counter "
-        "function!\r\n " +
-        SwText(Sw1(), Sw2()));
+  if (!IsSuccessSw(written.sw)) {
+    FailStatusWord(written.sw,
+                   "Download APP Successfull!\r\n\r\n This Tessiv card version is not support "
+                   "counter function!\r\n ");
     return false;
   }
   return true;
@@ -301,33 +291,8 @@ bool DownloadRun::WriteConfiguration(uint32_t counter) {
 
 }  // namespace
 
-void OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pauser) {
-  DownloadRun(panel, card, pauser).Run();
-}
-
-uint32_t Crc32(const uint8_t* bytes, size_t count) {
-  uint32_t crc = 0;
-  for (size_t i = 0; i < count; ++i) {
-    crc ^= static_cast<uint32_t>(bytes[i]) << 24;
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-    }
-  }
-  return crc;
-}
-
-void PutU32BE(uint32_t value, uint8_t* dest) {
-  dest[0] = static_cast<uint8_t>(value >> 24);
-  dest[1] = static_cast<uint8_t>(value >> 16);
-  dest[2] = static_cast<uint8_t>(value >> 8);
-  dest[3] = static_cast<uint8_t>(value);
-}
-
-uint32_t GetU32BE(const uint8_t* bytes, uint32_t count) {
-  uint32_t value = 0;
-  for (uint32_t i = 0; i < (count & 0xFF); ++i)
-    value = (value << 8) | bytes[i];
-  return value;
+DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pauser) {
+  return DownloadRun(panel, card, pauser).Run();
 }
 
 uint32_t ProgressStep(uint32_t line_count) {

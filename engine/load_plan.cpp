@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <optional>
 
-#include "engine/download.h"
+#include "engine/bytes.h"
 
 namespace pelliton {
 
@@ -51,7 +51,7 @@ LineVerdict LoadPlanner::Plan(std::string_view line, uint8_t* command, size_t* c
   if (StartsWith(converted, count, {0xF0, 0xDD, 0x00, 0x00, 0x2C})) {
     std::copy(converted, converted + count, command);
     *command_length = count;
-    return LineVerdict::kSend;
+    return LineVerdict::kSendPassThrough;
   }
   if (StartsWith(converted, count, {0xF0, 0x5D, 0x01, 0x00}))
     return LineVerdict::kChecked;
@@ -81,7 +81,7 @@ LineVerdict LoadPlanner::PlanDataLine(const uint8_t* converted, size_t count, ui
   std::copy(converted + 9, converted + 9 + data_length, command + 5);
   *command_length = data_length + 5u;
   last_data_bytes_ = data_length;
-  return LineVerdict::kSend;
+  return LineVerdict::kSendData;
 }
 
 LineVerdict LoadPlanner::PlanAddressCheck(const uint8_t* converted, size_t count) {
@@ -113,7 +113,8 @@ std::string LoadFailureMessage(LineVerdict verdict, uint32_t line_number) {
       return "APP Update App1 file error! at line " + line + "!";
     case LineVerdict::kPassedOver:
     case LineVerdict::kChecked:
-    case LineVerdict::kSend:
+    case LineVerdict::kSendData:
+    case LineVerdict::kSendPassThrough:
       break;
   }
   return {};

@@ -23,14 +23,15 @@ struct ScriptAddresses {
 ScriptAddresses DecodeAddressLines(const std::vector<std::string>& lines);
 
 enum class LineVerdict {
-  kPassedOver,      // blank, short or comment line
-  kChecked,         // an AddressCheckLine that matches, or an AddressLine: nothing to send
-  kSend,            // command ready
-  kNotHex,          // a character that is not a hexadecimal digit
-  kNoAddressCheck,  // a DataLine before any AddressCheckLine
-  kApp1Mismatch,    // an AddressCheckLine that disagrees with App1
-  kApp2Mismatch,    // an AddressCheckLine that disagrees with App2
-  kUnknownKind,     // no known kind, or a DataLine whose length bytes disagree with it
+  kPassedOver,       // blank, short or comment line
+  kChecked,          // an AddressCheckLine that matches, or an AddressLine: nothing to send
+  kSendData,         // a DataLine rebuilt into a load command, ready
+  kSendPassThrough,  // a pass-through line, ready to go unchanged
+  kNotHex,           // a character that is not a hexadecimal digit
+  kNoAddressCheck,   // a DataLine before any AddressCheckLine
+  kApp1Mismatch,     // an AddressCheckLine that disagrees with App1
+  kApp2Mismatch,     // an AddressCheckLine that disagrees with App2
+  kUnknownKind,      // no known kind, or a DataLine whose length bytes disagree with it
 };
 
 enum class ScriptApp { kApp1, kApp2 };
@@ -42,8 +43,8 @@ class LoadPlanner {
 
   explicit LoadPlanner(const ScriptAddresses& addresses) : addresses_(addresses) {}
 
-  // Plans one line as read from the file. On kSend, command holds *command_length
-  // bytes; otherwise command is left as it was.
+  // Plans one line as read from the file. On kSendData and kSendPassThrough, command holds
+  // *command_length bytes; otherwise command is left as it was.
   LineVerdict Plan(std::string_view line, uint8_t* command, size_t* command_length);
 
   // The application that the last AddressCheckLine made current.

@@ -26,6 +26,8 @@ inline constexpr size_t kAddressDataBytes = 9;
 inline constexpr size_t kAddressLineChars = 28;
 // Where App1 must start for a script to be taken.
 inline constexpr uint32_t kApp1StartAddress = 0x00002000;
+// Where App2 must start for a script to suit V1.00 and V1.10 cards.
+inline constexpr uint32_t kApp2StartForOldCards = 0x00012000;
 
 // Real scripts are well under a megabyte; anything far larger is not a script and
 // is refused at open rather than exhausting memory on one endless line or on a list

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cardaccess/card_access.h"
+#include "cardaccess/reader_controls.h"
 #include "engine/card_info.h"
 #include "tests/support/fake_pcsc.h"
 #include "tests/support/recording_panel.h"
@@ -55,7 +56,7 @@ void BM_CardInfoText(benchmark::State& state) {
   std::copy(first.begin(), first.end(), reply.begin() + 11);
   reply[31] = 'X';
   for (auto _ : state) {
-    benchmark::DoNotOptimize(CardInfoTextOf(0x03, reply));
+    benchmark::DoNotOptimize(CardInfoTextOf(ReadCardInfo(VersionClass::kV110, reply)));
   }
 }
 BENCHMARK(BM_CardInfoText);
@@ -68,8 +69,8 @@ void BM_GetCardInfoOverSimPcsc(benchmark::State& state) {
   CardAccess access(pcsc, orvo);
   RecordingPanel panel;
   NoPause pauser;
-  access.ReloadReaderList(panel);
-  access.OnReaderModeClicked(panel, kPcscRadio);
+  ReloadReaderList(access, panel);
+  OnReaderModeClicked(access, panel, kPcscRadio);
   for (auto _ : state) {
     GetCardInfo(panel, access, pauser);
     panel.ClearLog();
@@ -97,7 +98,7 @@ void BM_GetCardInfoOverSimulatedOrvoReader(benchmark::State& state) {
   if (panel.CardInfoText().empty()) {
     state.SkipWithError("query failed");
   }
-  if (access.Connection().handle_kind == HandleKind::Usb) {
+  if (access.Connection().handle_kind == HandleKind::Orvo) {
     DllCloseReader(static_cast<int32_t>(access.Connection().card_handle));
   }
   reader.Uninstall();

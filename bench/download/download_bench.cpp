@@ -20,8 +20,9 @@
 #include <vector>
 
 #include "cardaccess/card_access.h"
-#include "cardaccess/orvo_api.h"
-#include "cardaccess/pcsc_api.h"
+#include "cardaccess/forwarding.h"
+#include "cardaccess/reader_controls.h"
+#include "engine/bytes.h"
 #include "engine/download.h"
 #include "engine/load_plan.h"
 #include "engine/pauser.h"
@@ -45,7 +46,6 @@ namespace sb = pelliton::testing;
 constexpr uint32_t kApp1 = 0x00002000, kApp1End = 0x00011FFF;
 constexpr uint32_t kApp2 = 0x00012000, kApp2End = 0x00021FFF;
 constexpr uint32_t kCounter = 1234;
-constexpr char kSuccess[] = "\r\n\r\nDownload APP Successfull!";
 
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
@@ -96,7 +96,7 @@ std::vector<Step> PlanSteps(const std::vector<std::string>& lines) {
       continue;
     Step step;
     step.pause = true;
-    if (verdict == LineVerdict::kSend)
+    if (verdict == LineVerdict::kSendData || verdict == LineVerdict::kSendPassThrough)
       step.command.assign(command, command + length);
     steps.push_back(std::move(step));
   }
@@ -185,30 +185,9 @@ bool BaselineRun(const std::vector<Step>& steps, Reset reset, Send send, Pauser&
 // --- the tool's side -------------------------------------------------------------------
 
 // pcsc-lite with the time of each exchange added up.
-class TimedPcsc final : public PcscApi {
+class TimedPcsc final : public ForwardingPcsc {
  public:
-  explicit TimedPcsc(Breakdown* b) : b_(b) {}
-  LONG EstablishContext(DWORD scope, SCARDCONTEXT* context) override {
-    return real_.EstablishContext(scope, context);
-  }
-  LONG ReleaseContext(SCARDCONTEXT context) override { return real_.ReleaseContext(context); }
-  LONG ListReaders(SCARDCONTEXT context, std::vector<std::string>* names) override {
-    return real_.ListReaders(context, names);
-  }
-  LONG Connect(SCARDCONTEXT context, const std::string& reader, DWORD share, DWORD protocols,
-               SCARDHANDLE* card, DWORD* active) override {
-    return real_.Connect(context, reader, share, protocols, card, active);
-  }
-  LONG Status(SCARDHANDLE card, uint8_t* atr, DWORD* atr_length) override {
-    return real_.Status(card, atr, atr_length);
-  }
-  LONG BeginTransaction(SCARDHANDLE card) override { return real_.BeginTransaction(card); }
-  LONG EndTransaction(SCARDHANDLE card, DWORD disposition) override {
-    return real_.EndTransaction(card, disposition);
-  }
-  LONG Disconnect(SCARDHANDLE card, DWORD disposition) override {
-    return real_.Disconnect(card, disposition);
-  }
+  explicit TimedPcsc(Breakdown* b) : ForwardingPcsc(real_), b_(b) {}
   LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* header, const uint8_t* command,
                 DWORD length, uint8_t* response, DWORD* response_length) override {
     const auto t = Clock::now();
@@ -225,14 +204,9 @@ class TimedPcsc final : public PcscApi {
   Breakdown* b_;
 };
 
-class TimedOrvo final : public OrvoApi {
+class TimedOrvo final : public ForwardingOrvo {
  public:
-  explicit TimedOrvo(Breakdown* b) : b_(b) {}
-  int32_t OpenReader() override { return real_.OpenReader(); }
-  int32_t CloseReader(int32_t handle) override { return real_.CloseReader(handle); }
-  int32_t ResetCard(int32_t handle, int32_t slot, uint8_t* atr, int32_t* atr_length) override {
-    return real_.ResetCard(handle, slot, atr, atr_length);
-  }
+  explicit TimedOrvo(Breakdown* b) : ForwardingOrvo(real_), b_(b) {}
   int32_t CardApdu(int32_t handle, int32_t slot, const uint8_t* command, int32_t length,
                    uint8_t* response, int32_t* response_length, uint32_t capacity) override {
     const auto t = Clock::now();
@@ -258,27 +232,27 @@ Clock::duration ToolRun(bool pcsc_mode, const std::string& script_path, Breakdow
   RecordingPanel panel;
   CardAccess access(pcsc, orvo);
   TimedPauser pauser(b);
-  access.ReloadReaderList(panel);
+  ReloadReaderList(access, panel);
   if (pcsc_mode)
-    access.OnReaderModeClicked(panel, kPcscRadio);
+    OnReaderModeClicked(access, panel, kPcscRadio);
   panel.Controls().path_box = script_path;
   panel.Controls().counter_box = std::to_string(kCounter);
 
   const auto t = Clock::now();
-  OnDownload(panel, access, pauser);
+  const DownloadOutcome outcome = OnDownload(panel, access, pauser);
   const auto elapsed = Clock::now() - t;
 
   CardConnection& c = access.Connection();
   if (c.handle_kind == HandleKind::Pcsc) {
     pcsc.EndTransaction(static_cast<SCARDHANDLE>(c.card_handle), SCARD_LEAVE_CARD);
     pcsc.Disconnect(static_cast<SCARDHANDLE>(c.card_handle), SCARD_UNPOWER_CARD);
-  } else if (c.handle_kind == HandleKind::Usb) {
+  } else if (c.handle_kind == HandleKind::Orvo) {
     orvo.CloseReader(static_cast<int32_t>(c.card_handle));
   }
   if (c.context != 0)
     pcsc.ReleaseContext(c.context);
-  if (panel.Controls().status_box != kSuccess) {
-    std::fprintf(stderr, "download failed: %s\n", panel.Controls().status_box.c_str());
+  if (!outcome.Succeeded()) {
+    std::fprintf(stderr, "download failed: %s\n", outcome.message.c_str());
     return {};
   }
   return elapsed;

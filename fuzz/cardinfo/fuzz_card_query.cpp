@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cardaccess/card_access.h"
+#include "cardaccess/reader_controls.h"
 #include "engine/card_info.h"
 
 namespace {
@@ -136,8 +137,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   QuietPanel panel;
   NoPause pauser;
   CardAccess access(pcsc, orvo);
-  access.ReloadReaderList(panel);
-  access.OnReaderModeClicked(panel, in.ConsumeBool() ? pelliton::kPcscRadio : pelliton::kOrvoRadio);
+  ReloadReaderList(access, panel);
+  OnReaderModeClicked(access, panel,
+                      in.ConsumeBool() ? pelliton::kPcscRadio : pelliton::kOrvoRadio);
   access.Connection().atr_length = in.ConsumeIntegralInRange<uint32_t>(0, pelliton::kAtrBufferSize);
   for (int run = 0; run < 2 && in.remaining_bytes() > 0; ++run) {
     pelliton::GetCardInfo(panel, access, pauser);

@@ -1,4 +1,5 @@
 #include "cardaccess/card_access.h"
+#include "cardaccess/reader_controls.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -37,8 +38,8 @@ class CardAccessTest : public ::testing::Test {
  protected:
   void UsePcscWithReaders(std::vector<std::string> readers) {
     pcsc.readers = std::move(readers);
-    access.ReloadReaderList(panel);
-    access.OnReaderModeClicked(panel, kPcscRadio);
+    ReloadReaderList(access, panel);
+    OnReaderModeClicked(access, panel, kPcscRadio);
     pcsc.calls.clear();
     panel.ClearLog();
   }
@@ -72,7 +73,7 @@ TEST_P(ReloadTest, FillsListSelectsFirstAndReports) {
   panel.Controls().reader_entries = {"stale"};
   panel.Controls().reader_selection = 0;
 
-  access.OnPcscReload(panel);
+  OnPcscReload(access, panel);
 
   EXPECT_EQ(panel.Controls().reader_entries, c.items);
   const int selection = panel.Controls().reader_selection;
@@ -115,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CardAccessTest, ReloadListsInServiceOrderAtIncreasingIndexes) {
   pcsc.readers = {"Zeta", "Alpha", "Mu"};
-  access.ReloadReaderList(panel);
+  ReloadReaderList(access, panel);
   EXPECT_THAT(panel.Log(),
               ElementsAre("reader-clear", "reader-insert 0 Zeta", "reader-insert 1 Alpha",
                           "reader-insert 2 Mu", "reader-select 0", "reader-text"));
@@ -124,13 +125,13 @@ TEST_F(CardAccessTest, ReloadListsInServiceOrderAtIncreasingIndexes) {
 
 TEST_F(CardAccessTest, SelectionChangeTakesTheChosenReader) {
   pcsc.readers = {"Alpha", "Beta", "Gamma"};
-  access.ReloadReaderList(panel);
+  ReloadReaderList(access, panel);
   panel.Controls().reader_selection = 2;
-  access.OnReaderSelChange(panel);
+  OnReaderSelChange(access, panel);
   EXPECT_EQ(access.Connection().reader_name, "Gamma");
 
-  access.OnReaderModeClicked(panel, kOrvoRadio);
-  access.OnReaderModeClicked(panel, kPcscRadio);
+  OnReaderModeClicked(access, panel, kOrvoRadio);
+  OnReaderModeClicked(access, panel, kPcscRadio);
   EXPECT_EQ(access.Connection().reader_name, "Gamma") << "a mode switch keeps the choice";
   EXPECT_EQ(panel.Controls().reader_entries.size(), 3u);
   EXPECT_THAT(Filtered(pcsc.calls, "ListReaders"), ElementsAre("ListReaders(0x1000)"));
@@ -149,7 +150,7 @@ class ModeTest : public CardAccessTest, public ::testing::WithParamInterface<Mod
 TEST_P(ModeTest, RadioSetsModeAndControlStates) {
   const ModeCase& c = GetParam();
   access.Mode() = c.mode == ReaderMode::Pcsc ? ReaderMode::UsbReader : ReaderMode::Pcsc;
-  access.OnReaderModeClicked(panel, c.control_id);
+  OnReaderModeClicked(access, panel, c.control_id);
   EXPECT_EQ(access.Mode(), c.mode);
   const std::string e = c.enabled;
   EXPECT_THAT(panel.Log(), ElementsAre("enable 1001 " + e, "enable 1003 " + e));
@@ -186,7 +187,7 @@ TEST_P(ConnectFailureTest, ShowsMessageThenBeepsAndReturnsCode) {
   UsePcscWithReaders({"Alpha"});
   pcsc.connect_results = {GetParam().result};
 
-  EXPECT_EQ(access.ResetCard(panel), Code(GetParam().result));
+  EXPECT_EQ(ResetCardShowingFault(access, panel), Code(GetParam().result));
   EXPECT_EQ(panel.StatusText(), GetParam().message);
   EXPECT_THAT(panel.Log(), ElementsAre("refresh", "beep 1000 600"));
   EXPECT_EQ(panel.Controls().status_box, GetParam().message);
@@ -195,7 +196,7 @@ TEST_P(ConnectFailureTest, ShowsMessageThenBeepsAndReturnsCode) {
 
   // Nothing was connected, so the next reset has nothing to release.
   pcsc.calls.clear();
-  access.ResetCard(panel);
+  ResetCardShowingFault(access, panel);
   EXPECT_THAT(Filtered(pcsc.calls, "Disconnect"), IsEmpty());
   EXPECT_THAT(Filtered(pcsc.calls, "EndTransaction"), IsEmpty());
 }
@@ -212,9 +213,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return "Index" + std::to_string(info.index); });
 
 TEST_F(CardAccessTest, EmptyReaderNameStillTriesToConnect) {
-  access.OnReaderModeClicked(panel, kPcscRadio);  // no reload: no context, no name
+  OnReaderModeClicked(access, panel, kPcscRadio);  // no reload: no context, no name
   pcsc.connect_results = {SCARD_E_INVALID_HANDLE};
-  EXPECT_EQ(access.ResetCard(panel), Code(SCARD_E_INVALID_HANDLE));
+  EXPECT_EQ(ResetCardShowingFault(access, panel), Code(SCARD_E_INVALID_HANDLE));
   EXPECT_THAT(pcsc.calls, ElementsAre("Connect(0x0,,2,3)"));
   EXPECT_EQ(panel.StatusText(), "Error: The smart Chip can't to be connected!");
 }
@@ -225,9 +226,9 @@ TEST_F(CardAccessTest, FirstResetAsksWithZeroLengthSecondReadsAtr) {
               0x53, 0x05, 0x10, 0x00, 0x11, 0x71, 0xDF, 0x03, 0x00};
   pcsc.protocol = SCARD_PROTOCOL_T0;
 
-  EXPECT_EQ(access.ResetCard(panel), Code(SCARD_E_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(ResetCardShowingFault(access, panel), Code(SCARD_E_INSUFFICIENT_BUFFER));
   EXPECT_EQ(access.Connection().atr_length, 19u) << "the count needed replaces the length";
-  EXPECT_EQ(access.ResetCard(panel), 0);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), 0);
 
   EXPECT_THAT(pcsc.calls, ElementsAre("Connect(0x1000,Alpha,2,3)", "Status(0x2000,0)",
                                       "BeginTransaction(0x2000)", "EndTransaction(0x2000,0)",
@@ -249,7 +250,7 @@ TEST_F(CardAccessTest, AtrLongerThanBufferIsNeverAskedFor) {
   UsePcscWithReaders({"Alpha"});
   access.Connection().atr_length = 5000;  // whatever the cell holds, the capacity is 100
   pcsc.atr.assign(150, 0x3B);
-  EXPECT_EQ(access.ResetCard(panel), Code(SCARD_E_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(ResetCardShowingFault(access, panel), Code(SCARD_E_INSUFFICIENT_BUFFER));
   EXPECT_THAT(Filtered(pcsc.calls, "Status"), ElementsAre("Status(0x2000,100)"));
   EXPECT_LE(access.Connection().atr_length, kAtrBufferSize);
 }
@@ -272,7 +273,7 @@ TEST_P(UsbResetTest, OpensResetsAndWordsFailuresWithoutSignals) {
   orvo.open_results.assign(c.open_results.begin(), c.open_results.end());
   orvo.reset_results.assign(c.reset_results.begin(), c.reset_results.end());
   orvo.atr = {0x3B, 0x02, 0x14, 0x50};
-  EXPECT_EQ(access.ResetCard(panel), c.expected);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), c.expected);
   EXPECT_EQ(panel.StatusText(), c.status_text);
   EXPECT_THAT(panel.Log(), IsEmpty());
   EXPECT_EQ(orvo.calls, c.calls);
@@ -286,13 +287,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, UsbResetTest,
                              UsbResetCase{"NoCard",
                                           {7},
                                           {-13},
-                                          kUsbResetFailed,
+                                          kOrvoResetFailed,
                                           "Error: Card connect error!",
                                           {"Open", "Reset(7,0)"}},
                              UsbResetCase{"BadAtr",
                                           {7},
                                           {-5},
-                                          kUsbResetFailed,
+                                          kOrvoResetFailed,
                                           "Error: Card connect error!",
                                           {"Open", "Reset(7,0)"}},
                              UsbResetCase{"Ready", {7}, {0}, 0, "", {"Open", "Reset(7,0)"}}),
@@ -300,19 +301,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, UsbResetTest,
 
 TEST_F(CardAccessTest, UsbResetStoresAtrAndReopensEachTime) {
   orvo.atr = {0x3B, 0x68, 0x00, 0x00};
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   EXPECT_EQ(access.Connection().atr_length, 4u);
   EXPECT_EQ(access.Connection().atr[1], 0x68);
   EXPECT_EQ(access.Connection().card_handle, 1);
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   EXPECT_THAT(orvo.calls, ElementsAre("Open", "Reset(1,0)", "Close(1)", "Open", "Reset(2,0)"));
 }
 
 TEST_F(CardAccessTest, UnpluggedReaderIsNotClosedByTheNextReset) {
   orvo.open_results = {-2, -2};
-  EXPECT_EQ(access.ResetCard(panel), -2);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), -2);
   EXPECT_EQ(access.Connection().card_handle, -2);
-  EXPECT_EQ(access.ResetCard(panel), -2);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), -2);
   EXPECT_THAT(orvo.calls, ElementsAre("Open", "Open"));
 }
 
@@ -322,12 +323,12 @@ TEST_F(CardAccessTest, PcscHandleIsReleasedByPcscOnceAfterSwitchToOrvo) {
   UsePcscWithReaders({"Alpha"});
   pcsc.atr = {0x3B, 0x00};
   access.Connection().atr_length = 2;
-  ASSERT_EQ(access.ResetCard(panel), 0);
-  access.OnReaderModeClicked(panel, kOrvoRadio);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
+  OnReaderModeClicked(access, panel, kOrvoRadio);
   pcsc.calls.clear();
 
-  ASSERT_EQ(access.ResetCard(panel), 0);
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
 
   EXPECT_THAT(pcsc.calls, ElementsAre("EndTransaction(0x2000,0)", "Disconnect(0x2000,2)"));
   EXPECT_THAT(orvo.calls, ElementsAre("Open", "Reset(1,0)", "Close(1)", "Open", "Reset(2,0)"));
@@ -335,15 +336,15 @@ TEST_F(CardAccessTest, PcscHandleIsReleasedByPcscOnceAfterSwitchToOrvo) {
 
 TEST_F(CardAccessTest, OrvoHandleIsClosedByTheReaderOnceAfterSwitchToPcsc) {
   pcsc.readers = {"Alpha"};
-  access.ReloadReaderList(panel);
-  ASSERT_EQ(access.ResetCard(panel), 0);  // Orvo reader, handle 1
-  access.OnReaderModeClicked(panel, kPcscRadio);
+  ReloadReaderList(access, panel);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);  // Orvo reader, handle 1
+  OnReaderModeClicked(access, panel, kPcscRadio);
   pcsc.calls.clear();
   pcsc.atr = {0x3B, 0x00};
   access.Connection().atr_length = 2;
 
-  ASSERT_EQ(access.ResetCard(panel), 0);
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
 
   EXPECT_THAT(orvo.calls, ElementsAre("Open", "Reset(1,0)", "Close(1)"));
   EXPECT_THAT(Filtered(pcsc.calls, "Disconnect"), ElementsAre("Disconnect(0x2000,2)"))
@@ -354,8 +355,8 @@ TEST_F(CardAccessTest, OrvoHandleIsClosedByTheReaderOnceAfterSwitchToPcsc) {
 
 TEST_F(CardAccessTest, ReplacedContextWithoutCardIsReleasedAtOnce) {
   pcsc.readers = {"Alpha"};
-  access.ReloadReaderList(panel);
-  access.ReloadReaderList(panel);
+  ReloadReaderList(access, panel);
+  ReloadReaderList(access, panel);
   EXPECT_THAT(Filtered(pcsc.calls, "ReleaseContext"), ElementsAre("ReleaseContext(0x1000)"));
   EXPECT_EQ(access.Connection().context, 0x1001u);
 }
@@ -364,26 +365,26 @@ TEST_F(CardAccessTest, ContextOfHeldCardIsReleasedAfterItsDisconnect) {
   UsePcscWithReaders({"Alpha"});
   pcsc.atr = {0x3B, 0x00};
   access.Connection().atr_length = 2;
-  ASSERT_EQ(access.ResetCard(panel), 0);  // card made under 0x1000
-  access.ReloadReaderList(panel);         // 0x1001: 0x1000 must live on
-  access.ReloadReaderList(panel);         // 0x1002: 0x1001 holds nothing
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);  // card made under 0x1000
+  ReloadReaderList(access, panel);                     // 0x1001: 0x1000 must live on
+  ReloadReaderList(access, panel);                     // 0x1002: 0x1001 holds nothing
   EXPECT_THAT(Filtered(pcsc.calls, "ReleaseContext"), ElementsAre("ReleaseContext(0x1001)"));
 
   pcsc.calls.clear();
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   EXPECT_THAT(pcsc.calls, ElementsAre("EndTransaction(0x2000,0)", "Disconnect(0x2000,2)",
                                       "ReleaseContext(0x1000)", "Connect(0x1002,Alpha,2,3)",
                                       "Status(0x2001,2)", "BeginTransaction(0x2001)"));
   pcsc.calls.clear();
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   EXPECT_THAT(Filtered(pcsc.calls, "ReleaseContext"), IsEmpty());
 }
 
 TEST_F(CardAccessTest, FailedReloadLeavesNoContext) {
   pcsc.readers = {"Alpha"};
-  access.ReloadReaderList(panel);
+  ReloadReaderList(access, panel);
   pcsc.establish_results = {SCARD_E_NO_SERVICE};
-  access.ReloadReaderList(panel);
+  ReloadReaderList(access, panel);
   EXPECT_EQ(access.Connection().context, 0u);
   EXPECT_THAT(Filtered(pcsc.calls, "ReleaseContext"), ElementsAre("ReleaseContext(0x1000)"));
 }
@@ -407,7 +408,7 @@ TEST_P(PcscTransmitTest, PassesResultAndNeverReportsMoreThanTheBuffer) {
   UsePcscWithReaders({"Alpha"});
   pcsc.atr = {0x3B, 0x00};
   access.Connection().atr_length = 2;
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   pcsc.calls.clear();
   pcsc.replies = {c.reply};
   ApduExchange& ex = access.Exchange();
@@ -466,16 +467,16 @@ TEST_F(CardAccessTest, PcscTransmitRefusesBadCommandLengthsAndForeignHandles) {
 
   pcsc.atr = {0x3B, 0x00};
   access.Connection().atr_length = 2;
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   for (int32_t length : {-1, 301, 100000}) {
     ex.command_length = length;
     ex.response_length = 300;
     EXPECT_EQ(access.TransmitApdu(), Code(SCARD_E_INVALID_PARAMETER)) << length;
   }
   // An Orvo handle left after a switch never reaches SCardTransmit.
-  access.OnReaderModeClicked(panel, kOrvoRadio);
-  ASSERT_EQ(access.ResetCard(panel), 0);
-  access.OnReaderModeClicked(panel, kPcscRadio);
+  OnReaderModeClicked(access, panel, kOrvoRadio);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
+  OnReaderModeClicked(access, panel, kPcscRadio);
   ex.command_length = 5;
   EXPECT_EQ(access.TransmitApdu(), Code(SCARD_E_INVALID_HANDLE));
   EXPECT_THAT(Filtered(pcsc.calls, "Transmit"), IsEmpty());
@@ -493,7 +494,7 @@ class UsbTransmitTest : public CardAccessTest,
 
 TEST_P(UsbTransmitTest, LeavesTwoHundredAfterAnyFailure) {
   const UsbTransmitCase& c = GetParam();
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   orvo.calls.clear();
   orvo.replies = {c.reply};
   ApduExchange& ex = access.Exchange();
@@ -521,7 +522,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CardAccessTest, UsbTransmitRefusesBadCommandLengthsAndForeignHandles) {
   ApduExchange& ex = access.Exchange();
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   orvo.calls.clear();
   for (int32_t length : {-1, 301}) {
     ex.command_length = length;
@@ -534,8 +535,8 @@ TEST_F(CardAccessTest, UsbTransmitRefusesBadCommandLengthsAndForeignHandles) {
   UsePcscWithReaders({"Alpha"});
   pcsc.atr = {0x3B, 0x00};
   access.Connection().atr_length = 2;
-  ASSERT_EQ(access.ResetCard(panel), 0);
-  access.OnReaderModeClicked(panel, kOrvoRadio);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
+  OnReaderModeClicked(access, panel, kOrvoRadio);
   ex.command_length = 5;
   EXPECT_EQ(access.TransmitApdu(), -2);
   EXPECT_THAT(Filtered(orvo.calls, "Apdu"), IsEmpty());
@@ -543,7 +544,7 @@ TEST_F(CardAccessTest, UsbTransmitRefusesBadCommandLengthsAndForeignHandles) {
 
 TEST_F(CardAccessTest, UsbTransmitAfterFailedOpenGoesToTheReaderWithItsHandle) {
   orvo.open_results = {-2};
-  EXPECT_EQ(access.ResetCard(panel), -2);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), -2);
   orvo.replies = {{-4, {}}};
   access.Exchange().command_length = 5;
   EXPECT_EQ(access.TransmitApdu(), -4);

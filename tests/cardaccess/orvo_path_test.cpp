@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cardaccess/card_access.h"
+#include "cardaccess/reader_controls.h"
 #include "engine/card_info.h"
 #include "reader/reader_api.h"
 #include "reader/reader_internal.h"
@@ -64,7 +65,7 @@ class OrvoPathTest : public ::testing::Test {
   }
   void TearDown() override {
     // The tool never closes the reader at the end; the tests do, so none leaks into the next.
-    if (access.Connection().handle_kind == HandleKind::Usb) {
+    if (access.Connection().handle_kind == HandleKind::Orvo) {
       DllCloseReader(static_cast<int32_t>(access.Connection().card_handle));
     }
     reader_.Uninstall();
@@ -89,25 +90,25 @@ class OrvoPathTest : public ::testing::Test {
 
 TEST_F(OrvoPathTest, UnpluggedReaderIsReportedAndNeverClosed) {
   reader_.Unplug();
-  EXPECT_EQ(access.ResetCard(panel), -2);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), -2);
   EXPECT_EQ(panel.StatusText(), "Error: Reader open error!");
   EXPECT_EQ(access.Connection().card_handle, -2);
-  EXPECT_EQ(access.ResetCard(panel), -2);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), -2);
   EXPECT_EQ(reader::OpenReaderCount(), 0u);
   EXPECT_TRUE(panel.Log().empty()) << "no refresh, no beep";
 }
 
 TEST_F(OrvoPathTest, ReaderWithoutCardGivesCardConnectError) {
   card.present = false;
-  EXPECT_EQ(access.ResetCard(panel), kUsbResetFailed);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), kOrvoResetFailed);
   EXPECT_EQ(panel.StatusText(), "Error: Card connect error!");
   EXPECT_EQ(reader::OpenReaderCount(), 1u);
-  EXPECT_EQ(access.ResetCard(panel), kUsbResetFailed);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), kOrvoResetFailed);
   EXPECT_EQ(reader::OpenReaderCount(), 1u) << "the previous handle is closed before reopening";
 }
 
 TEST_F(OrvoPathTest, ResetReadsAtrAndExchangesReachTheCard) {
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   EXPECT_EQ(access.Connection().atr_length, 19u);
   EXPECT_EQ(access.Connection().atr[17], 0x03);
   card.other_reply = {0x01, 0x02, 0x03, 0x6A, 0x82};
@@ -127,7 +128,7 @@ struct UsbFaultCase {
 class OrvoFaultTest : public OrvoPathTest, public ::testing::WithParamInterface<UsbFaultCase> {};
 
 TEST_P(OrvoFaultTest, FailedExchangeLeavesTwoHundredAndNothingPastTheBuffer) {
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   card.other_reply = GetParam().reply;
   if (GetParam().injected_status != 0) {
     reader_.InjectStatus(GetParam().injected_status);
@@ -153,17 +154,17 @@ INSTANTIATE_TEST_SUITE_P(Faults, OrvoFaultTest,
                          [](const auto& info) { return info.param.name; });
 
 TEST_F(OrvoPathTest, ReaderHandleOutlivesSwitchToPcscAndIsClosedOnce) {
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   ASSERT_EQ(reader::OpenReaderCount(), 1u);
   pcsc.readers = {"Alpha"};
-  access.ReloadReaderList(panel);
-  access.OnReaderModeClicked(panel, kPcscRadio);
+  ReloadReaderList(access, panel);
+  OnReaderModeClicked(access, panel, kPcscRadio);
   EXPECT_EQ(reader::OpenReaderCount(), 1u) << "a mode switch closes nothing";
   pcsc.atr = {0x3B, 0x00};
   access.Connection().atr_length = 2;
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   EXPECT_EQ(reader::OpenReaderCount(), 0u);
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   EXPECT_EQ(reader::OpenReaderCount(), 0u);
   EXPECT_THAT(pcsc.calls, ::testing::Contains("Disconnect(0x2000,2)"));
 }

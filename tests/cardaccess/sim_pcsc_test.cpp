@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cardaccess/card_access.h"
+#include "cardaccess/reader_controls.h"
 #include "tests/cardaccess/fake_orvo.h"
 #include "tests/support/recording_panel.h"
 
@@ -262,7 +263,7 @@ class AccessOverSimTest : public ::testing::Test {
     sim.AttachReader("Reader A", &first);
     sim.AttachReader("Reader B", nullptr);
     sim.AttachReader("Reader C", &third);
-    access.OnReaderModeClicked(panel, kPcscRadio);
+    OnReaderModeClicked(access, panel, kPcscRadio);
   }
 
   StubCard first;
@@ -274,10 +275,10 @@ class AccessOverSimTest : public ::testing::Test {
 };
 
 TEST_F(AccessOverSimTest, ResetPairConnectsPowersAndHoldsTheTransaction) {
-  access.OnPcscReload(panel);
+  OnPcscReload(access, panel);
   EXPECT_EQ(access.Connection().reader_name, "Reader A");
-  EXPECT_EQ(access.ResetCard(panel), Code(SCARD_E_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(access.ResetCard(panel), 0);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), Code(SCARD_E_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(ResetCardShowingFault(access, panel), 0);
   EXPECT_EQ(access.Connection().atr_length, 19u);
   EXPECT_EQ(access.Connection().atr[17], 0x04);
   EXPECT_EQ(first.power_ons, 2) << "each reset starts from a fresh power-up";
@@ -294,16 +295,16 @@ TEST_F(AccessOverSimTest, ResetPairConnectsPowersAndHoldsTheTransaction) {
 }
 
 TEST_F(AccessOverSimTest, ReaderWithoutCardAndRemovedCardAreWorded) {
-  access.OnPcscReload(panel);
+  OnPcscReload(access, panel);
   panel.Controls().reader_selection = 1;
-  access.OnReaderSelChange(panel);
-  EXPECT_EQ(access.ResetCard(panel), Code(SCARD_E_NO_SMARTCARD));
+  OnReaderSelChange(access, panel);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), Code(SCARD_E_NO_SMARTCARD));
   EXPECT_EQ(panel.StatusText(), "Error: The smart Chip can't to be connected!");
 
   panel.Controls().reader_selection = 2;
-  access.OnReaderSelChange(panel);
-  access.ResetCard(panel);
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  OnReaderSelChange(access, panel);
+  ResetCardShowingFault(access, panel);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   third.present = false;
   access.Exchange().command_length = 5;
   access.Exchange().response_length = 300;
@@ -311,7 +312,7 @@ TEST_F(AccessOverSimTest, ReaderWithoutCardAndRemovedCardAreWorded) {
 }
 
 TEST_F(AccessOverSimTest, ExclusiveHolderElsewhereGivesSharingMessage) {
-  access.OnPcscReload(panel);
+  OnPcscReload(access, panel);
   SCARDCONTEXT other = 0;
   ASSERT_EQ(sim.EstablishContext(SCARD_SCOPE_USER, &other), SCARD_S_SUCCESS);
   SCARDHANDLE held = 0;
@@ -319,36 +320,36 @@ TEST_F(AccessOverSimTest, ExclusiveHolderElsewhereGivesSharingMessage) {
   ASSERT_EQ(
       sim.Connect(other, "Reader A", SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T1, &held, &protocol),
       SCARD_S_SUCCESS);
-  EXPECT_EQ(access.ResetCard(panel), Code(SCARD_E_SHARING_VIOLATION));
+  EXPECT_EQ(ResetCardShowingFault(access, panel), Code(SCARD_E_SHARING_VIOLATION));
   EXPECT_EQ(panel.StatusText(), "Error: Other connections outstanding!");
 }
 
 TEST_F(AccessOverSimTest, ReloadKeepsTheHeldCardUntilTheNextReset) {
-  access.OnPcscReload(panel);
-  access.ResetCard(panel);
-  ASSERT_EQ(access.ResetCard(panel), 0);
-  access.OnPcscReload(panel);
+  OnPcscReload(access, panel);
+  ResetCardShowingFault(access, panel);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
+  OnPcscReload(access, panel);
   EXPECT_EQ(sim.OpenContexts(), 2);
   EXPECT_EQ(sim.Connections("Reader A"), 1) << "the held card survives the reload";
   access.Exchange().command_length = 5;
   access.Exchange().response_length = 300;
   EXPECT_EQ(access.TransmitApdu(), 0);
 
-  ASSERT_EQ(access.ResetCard(panel), 0);
+  ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   EXPECT_EQ(sim.OpenContexts(), 1);
   EXPECT_EQ(sim.Connections("Reader A"), 1);
   for (int i = 0; i < 5; ++i) {
-    access.OnPcscReload(panel);
+    OnPcscReload(access, panel);
   }
   EXPECT_EQ(sim.OpenContexts(), 2) << "reloads without a new card must not pile up contexts";
 }
 
 TEST_F(AccessOverSimTest, NoServiceLeavesAnEmptyList) {
   sim.SetServiceRunning(false);
-  access.OnPcscReload(panel);
+  OnPcscReload(access, panel);
   EXPECT_TRUE(panel.Controls().reader_entries.empty());
   EXPECT_EQ(panel.Log().back(), "statusbox No PC/SC card reader exists!");
-  EXPECT_EQ(access.ResetCard(panel), Code(SCARD_E_INVALID_HANDLE));
+  EXPECT_EQ(ResetCardShowingFault(access, panel), Code(SCARD_E_INVALID_HANDLE));
   EXPECT_EQ(panel.StatusText(), "Error: The smart Chip can't to be connected!");
 }
 

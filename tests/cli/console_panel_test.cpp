@@ -70,18 +70,6 @@ TEST(ConsolePanel, CollectsWithoutPrintingWhenThereIsNoStream) {
   EXPECT_EQ(panel.Shown(), std::vector<std::string>{"x"});
 }
 
-TEST(ConsolePanel, SuccessIsTheLastToneBeingTheSuccessTone) {
-  ConsolePanel panel(nullptr, false);
-  EXPECT_FALSE(panel.EndedWithSuccessTone());
-  panel.Beep(kOkBeepHz, kOkBeepMs);
-  EXPECT_TRUE(panel.EndedWithSuccessTone());
-  panel.Beep(kErrorBeepHz, kErrorBeepMs);
-  EXPECT_FALSE(panel.EndedWithSuccessTone());
-  panel.Beep(kOkBeepHz, kOkBeepMs);
-  panel.StartRun();
-  EXPECT_FALSE(panel.EndedWithSuccessTone());
-}
-
 TEST(ConsolePanel, NextRunPrintsAMessageEqualToThePreviousRunsLast) {
   Capture out;
   ConsolePanel panel(out.file(), false);

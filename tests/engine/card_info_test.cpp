@@ -1,11 +1,13 @@
 #include "engine/card_info.h"
 
+#include "cardaccess/reader_controls.h"
 #include "engine/counter_rule.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,7 +50,7 @@ struct CardLineCase {
 class CardLineTest : public ::testing::TestWithParam<CardLineCase> {};
 
 TEST_P(CardLineTest, ComesFromAtrByte17) {
-  EXPECT_EQ(CardLineOf(GetParam().byte17), GetParam().line);
+  EXPECT_EQ(CardLineOf(VersionClassOf(GetParam().byte17)), GetParam().line);
   EXPECT_EQ(VersionClassOf(GetParam().byte17), GetParam().version);
 }
 
@@ -71,7 +73,7 @@ struct LineCase {
 class ApplicationLineTest : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(ApplicationLineTest, Builds) {
-  EXPECT_EQ(ApplicationLine(GetParam().reply, GetParam().version), GetParam().line);
+  EXPECT_EQ(ApplicationLine(ReadCardInfo(GetParam().version, GetParam().reply)), GetParam().line);
 }
 
 std::array<uint8_t, kCardInfoReplyBytes> NoZeroAnywhere() {
@@ -119,10 +121,54 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST(CardInfoTextTest, JoinsCardLineApplicationLineAndBreaks) {
-  EXPECT_EQ(CardInfoTextOf(0x03, Reply("ABCDEFGHI", "ABCDXFGHI")),
+  EXPECT_EQ(CardInfoTextOf(ReadCardInfo(VersionClass::kV110, Reply("ABCDEFGHI", "ABCDXFGHI"))),
             kV110 + "Norvane App1 Version:ABCDE  Norvane App2 Version:ABCDX  counter:FGHI\r\n\r\n");
-  EXPECT_EQ(CardInfoTextOf(0x00, Reply("V1", "V1")), "Norvane App Version:V1\r\n\r\n");
+  EXPECT_EQ(CardInfoTextOf(ReadCardInfo(VersionClass::kUnknown, Reply("V1", "V1"))),
+            "Norvane App Version:V1\r\n\r\n");
 }
+
+// The versions and counter as the operator reads them on the application line.
+struct FieldsCase {
+  const char* name;
+  std::array<uint8_t, kCardInfoReplyBytes> reply;
+  VersionClass version;
+  std::vector<std::string> versions;
+  std::optional<std::string> counter;
+};
+
+class CardInfoFieldsTest : public ::testing::TestWithParam<FieldsCase> {};
+
+TEST_P(CardInfoFieldsTest, SplitsVersionsAndCounter) {
+  const CardInfo info = ReadCardInfo(GetParam().version, GetParam().reply);
+  EXPECT_EQ(info.versions, GetParam().versions);
+  EXPECT_EQ(info.counter, GetParam().counter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, CardInfoFieldsTest,
+    ::testing::Values(FieldsCase{"OneVersionWithCounter",
+                                 Reply("V3.050500", "V3.050500"),
+                                 VersionClass::kV200,
+                                 {"V3.05"},
+                                 "0500"},
+                      FieldsCase{"TwoVersionsWithCounter",
+                                 Reply("ABCDEFGHI", "ABCDXFGHI"),
+                                 VersionClass::kV110,
+                                 {"ABCDE", "ABCDX"},
+                                 "FGHI"},
+                      FieldsCase{"OldCardHasNoCounter",
+                                 Reply("ABCDEFGHI", "ABCDXFGHI"),
+                                 VersionClass::kV100,
+                                 {"ABCDEFGHI", "ABCDXFGHI"},
+                                 std::nullopt},
+                      FieldsCase{"UnknownCardHasNoCounter",
+                                 Reply("X1", "X1"),
+                                 VersionClass::kUnknown,
+                                 {"X1"},
+                                 std::nullopt},
+                      FieldsCase{
+                          "ShortTextIsAllCounter", Reply("", ""), VersionClass::kV110, {""}, ""}),
+    [](const auto& info) { return info.param.name; });
 
 // --- the whole query -----------------------------------------------------------------
 
@@ -152,8 +198,8 @@ class GetCardInfoTest : public ::testing::Test {
  protected:
   GetCardInfoTest() {
     pcsc.readers = {"Alpha"};
-    access.ReloadReaderList(panel);
-    access.OnReaderModeClicked(panel, kPcscRadio);
+    ReloadReaderList(access, panel);
+    OnReaderModeClicked(access, panel, kPcscRadio);
     panel.ClearLog();
     pcsc.calls.clear();
   }
@@ -338,7 +384,7 @@ class UsbQueryTest : public GetCardInfoTest,
                      public ::testing::WithParamInterface<UsbResetFailureCase> {};
 
 TEST_P(UsbQueryTest, ResetFailureShowsResetMessageAndBox) {
-  access.OnReaderModeClicked(panel, kOrvoRadio);
+  OnReaderModeClicked(access, panel, kOrvoRadio);
   panel.ClearLog();
   orvo.open_results = {GetParam().open_result, GetParam().open_result};
   orvo.reset_results.assign(GetParam().reset_results.begin(), GetParam().reset_results.end());
@@ -355,7 +401,7 @@ INSTANTIATE_TEST_SUITE_P(Failures, UsbQueryTest,
                                                3, {-13, -13}, "Error: Card connect error!"}));
 
 TEST_F(GetCardInfoTest, WorksOverTheOrvoReader) {
-  access.OnReaderModeClicked(panel, kOrvoRadio);
+  OnReaderModeClicked(access, panel, kOrvoRadio);
   panel.ClearLog();
   orvo.atr = Atr(0x03);
   orvo.replies = {{0, {0x61, 0x2C}}, {0, Response(kExample)}};

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine/bytes.h"
 #include "engine/download.h"
 
 namespace pelliton {

@@ -8,6 +8,7 @@
 
 #include "cardaccess/card_access.h"
 #include "cardaccess/orvo_api.h"
+#include "cardaccess/reader_controls.h"
 #include "sim/card/tessiv_card.h"
 #include "sim/reader/simulated_orvo_reader.h"
 #include "tests/cardaccess/fake_orvo.h"
@@ -55,8 +56,8 @@ class DownloadTest : public ::testing::Test {
  public:
   explicit DownloadTest(TessivConfig config = TessivConfig{}) : card(std::move(config)) {
     pcsc.AttachReader(kReader, &card);
-    access.ReloadReaderList(panel);
-    access.OnReaderModeClicked(panel, kPcscRadio);
+    ReloadReaderList(access, panel);
+    OnReaderModeClicked(access, panel, kPcscRadio);
     panel.ClearLog();
   }
 
@@ -243,7 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DownloadTest, PcscWithoutReaderIsRefusedBeforeAnyCardAccess) {
   pcsc.DetachReader(kReader);
-  access.ReloadReaderList(panel);
+  ReloadReaderList(access, panel);
   panel.ClearLog();
   UseScript(std::vector<std::string>{AddressLine(0x2000, 0xFFFF)});
   Run();
@@ -280,8 +281,8 @@ class DownloadUsbResetTest : public DownloadTest,
 
 TEST_P(DownloadUsbResetTest, ShowsTheReadersReasonThenTheResetBox) {
   pcsc.DetachReader(kReader);
-  access.ReloadReaderList(panel);
-  access.OnReaderModeClicked(panel, kOrvoRadio);
+  ReloadReaderList(access, panel);
+  OnReaderModeClicked(access, panel, kOrvoRadio);
   UseScript(std::vector<std::string>{AddressLine(0x2000, 0xFFFF)});
   orvo.open_results = {GetParam().open_result, GetParam().open_result};
   orvo.reset_results.assign(GetParam().reset_results.begin(), GetParam().reset_results.end());

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cardaccess/reader_controls.h"
 #include "engine/card_info.h"
 #include "engine/download.h"
 #include "sim/card/tessiv_card.h"
@@ -32,15 +33,15 @@ TEST_F(ReaderRig, ListsTheServiceReadersInOrderAndSelectsTheFirst) {
     EXPECT_EQ(panel.Controls().reader_selection, 0);
     EXPECT_EQ(access.Connection().reader_name, expected[0]);
     panel.ClearLog();
-    access.OnPcscReload(panel);
+    OnPcscReload(access, panel);
     EXPECT_EQ(panel.Controls().status_box, "PC/SC card Reader List Reloaded Sucessfully!");
     EXPECT_EQ(panel.Count("beep"), 0u);
   }
   SelectReader(1);
   EXPECT_EQ(access.Connection().reader_name, expected[1]);
   // Going over to the Orvo reader and back keeps the list and the choice.
-  access.OnReaderModeClicked(panel, kOrvoRadio);
-  access.OnReaderModeClicked(panel, kPcscRadio);
+  OnReaderModeClicked(access, panel, kOrvoRadio);
+  OnReaderModeClicked(access, panel, kPcscRadio);
   EXPECT_EQ(panel.Controls().reader_entries, expected);
   EXPECT_EQ(access.Connection().reader_name, expected[1]);
 }
@@ -51,19 +52,20 @@ TEST_F(ReaderRig, FirstResetAsksForTheAtrLengthSecondReadsTheAtr) {
   panel.StatusText() = "left by the last procedure";
   panel.Controls().status_box = "shown before";
 
-  EXPECT_EQ(access.ResetCard(panel), static_cast<int32_t>(SCARD_E_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(ResetCardShowingFault(access, panel),
+            static_cast<int32_t>(SCARD_E_INSUFFICIENT_BUFFER));
   EXPECT_TRUE(panel.Log().empty()) << panel.Log().front();
   EXPECT_EQ(panel.StatusText(), "left by the last procedure");
   EXPECT_EQ(panel.Controls().status_box, "shown before");
 
-  EXPECT_EQ(access.ResetCard(panel), 0);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), 0);
   EXPECT_TRUE(panel.Log().empty());
   const std::vector<uint8_t> atr = sim::TessivConfig::DefaultAtr(0x03);
   const CardConnection& c = access.Connection();
   ASSERT_EQ(c.atr_length, atr.size());
   EXPECT_EQ(std::vector<uint8_t>(c.atr, c.atr + c.atr_length), atr);
   // Once the length is known, every later reset reads the ATR at the first attempt.
-  EXPECT_EQ(access.ResetCard(panel), 0);
+  EXPECT_EQ(ResetCardShowingFault(access, panel), 0);
 }
 
 struct RefusalCase {

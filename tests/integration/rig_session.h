@@ -18,6 +18,7 @@
 #include "cardaccess/card_access.h"
 #include "cardaccess/orvo_api.h"
 #include "cardaccess/pcsc_api.h"
+#include "cardaccess/reader_controls.h"
 #include "engine/pauser.h"
 #include "sim/card/card_state.h"
 #include "tests/rig/sim_process.h"
@@ -136,8 +137,8 @@ class RigSession : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(rig::VpcdPort(), 0) << "run me through tests/rig/pcsc-rig";
-    access.ReloadReaderList(panel);
-    access.OnReaderModeClicked(panel, kPcscRadio);
+    ReloadReaderList(access, panel);
+    OnReaderModeClicked(access, panel, kPcscRadio);
     panel.ClearLog();
   }
 
@@ -156,7 +157,7 @@ class RigSession : public ::testing::Test {
   // The operator picks entry `index` of the reader drop-down.
   void SelectReader(int index) {
     panel.Controls().reader_selection = index;
-    access.OnReaderSelChange(panel);
+    OnReaderSelChange(access, panel);
   }
 
   size_t ErrorBeeps() const {

@@ -1,0 +1,43 @@
+// What pelliton-cli prints of its commands, as text for a terminal or as JSON: built
+// from the procedures' outcome values only.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+#include "cli/script_check.h"
+#include "engine/outcome.h"
+
+namespace pelliton::cli {
+
+// One procedure run on a card.
+struct CardRun {
+  Outcome outcome;
+  std::optional<CardInfo> info;       // info, on success
+  std::vector<std::string> messages;  // every text the run showed, in order
+};
+
+// A failed card of a card loop.
+struct TallyFailure {
+  int card = 0;
+  std::string message;
+};
+
+// One JSON line for a run of info or download; card_number with --each-card.
+std::string RunJson(const CliOptions& options, const std::string& reader, const CardRun& run,
+                    std::optional<int> card_number);
+
+// The card loop's closing tally, as JSON or text.
+std::string TallyOutput(const CliOptions& options, int cards,
+                        const std::vector<TallyFailure>& failures, bool stopped);
+
+// readers: the PC/SC readers in the service's order and whether an Orvo reader is there.
+std::string ReadersOutput(const CliOptions& options, const std::vector<std::string>& readers,
+                          bool orvo_attached);
+
+// check: the report as JSON or text.
+std::string CheckOutput(const CliOptions& options, const ScriptCheckReport& report);
+
+}  // namespace pelliton::cli
