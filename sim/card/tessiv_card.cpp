@@ -108,6 +108,8 @@ std::vector<uint8_t> TessivCard::Transmit(const uint8_t* apdu, size_t length) {
       return {};
     case FaultKind::kMute:
       return {};
+    case FaultKind::kReply:
+      return fault->reply;
     case FaultKind::kShort: {
       std::vector<uint8_t> reply = Execute(apdu, length);
       reply.resize(std::min(reply.size(), fault->length));

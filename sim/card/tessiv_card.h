@@ -56,6 +56,7 @@ enum class FaultKind {
   kShort,       // the command is carried out; only the first `length` bytes of its reply
   kLong,        // the command is carried out; the reply is padded to `length` bytes with
                 // 0xA5 in front of its status word
+  kReply,       // the command is not carried out; the card answers `reply`
 };
 
 struct Fault {
@@ -64,6 +65,7 @@ struct Fault {
   size_t at = 1;
   uint16_t status_word = 0x6F00;
   size_t length = 0;
+  std::vector<uint8_t> reply;
 };
 
 // One byte range of application memory written since the last format.

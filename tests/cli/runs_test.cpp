@@ -285,6 +285,22 @@ TEST_F(CliRuns, JsonForInfoCarriesTheCardsFields) {
             "\n");
 }
 
+// The card refuses the counter after the load: the text begins like a success, the
+// run is a failure all the same, whatever tone or text the panel was given.
+TEST_F(CliRuns, JsonAndExitStatusComeFromTheOutcomeNotTheText) {
+  TinyCard card;
+  card.refuse[0xF080] = 0x6D00;
+  pcsc_.AttachReader("Reader A", &card);
+  CliOptions options = Options(Command::kDownload);
+  options.json = true;
+  EXPECT_EQ(Run(options), kExitFailed);
+  const std::string text = out_.Text();
+  EXPECT_EQ(text.rfind(R"({"command":"download","success":false,)", 0), 0u) << text;
+  EXPECT_NE(text.find(R"(Download APP Successfull!\r\n\r\n This Tessiv card version)"),
+            std::string::npos)
+      << text;
+}
+
 TEST_F(CliRuns, EachCardProgramsEveryCardAndTalliesTheFailures) {
   TinyCard first;
   TinyCard second;

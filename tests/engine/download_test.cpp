@@ -66,7 +66,7 @@ class DownloadTest : public ::testing::Test {
   }
   void UseScript(const std::vector<std::string>& lines) { UseScript(JoinLines(lines)); }
 
-  void Run() { OnDownload(panel, access, pauser); }
+  void Run() { outcome = OnDownload(panel, access, pauser); }
 
   // The last operator signals: tones, refreshes (the status box shown) and message boxes.
   std::vector<std::string> Ending(size_t count) const {
@@ -98,6 +98,7 @@ class DownloadTest : public ::testing::Test {
   RecordingPanel panel;
   RecordingPauser pauser;
   CardAccess access{pcsc, orvo};
+  DownloadOutcome outcome;
 };
 
 // A script as operators write them: comments, blanks and tabs, lower-case digits, CRLF
@@ -399,6 +400,9 @@ struct FaultCase {
   std::vector<Fault> faults;
   std::string message;
   bool beep_first;
+  // What the outcome names besides the message; 0: not checked.
+  uint32_t line = 0;
+  uint16_t sw = 0;
 };
 
 std::vector<std::string> Lines37WithBadHex() {
@@ -431,7 +435,8 @@ std::vector<FaultCase> FaultCases() {
        Lines37WithBadHex(),
        {},
        "Please check APP1 data is all HEX code! at line 37!",
-       true},
+       true,
+       37},
       {"DataBeforeAddressCheck",
        WithData({AddressLine(0x2000, 0xFFFF)}),
        {},
@@ -503,12 +508,23 @@ std::vector<FaultCase> FaultCases() {
        WithData(kHead),
        {{FaultKind::kStatusWord, kFormatCommand + 3, 0x6A80, 0}},
        "App1 Command error at line 6!SW=0x6a80",
-       true},
+       true,
+       6,
+       0x6A80},
+      // Only 6982 is the access-control refusal; any other 69xx is a command error.
+      {"CommandRefused69xx",
+       WithData(kHead),
+       {{FaultKind::kStatusWord, kFormatCommand + 3, 0x6985, 0}},
+       "App1 Command error at line 6!SW=0x6985",
+       true,
+       6,
+       0x6985},
       {"CardRemovedAtLine",
        WithData(kHead),
        {{FaultKind::kRemove, kFormatCommand + 2, 0, 0}},
        "App1 Chip communication error! at line 5!",
-       false},
+       false,
+       5},
       {"ChallengeRefused",
        WithData(kHead, 1),
        {{FaultKind::kStatusWord, kFormatCommand + 2, 0x6985, 0}},
@@ -520,6 +536,21 @@ std::vector<FaultCase> FaultCases() {
        {{FaultKind::kStatusWord, kFormatCommand + 2, 0x9000, 0}},
        "Wrtte APP CFG Data Error,Update Card Version Error! SW=0x9000",
        true},
+      // Fewer than four challenge bytes: refused with the challenge's own status word.
+      {"ChallengeOfThreeBytes",
+       WithData(kHead, 1),
+       {{FaultKind::kReply, kFormatCommand + 2, 0, 0, {0x12, 0x34, 0x56, 0x90, 0x01}}},
+       "Wrtte APP CFG Data Error,Update Card Version Error! SW=0x9001",
+       true,
+       0,
+       0x9001},
+      {"ChallengeOfOneByte",
+       WithData(kHead, 1),
+       {{FaultKind::kReply, kFormatCommand + 2, 0, 0, {0x12, 0x61, 0x04}}},
+       "Wrtte APP CFG Data Error,Update Card Version Error! SW=0x6104",
+       true,
+       0,
+       0x6104},
       {"ChallengeNotExchanged",
        WithData(kHead, 1),
        {{FaultKind::kRemove, kFormatCommand + 2, 0, 0}},
@@ -549,18 +580,32 @@ TEST_P(DownloadFaultTest, EndsWithItsMessageAndTheErrorTone) {
   EXPECT_EQ(panel.Controls().status_box, c.message);
   EXPECT_EQ(panel.Count("beep"), 1u) << "one tone per run";
   EXPECT_FALSE(card.Counter().has_value());
+  EXPECT_FALSE(outcome.Succeeded());
+  EXPECT_EQ(outcome.message, c.message);
+  if (c.line != 0)
+    EXPECT_EQ(outcome.line, c.line);
+  if (c.sw != 0)
+    EXPECT_EQ(outcome.status_word, (StatusWord{uint8_t(c.sw >> 8), uint8_t(c.sw)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, DownloadFaultTest, ::testing::ValuesIn(FaultCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DownloadTest, StatusWord61CountsAsSuccess) {
+class DownloadSuccessWordTest : public DownloadTest,
+                                public ::testing::WithParamInterface<uint16_t> {};
+
+// The format and a data line answered with the word: the download goes on to its end.
+TEST_P(DownloadSuccessWordTest, CountsAsSuccess) {
   UseScript(WithData(kHead));
-  card.AddFault({FaultKind::kStatusWord, kFormatCommand, 0x6110, 0});
-  card.AddFault({FaultKind::kStatusWord, kFormatCommand + 2, 0x6110, 0});
+  card.AddFault({FaultKind::kStatusWord, kFormatCommand, GetParam(), 0});
+  card.AddFault({FaultKind::kStatusWord, kFormatCommand + 2, GetParam(), 0});
   Run();
   EXPECT_EQ(panel.Controls().status_box, kSuccess);
+  EXPECT_TRUE(outcome.Succeeded());
+  EXPECT_EQ(outcome.message, kSuccess);
 }
+
+INSTANTIATE_TEST_SUITE_P(Words, DownloadSuccessWordTest, ::testing::Values(0x6110, 0x9F10, 0x9000));
 
 TEST_F(DownloadTest, PausesBetweenResetsBeforeEachLineAndBeforeTheChallenge) {
   UseScript(WithData(kHead, 2));
