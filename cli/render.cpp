@@ -28,7 +28,7 @@ const char* CommandName(Command command) {
 
 // The card line as a field: no trailing blank, no line breaks.
 std::string CardLineField(VersionClass generation) {
-  std::string line(CardLineOf(generation));
+  std::string line = CardLineOf(generation);
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
     line.pop_back();
   return line;

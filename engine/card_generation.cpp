@@ -35,18 +35,11 @@ std::string_view GenerationName(VersionClass version) {
   return {};
 }
 
-std::string_view CardLineOf(VersionClass version) {
-  switch (version) {
-    case VersionClass::kV200:
-      return "Tessiv Card Version: V2.00 \r\n\r\n";
-    case VersionClass::kV110:
-      return "Tessiv Card Version: V1.10 \r\n\r\n";
-    case VersionClass::kV100:
-      return "Tessiv Card Version: V1.00 \r\n\r\n";
-    case VersionClass::kUnknown:
-      break;
-  }
-  return {};
+std::string CardLineOf(VersionClass version) {
+  const std::string_view name = GenerationName(version);
+  if (name.empty())
+    return {};
+  return "Tessiv Card Version: " + std::string(name) + " \r\n\r\n";
 }
 
 bool HasCounter(VersionClass version) {

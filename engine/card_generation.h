@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "cardaccess/card_access.h"
@@ -24,7 +25,7 @@ VersionClass VersionClassOfAtr(const CardConnection& connection);
 // "V1.00", "V1.10", "V2.00"; empty for kUnknown.
 std::string_view GenerationName(VersionClass version);
 // "Tessiv Card Version: V1.10 \r\n\r\n" and the like; empty for kUnknown.
-std::string_view CardLineOf(VersionClass version);
+std::string CardLineOf(VersionClass version);
 // V1.10 and V2.00 cards keep a counter.
 bool HasCounter(VersionClass version);
 

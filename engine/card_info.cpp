@@ -51,8 +51,8 @@ std::string SplitOffCounter(std::string& text) {
   return counter;
 }
 
-std::string StatusWordText(std::string_view card_line, StatusWord sw) {
-  return std::string(card_line) + "Get Card Info Error! " + SwText(sw);
+std::string StatusWordText(const std::string& card_line, StatusWord sw) {
+  return card_line + "Get Card Info Error! " + SwText(sw);
 }
 
 }  // namespace
@@ -105,7 +105,7 @@ std::string ApplicationLine(const CardInfo& info) {
 }
 
 std::string CardInfoTextOf(const CardInfo& info) {
-  std::string text(CardLineOf(info.generation));
+  std::string text = CardLineOf(info.generation);
   text += ApplicationLine(info);
   text += "\r\n\r\n";
   return text;
@@ -127,7 +127,7 @@ CardInfoOutcome GetCardInfo(OperatorPanel& panel, CardAccess& card, Pauser& paus
   }
 
   const VersionClass version = VersionClassOfAtr(connection);
-  const std::string_view card_line = CardLineOf(version);
+  const std::string card_line = CardLineOf(version);
   const auto fail = [&](RunEnd end, const Exchanged& exchanged, std::string message) {
     outcome.end = end;
     if (end == RunEnd::kCardRefused) {
@@ -143,14 +143,14 @@ CardInfoOutcome GetCardInfo(OperatorPanel& panel, CardAccess& card, Pauser& paus
   const Exchanged query = Send(card, kInfoQuery, outcome);
   if (!query.Received())
     return fail(RunEnd::kCommunication, query,
-                std::string(card_line) + " Get Card Info commumation Error!");
+                card_line + " Get Card Info commumation Error!");
   if (!IsSuccessSw(query.sw))
     return fail(RunEnd::kCardRefused, query, StatusWordText(card_line, query.sw));
 
   const Exchanged reply = Send(card, kGetResponse, outcome);
   if (!reply.Received())
     return fail(RunEnd::kCommunication, reply,
-                std::string(card_line) + "Get Card Info commumation Error!");
+                card_line + "Get Card Info commumation Error!");
   if (reply.sw.sw1 != 0x90)
     return fail(RunEnd::kCardRefused, reply, StatusWordText(card_line, reply.sw));
 
