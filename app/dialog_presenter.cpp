@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
+#include <memory>
 #include <string>
 
 #include "app/about_dialog.h"
@@ -20,10 +21,25 @@ void QtDialogPresenter::ShowMessage(QWidget* owner, MessageIcon icon, const QStr
 }
 
 std::optional<QString> QtDialogPresenter::ChooseFile(QWidget* owner, const QString& qt_filter) {
-  const QString path = QFileDialog::getOpenFileName(owner, QString(), QString(), qt_filter);
+  const std::unique_ptr<QFileDialog> dialog = MakeOpenFileDialog(owner, qt_filter);
+  if (dialog->exec() != QDialog::Accepted)
+    return std::nullopt;
+  const QString path = dialog->selectedFiles().value(0);
   if (path.isEmpty())
     return std::nullopt;
   return QDir::toNativeSeparators(path);
+}
+
+std::unique_ptr<QFileDialog> MakeOpenFileDialog(QWidget* owner, const QString& qt_filter) {
+  auto dialog = std::make_unique<QFileDialog>(owner);
+  dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  dialog->setFileMode(QFileDialog::ExistingFile);
+  // Qt's own dialog, whose entries show the labels alone; a desktop's dialog would cut a
+  // label at its first parenthesis or add the patterns after it.
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setOption(QFileDialog::HideNameFilterDetails);
+  dialog->setNameFilter(qt_filter);
+  return dialog;
 }
 
 void QtDialogPresenter::ShowAbout(QWidget* owner) {

@@ -5,9 +5,11 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 
+class QFileDialog;
 class QWidget;
 
 namespace pelliton {
@@ -39,6 +41,11 @@ class QtDialogPresenter final : public DialogPresenter {
   void ShowAbout(QWidget* owner) override;
   void Beep(uint32_t frequency_hz, uint32_t duration_ms) override;
 };
+
+// The file-open dialog ChooseFile shows, owned by owner: existing files only, with one
+// entry per filter of qt_filter that shows the label alone (the part before the last
+// parenthesised pattern list) and lists the files its patterns match.
+std::unique_ptr<QFileDialog> MakeOpenFileDialog(QWidget* owner, const QString& qt_filter);
 
 // Turns a "label|pattern|label|pattern||" filter into Qt's form. "*.*" becomes "*" (every
 // file, as the label promises); an unpaired trailing label is dropped; an empty or

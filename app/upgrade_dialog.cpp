@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -51,6 +52,22 @@ QPushButton* MakeButton(QWidget* parent, const char* caption) {
   button->setDefault(false);
   return button;
 }
+
+// A reader choice made with the mouse only. Qt gives a group's button a Tab stop each time
+// it takes focus, so that the checked one is reachable by keyboard; the window keeps both
+// off the Tab chain, so the stop is taken away again.
+class ClickOnlyRadioButton final : public QRadioButton {
+ public:
+  ClickOnlyRadioButton(const QString& text, QWidget* parent) : QRadioButton(text, parent) {
+    setFocusPolicy(Qt::ClickFocus);
+  }
+
+ protected:
+  void focusInEvent(QFocusEvent* event) override {
+    QRadioButton::focusInEvent(event);
+    setFocusPolicy(Qt::ClickFocus);
+  }
+};
 
 }  // namespace
 
@@ -169,11 +186,9 @@ void UpgradeDialog::BuildControls() {
   app_frame_->setObjectName(QStringLiteral("appFrame"));
   place(app_frame_, 7, 78, 370, 36);
 
-  pcsc_radio_ = new QRadioButton(QStringLiteral("PC/SC Reader:"), this);
-  pcsc_radio_->setFocusPolicy(Qt::ClickFocus);
+  pcsc_radio_ = new ClickOnlyRadioButton(QStringLiteral("PC/SC Reader:"), this);
   place(pcsc_radio_, 19, 23, 68, 10);
-  orvo_radio_ = new QRadioButton(QStringLiteral("Orvo Reader"), this);
-  orvo_radio_->setFocusPolicy(Qt::ClickFocus);
+  orvo_radio_ = new ClickOnlyRadioButton(QStringLiteral("Orvo Reader"), this);
   place(orvo_radio_, 20, 45, 52, 10);
   reader_mode_group_ = new QButtonGroup(this);
   reader_mode_group_->setExclusive(true);

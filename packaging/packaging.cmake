@@ -53,4 +53,8 @@ if(BUILD_TESTING AND NOT PELLITON_SANITIZE)
   add_test(NAME package_deb_contents
     COMMAND ${_pkg_dir}/check_package.sh ${CMAKE_BINARY_DIR} $<TARGET_EXISTS:pelliton>)
   set_tests_properties(package_deb_contents PROPERTIES LABELS package TIMEOUT 900 RUN_SERIAL TRUE)
+  # The README's C example, built with the README's compile line against an installation.
+  add_test(NAME package_reader_example
+    COMMAND ${_pkg_dir}/check_reader_example.sh ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+  set_tests_properties(package_reader_example PROPERTIES LABELS package TIMEOUT 300)
 endif()

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QWidget>
+#include <string>
+#include <vector>
 
 #include "app/about_dialog.h"
 #include "app/app_icon.h"
@@ -153,8 +157,34 @@ TEST_F(DialogGeometryTest, TabOrderFollowsTheControlTable) {
     // Widgets that compose a control (line edit of a spin box, viewports) are not stops.
     EXPECT_EQ(w, dialog.Control(order[i])) << "after " << order[i - 1];
   }
-  for (int radio : {kPcscRadio, kOrvoRadio})
-    EXPECT_FALSE(dialog.Control(radio)->focusPolicy() & Qt::TabFocus) << radio;
+  // Tab walks the enabled, visible controls in that order and never lands on a reader
+  // radio button, before or after the mouse picked one (Qt would make it a stop).
+  dialog.show();
+  QApplication::setActiveWindow(&dialog);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  const std::vector<int> clicks[] = {{}, {kPcscRadio}, {kOrvoRadio}, {kPcscRadio, kOrvoRadio}};
+  for (const std::vector<int>& clicked : clicks) {
+    std::string state = "after clicks on";
+    for (int radio : clicked) {
+      QWidget* button = dialog.Control(radio);
+      QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(4, button->height() / 2));
+      ASSERT_EQ(QApplication::focusWidget(), button) << "a click focuses " << radio;
+      state += " " + std::to_string(radio);
+    }
+    for (int radio : {kPcscRadio, kOrvoRadio})
+      EXPECT_FALSE(dialog.Control(radio)->focusPolicy() & Qt::TabFocus) << state << ": " << radio;
+    std::vector<QWidget*> stops;
+    for (int id : order) {
+      if (dialog.Control(id)->isEnabled() && dialog.Control(id)->isVisible())
+        stops.push_back(dialog.Control(id));
+    }
+    dialog.Control(kCounterBox)->setFocus();
+    for (size_t i = 0; i < stops.size(); ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      // From the counter box round to the Cancel button and on to the counter box again.
+      EXPECT_EQ(QApplication::focusWidget(), stops[i]) << state << ", Tab " << i + 1;
+    }
+  }
 }
 
 TEST(AboutDialogTest, CaptionTitleButtonAndLayout) {
