@@ -4,9 +4,12 @@
 #include <thread>
 #include <utility>
 
+#include "reader/bounded_calls.h"
 #include "reader/handle_table.h"
+#include "reader/hid_device.h"
+#include "reader/link_frame.h"
+#include "reader/protocol.h"
 #include "reader/reader_api.h"
-#include "reader/reader_internal.h"
 
 namespace pelliton::reader {
 namespace {
@@ -128,8 +131,7 @@ extern "C" {
 int32_t DllOpenReader(void) {
   HidBackend& backend = CurrentHidBackend();
   for (const HidDeviceInfo& info : backend.Enumerate()) {
-    if (info.vendor_id != kReaderVendorId || info.product_id != kReaderProductId ||
-        info.release_number != kReaderVersion) {
+    if (!IsOrvoReader(info)) {
       continue;
     }
     std::unique_ptr<HidDevice> device = backend.Open(info.path);

@@ -4,9 +4,10 @@
 #include <chrono>
 #include <cstring>
 
+#include "reader/bounded_calls.h"
 #include "reader/handle_table.h"
+#include "reader/link_frame.h"
 #include "reader/reader_api.h"
-#include "reader/reader_internal.h"
 
 namespace pelliton::reader {
 namespace {

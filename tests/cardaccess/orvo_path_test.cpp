@@ -8,8 +8,8 @@
 
 #include "cardaccess/card_access.h"
 #include "engine/card_info.h"
+#include "reader/bounded_calls.h"
 #include "reader/reader_api.h"
-#include "reader/reader_internal.h"
 #include "sim/reader/simulated_orvo_reader.h"
 #include "tests/support/fake_pcsc.h"
 #include "tests/support/recording_panel.h"
