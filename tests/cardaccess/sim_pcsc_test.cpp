@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cardaccess/card_access.h"
-#include "tests/cardaccess/fake_orvo.h"
+#include "tests/support/fake_orvo.h"
 #include "tests/support/recording_panel.h"
 
 namespace pelliton {
