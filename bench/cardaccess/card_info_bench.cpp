@@ -10,13 +10,11 @@
 
 #include "cardaccess/card_access.h"
 #include "engine/card_info.h"
+#include "reader/reader_api.h"
+#include "sim/reader/simulated_orvo_reader.h"
 #include "tests/support/fake_pcsc.h"
 #include "tests/support/recording_panel.h"
 #include "tests/support/sim_pcsc.h"
-#ifdef PELLITON_HAVE_SIM_READER
-#include "reader/reader_api.h"
-#include "sim/reader/simulated_orvo_reader.h"
-#endif
 
 namespace {
 
@@ -80,7 +78,6 @@ void BM_GetCardInfoOverSimPcsc(benchmark::State& state) {
 }
 BENCHMARK(BM_GetCardInfoOverSimPcsc);
 
-#ifdef PELLITON_HAVE_SIM_READER
 void BM_GetCardInfoOverSimulatedOrvoReader(benchmark::State& state) {
   InfoCard card;
   sim::SimulatedOrvoReader reader(&card);
@@ -103,6 +100,5 @@ void BM_GetCardInfoOverSimulatedOrvoReader(benchmark::State& state) {
   reader.Uninstall();
 }
 BENCHMARK(BM_GetCardInfoOverSimulatedOrvoReader);
-#endif
 
 }  // namespace
