@@ -1,6 +1,6 @@
 #include "cardaccess/orvo_api.h"
+#include "reader/bounded_calls.h"
 #include "reader/reader_api.h"
-#include "reader/reader_internal.h"
 
 namespace pelliton {
 

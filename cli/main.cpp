@@ -1,6 +1,7 @@
 // pelliton-cli: the tool's procedures from a terminal or a production-line script.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <optional>
@@ -14,19 +15,14 @@
 #include "cli/runs.h"
 #include "cli/trace.h"
 #include "reader/hid_device.h"
-#include "reader/reader_internal.h"
+#include "reader/protocol.h"
 
 namespace {
 
 bool OrvoReaderAttached() {
   using namespace pelliton::reader;
-  for (const HidDeviceInfo& device : CurrentHidBackend().Enumerate()) {
-    if (device.vendor_id == kReaderVendorId && device.product_id == kReaderProductId &&
-        device.release_number == kReaderVersion) {
-      return true;
-    }
-  }
-  return false;
+  const std::vector<HidDeviceInfo> devices = CurrentHidBackend().Enumerate();
+  return std::any_of(devices.begin(), devices.end(), IsOrvoReader);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ set(_pkg_dir ${CMAKE_CURRENT_LIST_DIR})
 install(FILES ${_pkg_dir}/70-pelliton-orvo.rules DESTINATION lib/udev/rules.d)
 install(FILES ${_pkg_dir}/pelliton.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
-if(TARGET pelliton_app)
+if(PELLITON_GUI)
   add_executable(pelliton_write_icon ${_pkg_dir}/write_icon.cpp)
   target_link_libraries(pelliton_write_icon PRIVATE pelliton_app)
   set(_icon ${CMAKE_BINARY_DIR}/packaging/pelliton.png)
@@ -51,7 +51,7 @@ include(CPack)
 # left out of the sanitizer build, whose binaries are not for shipping.
 if(BUILD_TESTING AND NOT PELLITON_SANITIZE)
   add_test(NAME package_deb_contents
-    COMMAND ${_pkg_dir}/check_package.sh ${CMAKE_BINARY_DIR} $<TARGET_EXISTS:pelliton>)
+    COMMAND ${_pkg_dir}/check_package.sh ${CMAKE_BINARY_DIR} $<BOOL:${PELLITON_GUI}>)
   set_tests_properties(package_deb_contents PROPERTIES LABELS package TIMEOUT 900 RUN_SERIAL TRUE)
   # The README's C example, built with the README's compile line against an installation.
   add_test(NAME package_reader_example

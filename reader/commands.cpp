@@ -4,9 +4,12 @@
 #include <thread>
 #include <utility>
 
+#include "reader/bounded_calls.h"
 #include "reader/handle_table.h"
+#include "reader/hid_device.h"
+#include "reader/link_frame.h"
+#include "reader/protocol.h"
 #include "reader/reader_api.h"
-#include "reader/reader_internal.h"
 
 namespace pelliton::reader {
 namespace {
@@ -45,10 +48,10 @@ int32_t Command(int32_t handle, uint8_t command, const uint8_t* request, int32_t
 
 int32_t CheckBlock(const uint8_t* data, int32_t data_length, size_t limit) {
   if (data_length < 0 || static_cast<size_t>(data_length) > limit) {
-    return kTooLarge;
+    return PELLITON_READER_TOO_LARGE;
   }
   if (data == nullptr && data_length != 0) {
-    return kNullArgument;
+    return PELLITON_READER_NULL_ARGUMENT;
   }
   return 0;
 }
@@ -73,17 +76,17 @@ void SetSleepFunction(SleepFunction sleep) {
 
 int32_t DecodeAtr(const uint8_t* payload, size_t length) {
   if (length < kMinAtr || length > kMaxAtr) {
-    return kBadAtr;
+    return PELLITON_READER_BAD_ATR;
   }
   if (payload[0] != 0x3B && payload[0] != 0x3F) {
-    return kBadAtr;
+    return PELLITON_READER_BAD_ATR;
   }
   return 0;
 }
 
 int32_t DecodeCardState(const uint8_t* payload, size_t length, uint8_t* state) {
   if (length == 0) {
-    return kMalformedReply;
+    return PELLITON_READER_MALFORMED_REPLY;
   }
   *state = (payload[0] & 0x03) == 0 ? 1 : 0;
   return 0;
@@ -92,11 +95,11 @@ int32_t DecodeCardState(const uint8_t* payload, size_t length, uint8_t* state) {
 int32_t DecodeFirmwareVersion(const uint8_t* payload, size_t length, size_t* text_offset,
                               size_t* text_length, uint32_t* firmware_number) {
   if (length < 4) {
-    return kMalformedReply;
+    return PELLITON_READER_MALFORMED_REPLY;
   }
   const size_t l = static_cast<size_t>(payload[0]) | (static_cast<size_t>(payload[1]) << 8);
   if (l < 4 || l > length) {
-    return kMalformedReply;
+    return PELLITON_READER_MALFORMED_REPLY;
   }
   *text_offset = 2;
   *text_length = l - 4;
@@ -113,7 +116,7 @@ int32_t CardApduBounded(int32_t handle, int32_t slot, const uint8_t* command,
     return refused;
   }
   if (response == nullptr || response_length == nullptr) {
-    return kNullArgument;
+    return PELLITON_READER_NULL_ARGUMENT;
   }
   return Exchange(handle, slot, kCmdApdu, command, command_length, response, response_length,
                   capacity);
@@ -128,8 +131,7 @@ extern "C" {
 int32_t DllOpenReader(void) {
   HidBackend& backend = CurrentHidBackend();
   for (const HidDeviceInfo& info : backend.Enumerate()) {
-    if (info.vendor_id != kReaderVendorId || info.product_id != kReaderProductId ||
-        info.release_number != kReaderVersion) {
+    if (!IsOrvoReader(info)) {
       continue;
     }
     std::unique_ptr<HidDevice> device = backend.Open(info.path);
@@ -137,18 +139,18 @@ int32_t DllOpenReader(void) {
       continue;  // held by another program: try the next one
     }
     const int32_t handle = AddReaderHandle(std::move(device));
-    return handle > 0 ? handle : kNotFound;
+    return handle > 0 ? handle : PELLITON_READER_NOT_FOUND;
   }
-  return kNotFound;
+  return PELLITON_READER_NOT_FOUND;
 }
 
 int32_t DllCloseReader(int32_t handle) {
-  return CloseReaderHandle(handle) ? 0 : kCloseFailed;
+  return CloseReaderHandle(handle) ? 0 : PELLITON_READER_CLOSE_FAILED;
 }
 
 int32_t DllReset7816Card(int32_t handle, int32_t slot, uint8_t* atr, int32_t* atr_length) {
   if (atr == nullptr || atr_length == nullptr) {
-    return kNullArgument;
+    return PELLITON_READER_NULL_ARGUMENT;
   }
   const uint8_t power_on = 0x01;
   uint8_t area[kReplyArea];
@@ -180,7 +182,7 @@ int32_t Dll7816CardAPDU(int32_t handle, int32_t slot, const uint8_t* command,
 
 int32_t DllGet7816CardState(int32_t handle, int32_t slot, uint8_t* state) {
   if (state == nullptr) {
-    return kNullArgument;
+    return PELLITON_READER_NULL_ARGUMENT;
   }
   uint8_t area[kReplyArea];
   int32_t length = 0;
@@ -195,7 +197,7 @@ int32_t DllGet7816CardState(int32_t handle, int32_t slot, uint8_t* state) {
 int32_t DllGetFirmwareVersion(int32_t handle, char* version_text, uint32_t* text_length,
                               uint32_t* firmware_number) {
   if (version_text == nullptr || text_length == nullptr || firmware_number == nullptr) {
-    return kNullArgument;
+    return PELLITON_READER_NULL_ARGUMENT;
   }
   uint8_t area[kReplyArea];
   int32_t length = 0;
@@ -247,7 +249,7 @@ int32_t DllSpeakerControl(int32_t handle, uint8_t value) {
 
 int32_t DllGetOfflineFileName(int32_t handle, char* name, uint32_t* name_length) {
   if (name == nullptr || name_length == nullptr) {
-    return kNullArgument;
+    return PELLITON_READER_NULL_ARGUMENT;
   }
   uint8_t area[kReplyArea];
   int32_t length = 0;
@@ -265,10 +267,10 @@ int32_t DllGetOfflineFileName(int32_t handle, char* name, uint32_t* name_length)
 
 int32_t DllSetOfflineFileName(int32_t handle, const char* name, uint32_t name_length) {
   if (name_length > kMaxOfflineName) {
-    return kTooLarge;
+    return PELLITON_READER_TOO_LARGE;
   }
   if (name == nullptr && name_length != 0) {
-    return kNullArgument;
+    return PELLITON_READER_NULL_ARGUMENT;
   }
   uint8_t area[kMaxOfflineName] = {};
   if (name_length != 0) {
@@ -284,7 +286,7 @@ int32_t DllEraseOfflineData(int32_t handle) {
 int32_t DllWriteOfflineData(int32_t handle, uint8_t value, const uint8_t* data,
                             uint8_t data_length) {
   if (data == nullptr && data_length != 0) {
-    return kNullArgument;
+    return PELLITON_READER_NULL_ARGUMENT;
   }
   uint8_t area[2 + 255];
   area[0] = value;

@@ -3,7 +3,7 @@
 #include <limits>
 #include <map>
 
-#include "reader/reader_internal.h"
+#include "reader/bounded_calls.h"
 
 namespace pelliton::reader {
 namespace {

@@ -4,9 +4,10 @@
 #include <chrono>
 #include <cstring>
 
+#include "reader/bounded_calls.h"
 #include "reader/handle_table.h"
+#include "reader/link_frame.h"
 #include "reader/reader_api.h"
-#include "reader/reader_internal.h"
 
 namespace pelliton::reader {
 namespace {
@@ -38,7 +39,7 @@ int32_t SKRevDataBounded(int32_t handle, int32_t /*slot*/, uint8_t /*command*/, 
                          int32_t* payload_length, size_t capacity) {
   g_sk_last_error = 0;
   if (payload == nullptr || payload_length == nullptr) {
-    g_sk_last_error = kNullArgument;
+    g_sk_last_error = PELLITON_READER_NULL_ARGUMENT;
     return 0;
   }
   HidDevice* device = OpenDeviceOf(handle);
@@ -100,11 +101,11 @@ extern "C" int32_t SKSendData(int32_t handle, int32_t slot, uint8_t command, con
   using namespace pelliton::reader;
   g_sk_last_error = 0;
   if (payload_length < 0 || static_cast<size_t>(payload_length) > kMaxRequestPayload) {
-    g_sk_last_error = kTooLarge;
+    g_sk_last_error = PELLITON_READER_TOO_LARGE;
     return 0;
   }
   if (payload == nullptr && payload_length != 0) {
-    g_sk_last_error = kNullArgument;
+    g_sk_last_error = PELLITON_READER_NULL_ARGUMENT;
     return 0;
   }
   HidDevice* device = OpenDeviceOf(handle);

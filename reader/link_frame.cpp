@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "reader/reader_api.h"
+
 namespace pelliton::reader {
 
 uint8_t SKXorChecksum(const uint8_t* bytes, size_t count) {
@@ -18,28 +20,28 @@ int32_t SKStatusToError(uint8_t status) {
     case 0x00:
       return 0;
     case 0x01:
-      return -14;
+      return PELLITON_READER_BAD_CHECKSUM;
     case 0x03:
-      return -9;
+      return PELLITON_READER_STATUS_03;
     case 0x04:
-      return -13;
+      return PELLITON_READER_STATUS_04;
     case 0x05:
     case 0x06:
-      return -8;
+      return PELLITON_READER_STATUS_05_06;
     case 0x08:
-      return -20;
+      return PELLITON_READER_STATUS_08;
     case 0x09:
-      return -21;
+      return PELLITON_READER_STATUS_09;
     case 0x0A:
-      return -22;
+      return PELLITON_READER_STATUS_0A;
     case 0x0B:
-      return -24;
+      return PELLITON_READER_STATUS_0B;
     case 0x0C:
-      return -25;
+      return PELLITON_READER_STATUS_0C;
     case 0xFE:
-      return -11;
+      return PELLITON_READER_STATUS_FE;
     default:
-      return -30;
+      return PELLITON_READER_STATUS_OTHER;
   }
 }
 
@@ -90,7 +92,7 @@ ReplyGatherer::Step ReplyGatherer::Feed(const uint8_t* report, size_t bytes_read
     const size_t n = static_cast<size_t>(report[4]) | (static_cast<size_t>(report[5]) << 8);
     if (n > capacity_) {
       finished_ = true;
-      error_ = kTooLarge;
+      error_ = PELLITON_READER_TOO_LARGE;
       return Step::kFailed;
     }
     total_ = n + 6;
@@ -104,7 +106,7 @@ ReplyGatherer::Step ReplyGatherer::Feed(const uint8_t* report, size_t bytes_read
   }
   finished_ = true;
   if (SKXorChecksum(frame_ + 1, total_ - 2) != frame_[total_ - 1]) {
-    error_ = kBadChecksum;
+    error_ = PELLITON_READER_BAD_CHECKSUM;
     return Step::kFailed;
   }
   return Step::kDone;

@@ -16,15 +16,6 @@ inline constexpr size_t kReportFrameBytes = kHidReportSize - 1;
 inline constexpr uint8_t kOutputReportId = 0x03;
 inline constexpr uint8_t kInputReportPreset = 0x04;
 
-// Reader codes beyond the status table.
-inline constexpr int32_t kNotFound = -2;
-inline constexpr int32_t kCloseFailed = -4;
-inline constexpr int32_t kBadAtr = -5;
-inline constexpr int32_t kBadChecksum = -14;
-inline constexpr int32_t kTooLarge = -31;
-inline constexpr int32_t kMalformedReply = -32;
-inline constexpr int32_t kNullArgument = -33;
-
 // XOR of count bytes; 0 for none.
 uint8_t SKXorChecksum(const uint8_t* bytes, size_t count);
 

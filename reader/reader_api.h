@@ -48,10 +48,22 @@
 extern "C" {
 #endif
 
+/* The reader codes. Those named STATUS_ stand for the reader's status byte; what a
+ * status means is the reader's own business, so they are named after the byte. */
 #define PELLITON_READER_NOT_FOUND (-2)
 #define PELLITON_READER_CLOSE_FAILED (-4)
 #define PELLITON_READER_BAD_ATR (-5)
-#define PELLITON_READER_BAD_CHECKSUM (-14)
+#define PELLITON_READER_STATUS_05_06 (-8)
+#define PELLITON_READER_STATUS_03 (-9)
+#define PELLITON_READER_STATUS_FE (-11)
+#define PELLITON_READER_STATUS_04 (-13)
+#define PELLITON_READER_BAD_CHECKSUM (-14) /* also reader status 0x01 */
+#define PELLITON_READER_STATUS_08 (-20)
+#define PELLITON_READER_STATUS_09 (-21)
+#define PELLITON_READER_STATUS_0A (-22)
+#define PELLITON_READER_STATUS_0B (-24)
+#define PELLITON_READER_STATUS_0C (-25)
+#define PELLITON_READER_STATUS_OTHER (-30)
 #define PELLITON_READER_TOO_LARGE (-31)
 #define PELLITON_READER_MALFORMED_REPLY (-32)
 #define PELLITON_READER_NULL_ARGUMENT (-33)

@@ -11,13 +11,11 @@
 #include "cardaccess/card_access.h"
 #include "cardaccess/reader_controls.h"
 #include "engine/card_info.h"
+#include "reader/reader_api.h"
+#include "sim/reader/simulated_orvo_reader.h"
 #include "tests/support/fake_pcsc.h"
 #include "tests/support/recording_panel.h"
 #include "tests/support/sim_pcsc.h"
-#ifdef PELLITON_HAVE_SIM_READER
-#include "reader/reader_api.h"
-#include "sim/reader/simulated_orvo_reader.h"
-#endif
 
 namespace {
 
@@ -81,7 +79,6 @@ void BM_GetCardInfoOverSimPcsc(benchmark::State& state) {
 }
 BENCHMARK(BM_GetCardInfoOverSimPcsc);
 
-#ifdef PELLITON_HAVE_SIM_READER
 void BM_GetCardInfoOverSimulatedOrvoReader(benchmark::State& state) {
   InfoCard card;
   sim::SimulatedOrvoReader reader(&card);
@@ -104,6 +101,5 @@ void BM_GetCardInfoOverSimulatedOrvoReader(benchmark::State& state) {
   reader.Uninstall();
 }
 BENCHMARK(BM_GetCardInfoOverSimulatedOrvoReader);
-#endif
 
 }  // namespace

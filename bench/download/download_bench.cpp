@@ -30,9 +30,9 @@
 #include "reader/reader_api.h"
 #include "sim/card/tessiv_card.h"
 #include "sim/reader/simulated_orvo_reader.h"
-#include "tests/engine/temp_dir.h"
 #include "tests/rig/sim_process.h"
 #include "tests/support/recording_panel.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/script_builder.h"
 
 extern char** environ;

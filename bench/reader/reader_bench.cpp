@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "reader/link_frame.h"
 #include "reader/reader_api.h"
-#include "reader/reader_internal.h"
 #include "sim/reader/simulated_orvo_reader.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include "cardaccess/card_access.h"
 #include "cardaccess/reader_controls.h"
 #include "engine/card_info.h"
+#include "reader/reader_api.h"
 
 namespace {
 
@@ -70,10 +71,10 @@ class FuzzPcsc : public pelliton::PcscApi {
 class FuzzOrvo : public pelliton::OrvoApi {
  public:
   explicit FuzzOrvo(FuzzedDataProvider& in) : in_(in) {}
-  int32_t OpenReader() override { return in_.ConsumeBool() ? 3 : -2; }
+  int32_t OpenReader() override { return in_.ConsumeBool() ? 3 : PELLITON_READER_NOT_FOUND; }
   int32_t CloseReader(int32_t) override { return 0; }
   int32_t ResetCard(int32_t, int32_t, uint8_t* atr, int32_t* atr_length) override {
-    const int32_t result = in_.ConsumeBool() ? 0 : -13;
+    const int32_t result = in_.ConsumeBool() ? 0 : PELLITON_READER_STATUS_04;
     if (result == 0) {
       *atr_length = static_cast<int32_t>(Answer(in_, atr, 33));
     }
@@ -82,7 +83,7 @@ class FuzzOrvo : public pelliton::OrvoApi {
   int32_t CardApdu(int32_t, int32_t, const uint8_t*, int32_t, uint8_t* response,
                    int32_t* response_length, uint32_t capacity) override {
     if (!in_.ConsumeBool()) {
-      return -14;
+      return PELLITON_READER_BAD_CHECKSUM;
     }
     *response_length = static_cast<int32_t>(Answer(in_, response, capacity));
     return 0;

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#include "reader/bounded_calls.h"
+#include "reader/hid_device.h"
+#include "reader/protocol.h"
 #include "reader/reader_api.h"
-#include "reader/reader_internal.h"
 
 namespace rd = pelliton::reader;
 

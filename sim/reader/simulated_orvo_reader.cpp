@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "reader/link_frame.h"
-#include "reader/reader_internal.h"
+#include "reader/protocol.h"
 
 namespace pelliton::sim {
 

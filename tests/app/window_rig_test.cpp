@@ -1,7 +1,6 @@
 // The whole tool short of the screen: the real window over the card procedures, pcsc-lite
 // and a private pcscd whose vpcd reader holds tessiv-sim. Runs inside tests/rig/pcsc-rig.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -14,8 +13,6 @@
 #include <QTextEdit>
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,6 +26,7 @@
 #include "fakes.h"
 #include "sim/card/card_state.h"
 #include "tests/rig/sim_process.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/script_builder.h"
 
 namespace pelliton {
@@ -72,21 +70,10 @@ size_t FormatCommands(const sim::CardState& state) {
 
 class WindowRigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_NE(rig::VpcdPort(), 0) << "run me through tests/rig/pcsc-rig";
-    dir_ = std::filesystem::temp_directory_path() /
-           ("pelliton-window-rig-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  void SetUp() override { ASSERT_NE(rig::VpcdPort(), 0) << "run me through tests/rig/pcsc-rig"; }
 
   std::string WriteScript(const std::vector<std::string>& lines) {
-    const std::string path = (dir_ / "upgrade.bin").string();
-    std::ofstream(path, std::ios::binary) << testing::JoinLines(lines, "\r\n");
-    return path;
+    return dir_.Write("upgrade.bin", testing::JoinLines(lines, "\r\n"));
   }
 
   template <typename T>
@@ -96,7 +83,7 @@ class WindowRigTest : public ::testing::Test {
     return widget;
   }
 
-  std::filesystem::path dir_;
+  ScratchDir dir_;
 };
 
 TEST_F(WindowRigTest, DownloadAndCardInfoThroughPcscd) {

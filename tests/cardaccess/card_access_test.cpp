@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/cardaccess/fake_orvo.h"
+#include "tests/support/fake_orvo.h"
 #include "tests/support/fake_pcsc.h"
 #include "tests/support/recording_panel.h"
 

@@ -8,7 +8,7 @@
 
 #include "cardaccess/card_access.h"
 #include "cardaccess/reader_controls.h"
-#include "tests/cardaccess/fake_orvo.h"
+#include "tests/support/fake_orvo.h"
 #include "tests/support/recording_panel.h"
 
 namespace pelliton {

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "tests/cli/script_builder.h"
-#include "tests/engine/temp_dir.h"
 #include "tests/rig/sim_process.h"
+#include "tests/support/scratch_dir.h"
 
 extern char** environ;
 

@@ -13,7 +13,7 @@
 #include "cli/trace.h"
 #include "tests/cli/capture.h"
 #include "tests/cli/script_builder.h"
-#include "tests/engine/temp_dir.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/sim_pcsc.h"
 
 namespace pelliton::cli {

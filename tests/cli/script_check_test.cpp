@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/cli/script_builder.h"
-#include "tests/engine/temp_dir.h"
+#include "tests/support/scratch_dir.h"
 
 namespace pelliton::cli {
 namespace {

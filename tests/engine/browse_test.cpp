@@ -13,8 +13,8 @@
 #endif
 
 #include "engine/script.h"
-#include "tests/engine/temp_dir.h"
 #include "tests/support/recording_panel.h"
+#include "tests/support/scratch_dir.h"
 
 namespace pelliton {
 namespace {

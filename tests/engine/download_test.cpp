@@ -11,9 +11,9 @@
 #include "cardaccess/reader_controls.h"
 #include "sim/card/tessiv_card.h"
 #include "sim/reader/simulated_orvo_reader.h"
-#include "tests/cardaccess/fake_orvo.h"
-#include "tests/engine/temp_dir.h"
+#include "tests/support/fake_orvo.h"
 #include "tests/support/recording_panel.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/script_builder.h"
 #include "tests/support/sim_pcsc.h"
 

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #endif
 
-#include "tests/engine/temp_dir.h"
+#include "tests/support/scratch_dir.h"
 
 namespace pelliton {
 namespace {

@@ -9,8 +9,8 @@
 #include "engine/card_info.h"
 #include "engine/download.h"
 #include "sim/card/tessiv_card.h"
-#include "tests/engine/temp_dir.h"
 #include "tests/integration/rig_session.h"
+#include "tests/support/scratch_dir.h"
 
 namespace pelliton::integration {
 namespace {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "engine/download.h"
-#include "tests/engine/temp_dir.h"
 #include "tests/integration/rig_session.h"
+#include "tests/support/scratch_dir.h"
 
 namespace pelliton::integration {
 namespace {

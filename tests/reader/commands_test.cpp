@@ -19,12 +19,12 @@ TEST_F(CommandTest, ResetValidatesTheAnswerToReset) {
   std::vector<uint8_t> atr34 = Pattern(34);
   atr34[0] = 0x3B;
   const Case cases[] = {
-      {Bytes({0x3B}), -5},
+      {Bytes({0x3B}), PELLITON_READER_BAD_ATR},
       {Bytes({0x3B, 0x00}), 0},
       {atr33, 0},
-      {atr34, -5},
-      {Bytes({0x3C, 0x00}), -5},
-      {{}, -5},
+      {atr34, PELLITON_READER_BAD_ATR},
+      {Bytes({0x3C, 0x00}), PELLITON_READER_BAD_ATR},
+      {{}, PELLITON_READER_BAD_ATR},
       {Bytes({0x3F, 0x11, 0x22}), 0},
   };
   for (const Case& c : cases) {
@@ -54,9 +54,9 @@ TEST_F(CommandTest, ResetReachesTheCardOnTheCallersSlot) {
   EXPECT_EQ(LastRequest().slot, 0x02);
 
   card_.present = false;
-  EXPECT_EQ(DllReset7816Card(handle_, 0, atr, &length), -11);
+  EXPECT_EQ(DllReset7816Card(handle_, 0, atr, &length), PELLITON_READER_STATUS_FE);
   reader_.InjectStatus(0xFE);
-  EXPECT_EQ(Dll7816CardPowerdown(handle_, 3), -11);
+  EXPECT_EQ(Dll7816CardPowerdown(handle_, 3), PELLITON_READER_STATUS_FE);
   EXPECT_EQ(LastRequest().command, 0x63);
   EXPECT_EQ(LastRequest().slot, 3);
   EXPECT_TRUE(LastRequest().payload.empty());
@@ -86,7 +86,8 @@ TEST_F(CommandTest, ApduFrameAndResponse) {
 
   reader_.InjectStatus(0xFE);
   length = kUntouchedLength;
-  EXPECT_EQ(Dll7816CardAPDU(handle_, 0, apdu.data(), 5, response.data(), &length), -11);
+  EXPECT_EQ(Dll7816CardAPDU(handle_, 0, apdu.data(), 5, response.data(), &length),
+            PELLITON_READER_STATUS_FE);
   EXPECT_EQ(length, kUntouchedLength);
 }
 
@@ -96,7 +97,11 @@ TEST_F(CommandTest, BoundedApduRefusesWhatDoesNotFit) {
     uint32_t capacity;
     int32_t result;
   };
-  const Case cases[] = {{300, 300, 0}, {301, 300, -31}, {594, 300, -31}, {0, 0, 0}, {1, 0, -31}};
+  const Case cases[] = {{300, 300, 0},
+                        {301, 300, PELLITON_READER_TOO_LARGE},
+                        {594, 300, PELLITON_READER_TOO_LARGE},
+                        {0, 0, 0},
+                        {1, 0, PELLITON_READER_TOO_LARGE}};
   const auto apdu = Bytes({0x00, 0xB0, 0x00, 0x00, 0x00});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
@@ -122,9 +127,13 @@ TEST_F(CommandTest, CardStateBits) {
     uint8_t state;
   };
   const Case cases[] = {
-      {Bytes({0x00}), 0, 1}, {Bytes({0x04}), 0, 1}, {Bytes({0x01}), 0, 0},
-      {Bytes({0x02}), 0, 0}, {Bytes({0x03}), 0, 0}, {Bytes({0xFC, 0x03}), 0, 1},
-      {{}, -32, 0x77},
+      {Bytes({0x00}), 0, 1},
+      {Bytes({0x04}), 0, 1},
+      {Bytes({0x01}), 0, 0},
+      {Bytes({0x02}), 0, 0},
+      {Bytes({0x03}), 0, 0},
+      {Bytes({0xFC, 0x03}), 0, 1},
+      {{}, PELLITON_READER_MALFORMED_REPLY, 0x77},
   };
   for (const Case& c : cases) {
     reader_.SetReply(0x65, c.payload);
@@ -154,10 +163,11 @@ TEST_F(CommandTest, FirmwareVersionSplit) {
       {Bytes({0x04, 0x00, 0xCD, 0xAB}), 0, "", 0xABCD},
       // L inside a longer payload: the number sits at L - 2.
       {Bytes({0x05, 0x00, 'X', 0x01, 0x02, 0xEE, 0xEE}), 0, "X", 0x0201},
-      {Bytes({0x03, 0x00, 0x00, 0x00}), -32, "", 0},
-      {Bytes({0x0A, 0x00, 'V', '1', '.', '0', '2', 0x34, 0x12}), -32, "", 0},
-      {Bytes({0x09}), -32, "", 0},
-      {{}, -32, "", 0},
+      {Bytes({0x03, 0x00, 0x00, 0x00}), PELLITON_READER_MALFORMED_REPLY, "", 0},
+      {Bytes({0x0A, 0x00, 'V', '1', '.', '0', '2', 0x34, 0x12}), PELLITON_READER_MALFORMED_REPLY,
+       "", 0},
+      {Bytes({0x09}), PELLITON_READER_MALFORMED_REPLY, "", 0},
+      {{}, PELLITON_READER_MALFORMED_REPLY, "", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.payload.size());
@@ -267,7 +277,7 @@ TEST_F(CommandTest, ReaderLevelCommandsSendTheirPayloadOnSlotZero) {
     // A failing exchange returns at once: no pause.
     pauses_.clear();
     reader_.InjectStatus(0x09);
-    EXPECT_EQ(c.call(handle_, block, data), -21);
+    EXPECT_EQ(c.call(handle_, block, data), PELLITON_READER_STATUS_09);
     EXPECT_TRUE(pauses_.empty());
     reader_.FailWriteAtReport(1, EPIPE);
     EXPECT_EQ(c.call(handle_, block, data), EPIPE);
@@ -303,7 +313,7 @@ TEST_F(CommandTest, RepliesLargerThanTheAreaAreRefused) {
   reader_.SetReply(0x7A, Pattern(281));
   Guarded<280> name;
   uint32_t length = 0xDEAD;
-  EXPECT_EQ(DllGetOfflineFileName(handle_, name.chars(), &length), -31);
+  EXPECT_EQ(DllGetOfflineFileName(handle_, name.chars(), &length), PELLITON_READER_TOO_LARGE);
   EXPECT_TRUE(name.Untouched());
   EXPECT_EQ(length, 0xDEADu);
   reader_.SetReply(0x7A, Pattern(280));
@@ -312,11 +322,11 @@ TEST_F(CommandTest, RepliesLargerThanTheAreaAreRefused) {
   EXPECT_TRUE(name.GuardsIntact());
 
   reader_.OverrideNextLengthField(400);
-  EXPECT_EQ(DllLedControl(handle_, 1), -31);
+  EXPECT_EQ(DllLedControl(handle_, 1), PELLITON_READER_TOO_LARGE);
   reader_.SetReply(0x62, Pattern(281));
   uint8_t atr[100];
   int32_t atr_length = kUntouchedLength;
-  EXPECT_EQ(DllReset7816Card(handle_, 0, atr, &atr_length), -31);
+  EXPECT_EQ(DllReset7816Card(handle_, 0, atr, &atr_length), PELLITON_READER_TOO_LARGE);
   EXPECT_EQ(atr_length, kUntouchedLength);
 }
 
@@ -332,30 +342,45 @@ TEST_F(CommandTest, CallerArgumentsAreRefusedWithoutSending) {
     int32_t expected;
   };
   const Case cases[] = {
-      {"reset null atr", DllReset7816Card(handle_, 0, nullptr, &length), -33},
-      {"reset null length", DllReset7816Card(handle_, 0, buffer, nullptr), -33},
-      {"apdu null command", Dll7816CardAPDU(handle_, 0, nullptr, 5, buffer, &length), -33},
-      {"apdu null response", Dll7816CardAPDU(handle_, 0, big.data(), 5, nullptr, &length), -33},
-      {"apdu null length", Dll7816CardAPDU(handle_, 0, big.data(), 5, buffer, nullptr), -33},
-      {"apdu 596 bytes", Dll7816CardAPDU(handle_, 0, big.data(), 596, buffer, &length), -31},
-      {"apdu negative", Dll7816CardAPDU(handle_, 0, big.data(), -5, buffer, &length), -31},
-      {"state null", DllGet7816CardState(handle_, 0, nullptr), -33},
-      {"version null text", DllGetFirmwareVersion(handle_, nullptr, &ulength, &ulength), -33},
+      {"reset null atr", DllReset7816Card(handle_, 0, nullptr, &length),
+       PELLITON_READER_NULL_ARGUMENT},
+      {"reset null length", DllReset7816Card(handle_, 0, buffer, nullptr),
+       PELLITON_READER_NULL_ARGUMENT},
+      {"apdu null command", Dll7816CardAPDU(handle_, 0, nullptr, 5, buffer, &length),
+       PELLITON_READER_NULL_ARGUMENT},
+      {"apdu null response", Dll7816CardAPDU(handle_, 0, big.data(), 5, nullptr, &length),
+       PELLITON_READER_NULL_ARGUMENT},
+      {"apdu null length", Dll7816CardAPDU(handle_, 0, big.data(), 5, buffer, nullptr),
+       PELLITON_READER_NULL_ARGUMENT},
+      {"apdu 596 bytes", Dll7816CardAPDU(handle_, 0, big.data(), 596, buffer, &length),
+       PELLITON_READER_TOO_LARGE},
+      {"apdu negative", Dll7816CardAPDU(handle_, 0, big.data(), -5, buffer, &length),
+       PELLITON_READER_TOO_LARGE},
+      {"state null", DllGet7816CardState(handle_, 0, nullptr), PELLITON_READER_NULL_ARGUMENT},
+      {"version null text", DllGetFirmwareVersion(handle_, nullptr, &ulength, &ulength),
+       PELLITON_READER_NULL_ARGUMENT},
       {"version null length",
-       DllGetFirmwareVersion(handle_, reinterpret_cast<char*>(buffer), nullptr, &ulength), -33},
+       DllGetFirmwareVersion(handle_, reinterpret_cast<char*>(buffer), nullptr, &ulength),
+       PELLITON_READER_NULL_ARGUMENT},
       {"version null number",
-       DllGetFirmwareVersion(handle_, reinterpret_cast<char*>(buffer), &ulength, nullptr), -33},
-      {"start 596", DllDownloadFirmwareStart(handle_, big.data(), 596), -31},
-      {"first negative", DllDownloadFirmwareFirst(handle_, big.data(), -1), -31},
-      {"block null", DllDownloadFirmware(handle_, nullptr, 10), -33},
-      {"complete 265", DllDownloadFirmwareComplete(handle_, big.data(), 265), -31},
-      {"get name null", DllGetOfflineFileName(handle_, nullptr, &ulength), -33},
+       DllGetFirmwareVersion(handle_, reinterpret_cast<char*>(buffer), &ulength, nullptr),
+       PELLITON_READER_NULL_ARGUMENT},
+      {"start 596", DllDownloadFirmwareStart(handle_, big.data(), 596), PELLITON_READER_TOO_LARGE},
+      {"first negative", DllDownloadFirmwareFirst(handle_, big.data(), -1),
+       PELLITON_READER_TOO_LARGE},
+      {"block null", DllDownloadFirmware(handle_, nullptr, 10), PELLITON_READER_NULL_ARGUMENT},
+      {"complete 265", DllDownloadFirmwareComplete(handle_, big.data(), 265),
+       PELLITON_READER_TOO_LARGE},
+      {"get name null", DllGetOfflineFileName(handle_, nullptr, &ulength),
+       PELLITON_READER_NULL_ARGUMENT},
       {"get name null length",
-       DllGetOfflineFileName(handle_, reinterpret_cast<char*>(buffer), nullptr), -33},
+       DllGetOfflineFileName(handle_, reinterpret_cast<char*>(buffer), nullptr),
+       PELLITON_READER_NULL_ARGUMENT},
       {"set name 262",
-       DllSetOfflineFileName(handle_, reinterpret_cast<const char*>(big.data()), 262), -31},
-      {"set name null", DllSetOfflineFileName(handle_, nullptr, 3), -33},
-      {"write null", DllWriteOfflineData(handle_, 1, nullptr, 3), -33},
+       DllSetOfflineFileName(handle_, reinterpret_cast<const char*>(big.data()), 262),
+       PELLITON_READER_TOO_LARGE},
+      {"set name null", DllSetOfflineFileName(handle_, nullptr, 3), PELLITON_READER_NULL_ARGUMENT},
+      {"write null", DllWriteOfflineData(handle_, 1, nullptr, 3), PELLITON_READER_NULL_ARGUMENT},
       {"unknown handle", DllLedControl(handle_ + 77, 1), EBADF},
   };
   for (const Case& c : cases) {
@@ -394,7 +419,7 @@ TEST_F(OpenTest, ChoosesTheFirstOpenableMatchingDevice) {
     const char* name;
     std::vector<std::pair<Info, bool>> before;  // inserted ahead of the reader
     bool reader_openable;
-    std::string opened;  // empty: -2
+    std::string opened;  // empty: PELLITON_READER_NOT_FOUND
   };
   const std::string reader = sim::SimulatedOrvoReader::kReaderPath;
   const Case cases[] = {
@@ -421,7 +446,7 @@ TEST_F(OpenTest, ChoosesTheFirstOpenableMatchingDevice) {
     sim.SetReaderOpenable(c.reader_openable);
     const int32_t h = DllOpenReader();
     if (c.opened.empty()) {
-      EXPECT_EQ(h, -2);
+      EXPECT_EQ(h, PELLITON_READER_NOT_FOUND);
       EXPECT_TRUE(sim.OpenedPaths().empty());
     } else {
       ASSERT_GT(h, 0);
@@ -438,14 +463,14 @@ TEST_F(OpenTest, HandlesArePositiveUniqueAndNotReused) {
   ASSERT_GT(b, 0);
   EXPECT_NE(a, b);
   EXPECT_EQ(DllCloseReader(a), 0);
-  EXPECT_EQ(DllCloseReader(a), -4);
+  EXPECT_EQ(DllCloseReader(a), PELLITON_READER_CLOSE_FAILED);
   EXPECT_EQ(DllLedControl(a, 1), EBADF);  // a stale handle is recognised
   const int32_t c = Open();
   EXPECT_NE(c, a);
   EXPECT_EQ(DllLedControl(b, 1), 0);
-  EXPECT_EQ(DllCloseReader(0), -4);
-  EXPECT_EQ(DllCloseReader(-2), -4);
-  EXPECT_EQ(DllCloseReader(123456789), -4);
+  EXPECT_EQ(DllCloseReader(0), PELLITON_READER_CLOSE_FAILED);
+  EXPECT_EQ(DllCloseReader(PELLITON_READER_NOT_FOUND), PELLITON_READER_CLOSE_FAILED);
+  EXPECT_EQ(DllCloseReader(123456789), PELLITON_READER_CLOSE_FAILED);
 }
 
 TEST_F(OpenTest, TableFullGivesNotFound) {
@@ -453,7 +478,7 @@ TEST_F(OpenTest, TableFullGivesNotFound) {
   while (OpenReaderCount() < kMaxOpenReaders) {
     ASSERT_GT(Open(), 0);
   }
-  EXPECT_EQ(DllOpenReader(), -2);
+  EXPECT_EQ(DllOpenReader(), PELLITON_READER_NOT_FOUND);
   EXPECT_EQ(OpenReaderCount(), kMaxOpenReaders);
   ASSERT_GE(handles_.size(), kMaxOpenReaders - before);
 }

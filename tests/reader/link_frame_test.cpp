@@ -88,6 +88,8 @@ TEST(Checksum, XorOfTheRun) {
   EXPECT_EQ(SKXorChecksum(bytes.data(), bytes.size()), 0xEA);
 }
 
+// Numbers rather than names here: these values are what C API programs see, so a
+// wrong value behind a name must fail somewhere.
 TEST(StatusTable, EveryByte) {
   for (int status = 0; status < 256; ++status) {
     int32_t expected = -30;
@@ -193,14 +195,19 @@ TEST(ReplyGatherer, Outcomes) {
       {"57 bytes in one report", ReplyReports(0, Pattern(57)), 594, Step::kDone, 1, 0},
       {"58 bytes take two", ReplyReports(0, Pattern(58)), 594, Step::kDone, 2, 0},
       {"594 bytes take ten", ReplyReports(0, Pattern(594)), 594, Step::kDone, 10, 0},
-      {"bad checksum", ReplyReports(0, Pattern(100), 0x01), 594, Step::kFailed, 2, -14},
-      {"status judged first", ReplyReports(0x07, Pattern(100), 0x01), 594, Step::kFailed, 1, -30},
-      {"status 0xFE", ReplyReports(0xFE, {}), 594, Step::kFailed, 1, -11},
-      {"status 0x06", ReplyReports(0x06, {}), 594, Step::kFailed, 1, -8},
-      {"status 0xFF", ReplyReports(0xFF, {}), 594, Step::kFailed, 1, -30},
-      {"length field 595", ReplyReports(0, Pattern(10), 0, 595), 594, Step::kFailed, 1, -31},
-      {"length field 65535", ReplyReports(0, Pattern(10), 0, 0xFFFF), 594, Step::kFailed, 1, -31},
-      {"above capacity", ReplyReports(0, Pattern(281)), 280, Step::kFailed, 1, -31},
+      {"bad checksum", ReplyReports(0, Pattern(100), 0x01), 594, Step::kFailed, 2,
+       PELLITON_READER_BAD_CHECKSUM},
+      {"status judged first", ReplyReports(0x07, Pattern(100), 0x01), 594, Step::kFailed, 1,
+       PELLITON_READER_STATUS_OTHER},
+      {"status 0xFE", ReplyReports(0xFE, {}), 594, Step::kFailed, 1, PELLITON_READER_STATUS_FE},
+      {"status 0x06", ReplyReports(0x06, {}), 594, Step::kFailed, 1, PELLITON_READER_STATUS_05_06},
+      {"status 0xFF", ReplyReports(0xFF, {}), 594, Step::kFailed, 1, PELLITON_READER_STATUS_OTHER},
+      {"length field 595", ReplyReports(0, Pattern(10), 0, 595), 594, Step::kFailed, 1,
+       PELLITON_READER_TOO_LARGE},
+      {"length field 65535", ReplyReports(0, Pattern(10), 0, 0xFFFF), 594, Step::kFailed, 1,
+       PELLITON_READER_TOO_LARGE},
+      {"above capacity", ReplyReports(0, Pattern(281)), 280, Step::kFailed, 1,
+       PELLITON_READER_TOO_LARGE},
       {"at capacity", ReplyReports(0, Pattern(280)), 280, Step::kDone, 5, 0},
   };
   for (const Case& c : cases) {

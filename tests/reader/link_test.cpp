@@ -96,10 +96,14 @@ TEST_F(LinkTest, EveryStatusClassReadsOneReportAndCopiesNothing) {
     uint8_t status;
     int32_t code;
   };
-  const Case cases[] = {{0x01, -14}, {0x02, -30}, {0x03, -9},  {0x04, -13},
-                        {0x05, -8},  {0x06, -8},  {0x07, -30}, {0x08, -20},
-                        {0x09, -21}, {0x0A, -22}, {0x0B, -24}, {0x0C, -25},
-                        {0x0D, -30}, {0xFD, -30}, {0xFE, -11}, {0xFF, -30}};
+  const Case cases[] = {{0x01, PELLITON_READER_BAD_CHECKSUM}, {0x02, PELLITON_READER_STATUS_OTHER},
+                        {0x03, PELLITON_READER_STATUS_03},    {0x04, PELLITON_READER_STATUS_04},
+                        {0x05, PELLITON_READER_STATUS_05_06}, {0x06, PELLITON_READER_STATUS_05_06},
+                        {0x07, PELLITON_READER_STATUS_OTHER}, {0x08, PELLITON_READER_STATUS_08},
+                        {0x09, PELLITON_READER_STATUS_09},    {0x0A, PELLITON_READER_STATUS_0A},
+                        {0x0B, PELLITON_READER_STATUS_0B},    {0x0C, PELLITON_READER_STATUS_0C},
+                        {0x0D, PELLITON_READER_STATUS_OTHER}, {0xFD, PELLITON_READER_STATUS_OTHER},
+                        {0xFE, PELLITON_READER_STATUS_FE},    {0xFF, PELLITON_READER_STATUS_OTHER}};
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.status));
     reader_.ClearRecords();
@@ -123,11 +127,12 @@ TEST_F(LinkTest, RefusedRepliesLeaveTheCallerUntouched) {
     int32_t code;
   };
   const Case cases[] = {
-      {"bad checksum", [](sim::SimulatedOrvoReader& r) { r.CorruptNextChecksum(); }, -14},
+      {"bad checksum", [](sim::SimulatedOrvoReader& r) { r.CorruptNextChecksum(); },
+       PELLITON_READER_BAD_CHECKSUM},
       {"length field 595", [](sim::SimulatedOrvoReader& r) { r.OverrideNextLengthField(595); },
-       -31},
+       PELLITON_READER_TOO_LARGE},
       {"length field 65535", [](sim::SimulatedOrvoReader& r) { r.OverrideNextLengthField(0xFFFF); },
-       -31},
+       PELLITON_READER_TOO_LARGE},
       {"failed read", [](sim::SimulatedOrvoReader& r) { r.FailReadAtReport(2, EPROTO); }, EPROTO},
       {"failed read without a code", [](sim::SimulatedOrvoReader& r) { r.FailReadAtReport(1, 0); },
        EIO},
@@ -204,7 +209,7 @@ TEST_F(LinkTest, SuccessResetsLastError) {
   uint8_t buffer[594];
   int32_t length = 0;
   EXPECT_EQ(SKRevData(handle_, 0, 0x63, buffer, &length), 0);
-  EXPECT_EQ(SKLastError(), -14);
+  EXPECT_EQ(SKLastError(), PELLITON_READER_BAD_CHECKSUM);
   EXPECT_EQ(SKSendData(handle_, 0, 0x63, nullptr, 0), 1);
   EXPECT_EQ(SKLastError(), 0);
   EXPECT_EQ(SKRevData(handle_, 0, 0x63, buffer, &length), 1);
@@ -221,9 +226,9 @@ TEST_F(LinkTest, CallerArgumentsAreRefusedBeforeAnythingIsSent) {
     int32_t code;
   };
   const Case cases[] = {
-      {"596 bytes", handle_, payload.data(), 596, -31},
-      {"negative length", handle_, payload.data(), -1, -31},
-      {"null payload", handle_, nullptr, 4, -33},
+      {"596 bytes", handle_, payload.data(), 596, PELLITON_READER_TOO_LARGE},
+      {"negative length", handle_, payload.data(), -1, PELLITON_READER_TOO_LARGE},
+      {"null payload", handle_, nullptr, 4, PELLITON_READER_NULL_ARGUMENT},
       {"unknown handle", handle_ + 1000, payload.data(), 4, EBADF},
       {"handle 0", 0, payload.data(), 4, EBADF},
   };
@@ -237,9 +242,9 @@ TEST_F(LinkTest, CallerArgumentsAreRefusedBeforeAnythingIsSent) {
   uint8_t buffer[594];
   int32_t length = kUntouchedLength;
   EXPECT_EQ(SKRevData(handle_, 0, 0x63, nullptr, &length), 0);
-  EXPECT_EQ(SKLastError(), -33);
+  EXPECT_EQ(SKLastError(), PELLITON_READER_NULL_ARGUMENT);
   EXPECT_EQ(SKRevData(handle_, 0, 0x63, buffer, nullptr), 0);
-  EXPECT_EQ(SKLastError(), -33);
+  EXPECT_EQ(SKLastError(), PELLITON_READER_NULL_ARGUMENT);
   EXPECT_EQ(SKRevData(-2, 0, 0x63, buffer, &length), 0);
   EXPECT_EQ(SKLastError(), EBADF);
   EXPECT_EQ(length, kUntouchedLength);
@@ -336,7 +341,7 @@ TEST_F(LinkTest, UnpluggedReaderGivesTheOsCode) {
   EXPECT_EQ(DllLedControl(handle_, 1), ENODEV);
   EXPECT_EQ(SKSendData(handle_, 0, 0x63, nullptr, 0), 0);
   EXPECT_EQ(SKLastError(), ENODEV);
-  EXPECT_EQ(DllOpenReader(), -2);
+  EXPECT_EQ(DllOpenReader(), PELLITON_READER_NOT_FOUND);
   reader_.Replug();
 }
 
@@ -395,7 +400,7 @@ TEST(LinkWithoutReader, DestroyedSimulatorLeavesHandlesFailingCleanly) {
   }
   EXPECT_EQ(DllLedControl(handle, 1), ENODEV);
   EXPECT_EQ(DllCloseReader(handle), 0);
-  EXPECT_EQ(DllCloseReader(handle), -4);
+  EXPECT_EQ(DllCloseReader(handle), PELLITON_READER_CLOSE_FAILED);
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 #include <cstring>
 #include <vector>
 
+#include "reader/bounded_calls.h"
+#include "reader/link_frame.h"
+#include "reader/protocol.h"
 #include "reader/reader_api.h"
-#include "reader/reader_internal.h"
 #include "sim/card_model.h"
 #include "sim/reader/simulated_orvo_reader.h"
 

@@ -1,45 +1,26 @@
-// What the rest of the program and the tests use of the reader beyond the C API.
+// The Orvo reader's protocol: its device identity, command codes, the sizes of the
+// operations' own areas, and the decoders of reply payloads. Shared by the reader
+// code, the simulated reader, pelliton-cli and the fuzz targets.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 #include "reader/hid_device.h"
-#include "reader/link_frame.h"
 
 namespace pelliton::reader {
 
-// Dll7816CardAPDU with the capacity of the caller's response buffer: a reply payload
-// larger than capacity is refused with -31 and nothing is copied.
-int32_t CardApduBounded(int32_t handle, int32_t slot, const uint8_t* command,
-                        int32_t command_length, uint8_t* response, int32_t* response_length,
-                        uint32_t capacity);
-
-// The link's process-wide last error: 0 after a successful SKSendData or SKRevData,
-// otherwise why the last one failed (a positive OS code or a negative reader code).
-int32_t SKLastError();
-
-// SKRevData into a destination of capacity bytes: a longer reply payload is refused
-// with -31 in SKLastError and nothing is copied.
-int32_t SKRevDataBounded(int32_t handle, int32_t slot, uint8_t command, uint8_t* payload,
-                         int32_t* payload_length, size_t capacity);
-
-// The pause the firmware download operations make after their reply. An empty
-// function restores the real sleep; tests record instead of waiting.
-using SleepFunction = std::function<void(uint32_t milliseconds)>;
-void SetSleepFunction(SleepFunction sleep);
-
-// Reader handles currently open (for tests and diagnostics).
-size_t OpenReaderCount();
-
-// The most reader handles open at once; DllOpenReader gives -2 beyond it.
-inline constexpr size_t kMaxOpenReaders = 64;
-
-// Device identity of the Orvo reader.
+// Device identity of the Orvo reader: all three must match.
 inline constexpr uint16_t kReaderVendorId = 0x0755;
 inline constexpr uint16_t kReaderProductId = 0x0001;
 inline constexpr uint16_t kReaderVersion = 0x0205;
+
+// True when the device is an Orvo reader. The reader search and the tool's reader
+// listing both decide with this.
+inline bool IsOrvoReader(const HidDeviceInfo& info) {
+  return info.vendor_id == kReaderVendorId && info.product_id == kReaderProductId &&
+         info.release_number == kReaderVersion;
+}
 
 // Command codes.
 inline constexpr uint8_t kCmdPowerOn = 0x62;

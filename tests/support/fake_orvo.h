@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cardaccess/orvo_api.h"
+#include "reader/reader_api.h"
 
 namespace pelliton::testing {
 
@@ -54,7 +55,7 @@ class FakeOrvo : public OrvoApi {
                     std::to_string(capacity) + ")");
     commands.emplace_back(command, command + command_length);
     if (replies.empty()) {
-      return -14;
+      return PELLITON_READER_BAD_CHECKSUM;
     }
     const Reply reply = replies.front();
     replies.pop_front();
@@ -62,7 +63,7 @@ class FakeOrvo : public OrvoApi {
       return reply.result;
     }
     if (reply.bytes.size() > capacity) {
-      return -31;
+      return PELLITON_READER_TOO_LARGE;
     }
     std::copy(reply.bytes.begin(), reply.bytes.end(), response);
     *response_length = reply.reported_length != kUnset ? reply.reported_length

@@ -15,7 +15,7 @@ class ScratchDir {
   ScratchDir() {
     std::random_device random;
     root_ = std::filesystem::temp_directory_path() /
-            ("pelliton-engine-" + std::to_string(random()) + "-" + std::to_string(random()));
+            ("pelliton-test-" + std::to_string(random()) + "-" + std::to_string(random()));
     std::filesystem::create_directories(root_);
   }
   ~ScratchDir() {
