@@ -257,7 +257,7 @@ TEST_F(CardAccessTest, AtrLongerThanBufferIsNeverAskedFor) {
 
 // --- Orvo reader reset ---------------------------------------------------------------
 
-struct UsbResetCase {
+struct OrvoResetCase {
   const char* name;
   std::vector<int32_t> open_results;
   std::vector<int32_t> reset_results;
@@ -266,10 +266,10 @@ struct UsbResetCase {
   std::vector<std::string> calls;
 };
 
-class UsbResetTest : public CardAccessTest, public ::testing::WithParamInterface<UsbResetCase> {};
+class OrvoResetTest : public CardAccessTest, public ::testing::WithParamInterface<OrvoResetCase> {};
 
-TEST_P(UsbResetTest, OpensResetsAndWordsFailuresWithoutSignals) {
-  const UsbResetCase& c = GetParam();
+TEST_P(OrvoResetTest, OpensResetsAndWordsFailuresWithoutSignals) {
+  const OrvoResetCase& c = GetParam();
   orvo.open_results.assign(c.open_results.begin(), c.open_results.end());
   orvo.reset_results.assign(c.reset_results.begin(), c.reset_results.end());
   orvo.atr = {0x3B, 0x02, 0x14, 0x50};
@@ -280,26 +280,26 @@ TEST_P(UsbResetTest, OpensResetsAndWordsFailuresWithoutSignals) {
   EXPECT_THAT(pcsc.calls, IsEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, UsbResetTest,
+INSTANTIATE_TEST_SUITE_P(Cases, OrvoResetTest,
                          ::testing::Values(
-                             UsbResetCase{
+                             OrvoResetCase{
                                  "Unplugged", {-2}, {}, -2, "Error: Reader open error!", {"Open"}},
-                             UsbResetCase{"NoCard",
-                                          {7},
-                                          {-13},
-                                          kOrvoResetFailed,
-                                          "Error: Card connect error!",
-                                          {"Open", "Reset(7,0)"}},
-                             UsbResetCase{"BadAtr",
-                                          {7},
-                                          {-5},
-                                          kOrvoResetFailed,
-                                          "Error: Card connect error!",
-                                          {"Open", "Reset(7,0)"}},
-                             UsbResetCase{"Ready", {7}, {0}, 0, "", {"Open", "Reset(7,0)"}}),
+                             OrvoResetCase{"NoCard",
+                                           {7},
+                                           {-13},
+                                           kOrvoResetFailed,
+                                           "Error: Card connect error!",
+                                           {"Open", "Reset(7,0)"}},
+                             OrvoResetCase{"BadAtr",
+                                           {7},
+                                           {-5},
+                                           kOrvoResetFailed,
+                                           "Error: Card connect error!",
+                                           {"Open", "Reset(7,0)"}},
+                             OrvoResetCase{"Ready", {7}, {0}, 0, "", {"Open", "Reset(7,0)"}}),
                          [](const auto& info) { return info.param.name; });
 
-TEST_F(CardAccessTest, UsbResetStoresAtrAndReopensEachTime) {
+TEST_F(CardAccessTest, OrvoResetStoresAtrAndReopensEachTime) {
   orvo.atr = {0x3B, 0x68, 0x00, 0x00};
   ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   EXPECT_EQ(access.Connection().atr_length, 4u);
@@ -482,18 +482,18 @@ TEST_F(CardAccessTest, PcscTransmitRefusesBadCommandLengthsAndForeignHandles) {
   EXPECT_THAT(Filtered(pcsc.calls, "Transmit"), IsEmpty());
 }
 
-struct UsbTransmitCase {
+struct OrvoTransmitCase {
   const char* name;
   FakeOrvo::Reply reply;
   int32_t expected;
   uint32_t expected_length;
 };
 
-class UsbTransmitTest : public CardAccessTest,
-                        public ::testing::WithParamInterface<UsbTransmitCase> {};
+class OrvoTransmitTest : public CardAccessTest,
+                         public ::testing::WithParamInterface<OrvoTransmitCase> {};
 
-TEST_P(UsbTransmitTest, LeavesTwoHundredAfterAnyFailure) {
-  const UsbTransmitCase& c = GetParam();
+TEST_P(OrvoTransmitTest, LeavesTwoHundredAfterAnyFailure) {
+  const OrvoTransmitCase& c = GetParam();
   ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   orvo.calls.clear();
   orvo.replies = {c.reply};
@@ -507,20 +507,20 @@ TEST_P(UsbTransmitTest, LeavesTwoHundredAfterAnyFailure) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Replies, UsbTransmitTest,
-    ::testing::Values(UsbTransmitCase{"StatusWordOnly", {0, {0x90, 0x00}}, 0, 2},
-                      UsbTransmitCase{"FullBuffer", {0, std::vector<uint8_t>(300, 0x61)}, 0, 300},
-                      UsbTransmitCase{"ReaderStatus", {-14, {}}, -14, 200},
-                      UsbTransmitCase{"OsError", {5, {}}, 5, 200},
-                      UsbTransmitCase{
+    Replies, OrvoTransmitTest,
+    ::testing::Values(OrvoTransmitCase{"StatusWordOnly", {0, {0x90, 0x00}}, 0, 2},
+                      OrvoTransmitCase{"FullBuffer", {0, std::vector<uint8_t>(300, 0x61)}, 0, 300},
+                      OrvoTransmitCase{"ReaderStatus", {-14, {}}, -14, 200},
+                      OrvoTransmitCase{"OsError", {5, {}}, 5, 200},
+                      OrvoTransmitCase{
                           "LargerThanBuffer", {0, std::vector<uint8_t>(301, 0x90)}, -31, 200},
-                      UsbTransmitCase{"ClaimsMoreThanBuffer", {0, {0x90, 0x00}, 594}, -31, 200},
-                      UsbTransmitCase{"ClaimsNegative", {0, {0x90, 0x00}, -5}, -31, 200},
-                      UsbTransmitCase{"OneByte", {0, {0x90}}, -32, 200},
-                      UsbTransmitCase{"Empty", {0, {}}, -32, 200}),
+                      OrvoTransmitCase{"ClaimsMoreThanBuffer", {0, {0x90, 0x00}, 594}, -31, 200},
+                      OrvoTransmitCase{"ClaimsNegative", {0, {0x90, 0x00}, -5}, -31, 200},
+                      OrvoTransmitCase{"OneByte", {0, {0x90}}, -32, 200},
+                      OrvoTransmitCase{"Empty", {0, {}}, -32, 200}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(CardAccessTest, UsbTransmitRefusesBadCommandLengthsAndForeignHandles) {
+TEST_F(CardAccessTest, OrvoTransmitRefusesBadCommandLengthsAndForeignHandles) {
   ApduExchange& ex = access.Exchange();
   ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
   orvo.calls.clear();
@@ -542,7 +542,7 @@ TEST_F(CardAccessTest, UsbTransmitRefusesBadCommandLengthsAndForeignHandles) {
   EXPECT_THAT(Filtered(orvo.calls, "Apdu"), IsEmpty());
 }
 
-TEST_F(CardAccessTest, UsbTransmitAfterFailedOpenGoesToTheReaderWithItsHandle) {
+TEST_F(CardAccessTest, OrvoTransmitAfterFailedOpenGoesToTheReaderWithItsHandle) {
   orvo.open_results = {-2};
   EXPECT_EQ(ResetCardShowingFault(access, panel), -2);
   orvo.replies = {{-4, {}}};

@@ -118,14 +118,14 @@ TEST_F(OrvoPathTest, ResetReadsAtrAndExchangesReachTheCard) {
   EXPECT_THAT(card.received.back(), ElementsAre(0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00));
 }
 
-struct UsbFaultCase {
+struct OrvoFaultCase {
   const char* name;
   std::vector<uint8_t> reply;
   uint8_t injected_status;  // 0: none
   int32_t expected;
 };
 
-class OrvoFaultTest : public OrvoPathTest, public ::testing::WithParamInterface<UsbFaultCase> {};
+class OrvoFaultTest : public OrvoPathTest, public ::testing::WithParamInterface<OrvoFaultCase> {};
 
 TEST_P(OrvoFaultTest, FailedExchangeLeavesTwoHundredAndNothingPastTheBuffer) {
   ASSERT_EQ(ResetCardShowingFault(access, panel), 0);
@@ -146,11 +146,11 @@ TEST_P(OrvoFaultTest, FailedExchangeLeavesTwoHundredAndNothingPastTheBuffer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, OrvoFaultTest,
-                         ::testing::Values(UsbFaultCase{"ReaderStatus01", {0x90, 0x00}, 0x01, -14},
-                                           UsbFaultCase{"NoCardStatus", {0x90, 0x00}, 0xFE, -11},
-                                           UsbFaultCase{"ResponseAboveBuffer",
-                                                        std::vector<uint8_t>(301, 0x61), 0, -31},
-                                           UsbFaultCase{"ResponseOfOneByte", {0x90}, 0, -32}),
+                         ::testing::Values(OrvoFaultCase{"ReaderStatus01", {0x90, 0x00}, 0x01, -14},
+                                           OrvoFaultCase{"NoCardStatus", {0x90, 0x00}, 0xFE, -11},
+                                           OrvoFaultCase{"ResponseAboveBuffer",
+                                                         std::vector<uint8_t>(301, 0x61), 0, -31},
+                                           OrvoFaultCase{"ResponseOfOneByte", {0x90}, 0, -32}),
                          [](const auto& info) { return info.param.name; });
 
 TEST_F(OrvoPathTest, ReaderHandleOutlivesSwitchToPcscAndIsClosedOnce) {

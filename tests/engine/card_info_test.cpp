@@ -374,16 +374,16 @@ TEST_F(GetCardInfoTest, OnlyTheSecondResetCounts) {
             kV200 + "Norvane App Version:ABCDE  counter:FGHI\r\n\r\n" + kSuccess);
 }
 
-struct UsbResetFailureCase {
+struct OrvoResetFailureCase {
   int32_t open_result;
   std::vector<int32_t> reset_results;
   std::string message;
 };
 
-class UsbQueryTest : public GetCardInfoTest,
-                     public ::testing::WithParamInterface<UsbResetFailureCase> {};
+class OrvoQueryTest : public GetCardInfoTest,
+                      public ::testing::WithParamInterface<OrvoResetFailureCase> {};
 
-TEST_P(UsbQueryTest, ResetFailureShowsResetMessageAndBox) {
+TEST_P(OrvoQueryTest, ResetFailureShowsResetMessageAndBox) {
   OnReaderModeClicked(access, panel, kOrvoRadio);
   panel.ClearLog();
   orvo.open_results = {GetParam().open_result, GetParam().open_result};
@@ -395,10 +395,10 @@ TEST_P(UsbQueryTest, ResetFailureShowsResetMessageAndBox) {
   EXPECT_EQ(panel.Controls().status_box, GetParam().message);
 }
 
-INSTANTIATE_TEST_SUITE_P(Failures, UsbQueryTest,
-                         ::testing::Values(UsbResetFailureCase{-2, {}, "Error: Reader open error!"},
-                                           UsbResetFailureCase{
-                                               3, {-13, -13}, "Error: Card connect error!"}));
+INSTANTIATE_TEST_SUITE_P(
+    Failures, OrvoQueryTest,
+    ::testing::Values(OrvoResetFailureCase{-2, {}, "Error: Reader open error!"},
+                      OrvoResetFailureCase{3, {-13, -13}, "Error: Card connect error!"}));
 
 TEST_F(GetCardInfoTest, WorksOverTheOrvoReader) {
   OnReaderModeClicked(access, panel, kOrvoRadio);

@@ -266,21 +266,21 @@ TEST_F(DownloadTest, ResetFailureShowsWhyThenTheResetBox) {
 
 // The Orvo reader's reset leaves its reason in the status text without showing it; the
 // download shows it before the reset box. An empty PC/SC reader name does not matter here.
-struct UsbResetCase {
+struct OrvoResetCase {
   const char* name;
   int32_t open_result;
   std::vector<int32_t> reset_results;
   std::string reason;
 };
 
-void PrintTo(const UsbResetCase& c, std::ostream* os) {
+void PrintTo(const OrvoResetCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-class DownloadUsbResetTest : public DownloadTest,
-                             public ::testing::WithParamInterface<UsbResetCase> {};
+class DownloadOrvoResetTest : public DownloadTest,
+                              public ::testing::WithParamInterface<OrvoResetCase> {};
 
-TEST_P(DownloadUsbResetTest, ShowsTheReadersReasonThenTheResetBox) {
+TEST_P(DownloadOrvoResetTest, ShowsTheReadersReasonThenTheResetBox) {
   pcsc.DetachReader(kReader);
   ReloadReaderList(access, panel);
   OnReaderModeClicked(access, panel, kOrvoRadio);
@@ -298,9 +298,9 @@ TEST_P(DownloadUsbResetTest, ShowsTheReadersReasonThenTheResetBox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Reasons, DownloadUsbResetTest,
-    ::testing::Values(UsbResetCase{"NoReader", -2, {}, "Error: Reader open error!"},
-                      UsbResetCase{"NoCard", 3, {-13, -13}, "Error: Card connect error!"}),
+    Reasons, DownloadOrvoResetTest,
+    ::testing::Values(OrvoResetCase{"NoReader", -2, {}, "Error: Reader open error!"},
+                      OrvoResetCase{"NoCard", 3, {-13, -13}, "Error: Card connect error!"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadTest, MissingScriptFileIsReportedAfterTheReset) {
