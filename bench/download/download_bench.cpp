@@ -184,19 +184,27 @@ bool BaselineRun(const std::vector<Step>& steps, Reset reset, Send send, Pauser&
 
 // --- the tool's side -------------------------------------------------------------------
 
+// Runs one exchange and adds its time to the breakdown.
+template <typename Exchange>
+auto TimedExchange(Breakdown* b, Exchange exchange) {
+  const auto t = Clock::now();
+  const auto rv = exchange();
+  if (b) {
+    b->exchanges += Clock::now() - t;
+    ++b->exchange_count;
+  }
+  return rv;
+}
+
 // pcsc-lite with the time of each exchange added up.
 class TimedPcsc final : public ForwardingPcsc {
  public:
   explicit TimedPcsc(Breakdown* b) : ForwardingPcsc(real_), b_(b) {}
   LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* header, const uint8_t* command,
                 DWORD length, uint8_t* response, DWORD* response_length) override {
-    const auto t = Clock::now();
-    const LONG rv = real_.Transmit(card, header, command, length, response, response_length);
-    if (b_) {
-      b_->exchanges += Clock::now() - t;
-      ++b_->exchange_count;
-    }
-    return rv;
+    return TimedExchange(b_, [&] {
+      return real_.Transmit(card, header, command, length, response, response_length);
+    });
   }
 
  private:
@@ -209,14 +217,9 @@ class TimedOrvo final : public ForwardingOrvo {
   explicit TimedOrvo(Breakdown* b) : ForwardingOrvo(real_), b_(b) {}
   int32_t CardApdu(int32_t handle, int32_t slot, const uint8_t* command, int32_t length,
                    uint8_t* response, int32_t* response_length, uint32_t capacity) override {
-    const auto t = Clock::now();
-    const int32_t rv =
-        real_.CardApdu(handle, slot, command, length, response, response_length, capacity);
-    if (b_) {
-      b_->exchanges += Clock::now() - t;
-      ++b_->exchange_count;
-    }
-    return rv;
+    return TimedExchange(b_, [&] {
+      return real_.CardApdu(handle, slot, command, length, response, response_length, capacity);
+    });
   }
 
  private:
