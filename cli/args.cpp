@@ -120,6 +120,8 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
       options.trace = true;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--strict") {
+      options.strict = true;
     } else {
       return Fail("unknown option " + arg);
     }
@@ -154,6 +156,8 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
     return Fail("--each-card waits for cards on a PC/SC reader; it does not apply with --orvo");
   if (cards_given && !options.each_card)
     return Fail("--cards applies with --each-card only");
+  if (options.strict && *command != Command::kCheck)
+    return Fail("--strict applies to check only");
   if (options.json && *command == Command::kHelp)
     return Fail("--json does not apply to help");
 
@@ -170,13 +174,14 @@ std::string UsageText() {
          "[--json]\n"
          "  pelliton-cli download SCRIPT [--counter N] [--reader NAME | --orvo]\n"
          "                        [--each-card [--cards N]] [--trace] [--json]\n"
-         "  pelliton-cli check SCRIPT [--json]\n"
+         "  pelliton-cli check SCRIPT [--strict] [--json]\n"
          "\n"
          "Commands:\n"
          "  readers   list the PC/SC readers and say whether an Orvo reader is attached\n"
          "  info      read the card's generation, application versions and counter\n"
          "  download  check SCRIPT, load it onto the card and write the counter\n"
-         "  check     check SCRIPT line by line without a card\n"
+         "  check     check SCRIPT line by line without a card; warn where the card would\n"
+         "            surely get it wrong (misplaced or overlapping data, bad lengths)\n"
          "\n"
          "Options:\n"
          "  --reader NAME  use this PC/SC reader (default: the first one listed)\n"
@@ -187,6 +192,7 @@ std::string UsageText() {
          "  --cards N      with --each-card: stop after N cards\n"
          "  --trace        every APDU and response in hex, with its time, on stderr\n"
          "  --json         one JSON object per run on stdout\n"
+         "  --strict       with check: any warning fails the check (exit status 1)\n"
          "\n"
          "Exit status: 0 success, 1 the procedure failed, 2 usage error.\n";
 }

@@ -24,6 +24,7 @@ struct CliOptions {
   uint32_t card_limit = 0;  // 0: until interrupted
   bool trace = false;
   bool json = false;
+  bool strict = false;  // check: any warning fails the check
 };
 
 struct ParseOutcome {

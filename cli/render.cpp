@@ -164,19 +164,29 @@ std::string ReadersOutput(const CliOptions& options, const std::vector<std::stri
 }
 
 std::string CheckOutput(const CliOptions& options, const ScriptCheckReport& report) {
-  if (!options.json)
-    return DescribeCheck(report);
+  const std::string strict_refusal = StrictRefusal(report, options.strict);
+  if (!options.json) {
+    std::string text = DescribeCheck(report);
+    if (!strict_refusal.empty())
+      text += strict_refusal + "\n";
+    return text;
+  }
   JsonWriter json;
   json.BeginObject();
   json.Key("command");
   json.String("check");
   json.Key("success");
-  json.Bool(report.sound);
+  json.Bool(CheckPasses(report, options.strict));
   json.Key("script");
   json.String(options.script);
   json.Key("messages");
-  json.StringArray(report.sound ? std::vector<std::string>{}
-                                : std::vector<std::string>{report.message});
+  std::vector<std::string> messages;
+  if (!report.sound) {
+    messages.push_back(report.message);
+  } else if (!strict_refusal.empty()) {
+    messages.push_back(strict_refusal);
+  }
+  json.StringArray(messages);
   if (!report.sound) {
     json.Key("line");
     if (report.fault_line != 0) {
@@ -194,6 +204,25 @@ std::string CheckOutput(const CliOptions& options, const ScriptCheckReport& repo
     json.Key("suits_v1_cards");
     json.Bool(report.suits_old_cards);
   }
+  json.Key("warnings");
+  json.BeginArray();
+  for (const ScriptWarning& warning : report.warnings) {
+    json.BeginObject();
+    json.Key("line");
+    if (warning.line != 0) {
+      json.Number(warning.line);
+    } else {
+      json.Null();
+    }
+    json.Key("code");
+    json.String(WarningCode(warning.kind));
+    json.Key("message");
+    json.String(warning.message);
+    json.EndObject();
+  }
+  json.EndArray();
+  json.Key("warnings_left_off");
+  json.Number(report.warnings_left_off);
   json.EndObject();
   return json.Text() + "\n";
 }

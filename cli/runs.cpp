@@ -166,7 +166,7 @@ int RunReaders(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, bool orv
 int RunCheck(const CliOptions& options, const Streams& streams) {
   const ScriptCheckReport report = CheckScript(options.script);
   Put(streams.out, CheckOutput(options, report));
-  return report.sound ? kExitSuccess : kExitFailed;
+  return CheckPasses(report, options.strict) ? kExitSuccess : kExitFailed;
 }
 
 int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& pauser,

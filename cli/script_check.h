@@ -1,11 +1,13 @@
 // A script checked without a card: the browse pre-check, then every line planned
 // exactly as the download would plan it, stopping at the first line the download
-// would stop at.
+// would stop at. Lines the download accepts but the card would surely get wrong
+// (data off its block, blocks written twice, ranges crossed) are warned about.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/script.h"
 
@@ -15,6 +17,29 @@ struct AppTally {
   AddressRecord addresses;
   uint32_t data_lines = 0;
   uint64_t data_bytes = 0;
+};
+
+// What a warning is about; each kind has a short code that never changes (WarningCode).
+enum class WarningKind {
+  kUnaligned,          // data address not on a 128-byte block from its application's start
+  kBlockTwice,         // a load command for a block already loaded
+  kDataTooLong,        // more than 128 data bytes: they run into the next block
+  kOutsideRange,       // data not wholly inside its application's start-end range
+  kEndBelowStart,      // an AddressLine whose end address is below its start
+  kRangesOverlap,      // App1's and App2's ranges share addresses
+  kNoData,             // no DataLine: the download would erase the card and load nothing
+  kPassThroughLength,  // a pass-through line of other than 49 bytes
+  kOddDigits,          // a line sent to the card with an odd number of hex digits
+};
+
+// The kind's code for JSON and scripts: "unaligned", "block_twice", ...
+const char* WarningCode(WarningKind kind);
+
+struct ScriptWarning {
+  WarningKind kind = WarningKind::kNoData;
+  uint32_t line = 0;  // 1-based; 0 when the warning concerns the whole script
+  std::string message;
+  std::string text;  // that line as read, at most 120 characters
 };
 
 struct ScriptCheckReport {
@@ -31,11 +56,25 @@ struct ScriptCheckReport {
   AppTally app2;
   // App2 starts at 0x00012000, which V1.00 and V1.10 cards require.
   bool suits_old_cards = false;
+
+  // In line order, whole-script warnings last; for a faulty script only those about
+  // the lines before the fault. At most kMaxWarnings; the rest are only counted.
+  std::vector<ScriptWarning> warnings;
+  uint32_t warnings_left_off = 0;
 };
+
+// A script of endless bad lines would otherwise hold a warning per line.
+inline constexpr size_t kMaxWarnings = 200;
 
 ScriptCheckReport CheckScript(const std::string& path);
 
-// The report as lines for a terminal.
+// True when check ends with success: a sound script, and with strict no warning either.
+bool CheckPasses(const ScriptCheckReport& report, bool strict);
+
+// Why strict failed a sound script ("--strict: 2 warnings"); empty when it did not.
+std::string StrictRefusal(const ScriptCheckReport& report, bool strict);
+
+// The report as lines for a terminal: the summary or the fault, then the warnings.
 std::string DescribeCheck(const ScriptCheckReport& report);
 
 }  // namespace pelliton::cli

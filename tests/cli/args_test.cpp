@@ -237,6 +237,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"ReaderOnCheck", {"check", "a", "--reader", "R"}, "uses no card"},
         BadCase{"TraceOnReaders", {"readers", "--trace"}, "uses no card"},
         BadCase{"EachCardOnCheck", {"check", "a", "--each-card"}, "--each-card applies"},
+        BadCase{"StrictOnDownload", {"download", "a", "--strict"}, "--strict applies to check"},
         BadCase{"EachCardWithOrvo", {"info", "--orvo", "--each-card"}, "PC/SC"},
         BadCase{"CardsWithoutEachCard", {"info", "--cards", "2"}, "with --each-card only"},
         BadCase{"CardsZero", {"info", "--each-card", "--cards", "0"}, "whole number"},

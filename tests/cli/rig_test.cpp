@@ -235,6 +235,8 @@ struct CheckCase {
   std::vector<std::string> lines;
   int status;
   std::string expected_out;
+  std::vector<std::string> options = {};
+  std::string json_part = "\"warnings\":[]";
 };
 
 std::vector<std::string> Edited(size_t index, const std::string& line, bool insert = false) {
@@ -260,12 +262,16 @@ class CliRigCheck : public ::testing::TestWithParam<CheckCase> {};
 TEST_P(CliRigCheck, NamesTheMessageAndLine) {
   ScratchDir dir;
   const std::string path = dir.Write("s.bin", Join(GetParam().lines));
-  const Result result = RunCli({"check", path});
+  std::vector<std::string> args = {"check", path};
+  args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
+  const Result result = RunCli(args);
   EXPECT_EQ(result.status, GetParam().status);
   EXPECT_EQ(result.out, GetParam().expected_out);
-  const Result json = RunCli({"check", path, "--json"});
+  args.push_back("--json");
+  const Result json = RunCli(args);
   EXPECT_EQ(json.status, GetParam().status);
   EXPECT_TRUE(EachLineIsJson(json.out)) << json.out;
+  EXPECT_NE(json.out.find(GetParam().json_part), std::string::npos) << json.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -292,7 +298,30 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"Sound", SoundScript(), 0,
                   "Script is sound: 14 lines\nApp1 0x00002000-0x00011FFF: 4 data lines, 512 "
                   "data bytes\nApp2 0x00012000-0x00021FFF: 3 data lines, 384 data bytes\n"
-                  "Pass-through lines: 1\nSuits Tessiv cards V1.00, V1.10 and V2.00\n"}),
+                  "Pass-through lines: 1\nSuits Tessiv cards V1.00, V1.10 and V2.00\n"},
+        // Accepted by the download, so only a warning; the card would write it at 0x2080.
+        CheckCase{"UnalignedWarns",
+                  Edited(6, testing_scripts::DataLine(0x2090, 112)),
+                  0,
+                  "Script is sound: 14 lines\nApp1 0x00002000-0x00011FFF: 4 data lines, 496 "
+                  "data bytes\nApp2 0x00012000-0x00021FFF: 3 data lines, 384 data bytes\n"
+                  "Pass-through lines: 1\nSuits Tessiv cards V1.00, V1.10 and V2.00\n"
+                  "Warning: line 7: data at 0x00002090 is not on a 128-byte block boundary; the "
+                  "card writes it at 0x00002080\nLine 7: " +
+                      testing_scripts::DataLine(0x2090, 112).substr(0, 120) + "\n",
+                  {},
+                  "\"warnings\":[{\"line\":7,\"code\":\"unaligned\",\"message\":\"data at "
+                  "0x00002090 is not"},
+        CheckCase{"NoDataStrict",
+                  {"F05D0100090000200000011FFF00", "F0D40000080000200000011FFF"},
+                  1,
+                  "Script is sound: 2 lines\nApp1 0x00002000-0x00011FFF: 0 data lines, 0 data "
+                  "bytes\nPass-through lines: 0\nSuits Tessiv cards V2.00 (App2 does not start "
+                  "at 0x00012000, as V1.00 and V1.10 cards need)\nWarning: the script has no "
+                  "data line; the download would erase the card's application data and load "
+                  "none\n--strict: 1 warning\n",
+                  {"--strict"},
+                  "\"warnings\":[{\"line\":null,\"code\":\"no_data\""}),
     [](const ::testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
 
 TEST(CliRigUsage, UsageErrorsExitWithTwo) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/cli/script_builder.h"
@@ -151,6 +152,91 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"AddressLineWithTrailingComment", AddressLineWithTrailingComment,
                   "APP1 file format error!", 0}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+struct WarningCase {
+  const char* name;
+  std::function<Lines()> script;
+  // (kind, line) in the order reported; empty for a script without warnings.
+  std::vector<std::pair<WarningKind, uint32_t>> expected;
+};
+
+class CheckWarning : public ::testing::TestWithParam<WarningCase> {};
+
+TEST_P(CheckWarning, NamesTheKindAndLineAndFailsOnlyWhenStrict) {
+  ScratchDir dir;
+  const ScriptCheckReport report = CheckScript(dir.Write("s.bin", Join(GetParam().script())));
+  ASSERT_TRUE(report.sound) << report.message;
+  std::vector<std::pair<WarningKind, uint32_t>> found;
+  for (const ScriptWarning& warning : report.warnings)
+    found.emplace_back(warning.kind, warning.line);
+  EXPECT_EQ(found, GetParam().expected) << DescribeCheck(report);
+  EXPECT_TRUE(CheckPasses(report, false));
+  EXPECT_EQ(CheckPasses(report, true), GetParam().expected.empty());
+}
+
+// Lines of SoundScript() replaced, 0-based.
+std::function<Lines()> Replaced(size_t index, std::string line) {
+  return [index, line] {
+    Lines lines = SoundScript();
+    lines[index] = line;
+    return lines;
+  };
+}
+
+// App2's AddressLine and its check line both moved to new addresses.
+std::function<Lines()> App2At(uint32_t start, uint32_t end) {
+  return [start, end] {
+    Lines lines = SoundScript();
+    lines[1] = AddressLine(start, end);
+    lines[9] = AddressCheckLine(start, end);
+    return lines;
+  };
+}
+
+Lines DataBlockAgain() {
+  Lines lines = SoundScript();
+  lines.push_back(DataLine(0x00012080, 16, 0xD2));  // App2's block 1, line 12's
+  return lines;
+}
+
+Lines LastDigitMissing() {
+  Lines lines = SoundScript();
+  lines[5].pop_back();  // 137 bytes still match P3, the last one padded
+  return lines;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CheckWarning,
+    ::testing::Values(
+        // App1's and App2's blocks 0-2 share numbers but not the card's P1.
+        WarningCase{"Clean", SoundScript, {}},
+        WarningCase{
+            "Unaligned", Replaced(6, DataLine(0x00002090, 112)), {{WarningKind::kUnaligned, 7}}},
+        WarningCase{"BlockTwice", DataBlockAgain, {{WarningKind::kBlockTwice, 15}}},
+        WarningCase{"DataTooLong",
+                    Replaced(8, DataLine(0x00002180, 129)),
+                    {{WarningKind::kDataTooLong, 9}}},
+        WarningCase{"App2DataUnderApp1",
+                    Replaced(8, DataLine(0x00012000)),
+                    {{WarningKind::kOutsideRange, 9}}},
+        WarningCase{"App1DataUnderApp2",
+                    Replaced(10, DataLine(0x00002000, 128, 0xD2)),
+                    {{WarningKind::kOutsideRange, 11}}},
+        WarningCase{
+            "EndBelowStart", App2At(0x00012000, 0x00011FFF), {{WarningKind::kEndBelowStart, 2}}},
+        WarningCase{
+            "RangesOverlap", App2At(0x00011000, 0x00021FFF), {{WarningKind::kRangesOverlap, 2}}},
+        WarningCase{"NoData",
+                    [] {
+                      return Lines{AddressLine(0x2000, 0x11FFF), AddressCheckLine(0x2000, 0x11FFF),
+                                   PassThroughLine()};
+                    },
+                    {{WarningKind::kNoData, 0}}},
+        WarningCase{"PassThroughShort",
+                    Replaced(13, "F0DD00002C" + std::string(86, '1')),
+                    {{WarningKind::kPassThroughLength, 14}}},
+        WarningCase{"OddDigits", LastDigitMissing, {{WarningKind::kOddDigits, 6}}}),
+    [](const ::testing::TestParamInfo<WarningCase>& info) { return info.param.name; });
 
 TEST(CheckScript, UnreadableFileGivesTheOpenMessage) {
   ScratchDir dir;
