@@ -362,10 +362,18 @@ TEST(TraceExchange, ShowsCommandResponseAndTime) {
   const uint8_t response[] = {0x90, 0x00};
   EXPECT_EQ(TraceExchange(command, 5, 0, response, 2, 0.4121),
             "> F0 DB 00 00 00\n< 90 00  (0.412 ms)\n");
+  // A failure names its code, as 32 bits from the Orvo side or as pcsc-lite's long.
   EXPECT_EQ(TraceExchange(command, 5, static_cast<int32_t>(0x80100069), response, 2, 12.0),
-            "> F0 DB 00 00 00\n< failed -2146434967 (0x80100069)  (12.000 ms)\n");
+            "> F0 DB 00 00 00\n< failed SCARD_W_REMOVED_CARD (0x80100069)  (12.000 ms)\n");
+  EXPECT_EQ(TraceExchange(command, 5, 0x80100066L, response, 0, 2.0),
+            "> F0 DB 00 00 00\n< failed SCARD_W_UNRESPONSIVE_CARD (0x80100066)  (2.000 ms)\n");
   EXPECT_EQ(TraceExchange(command, 0, -14, nullptr, 0, 1.5),
-            "> \n< failed -14 (0xFFFFFFF2)  (1.500 ms)\n");
+            "> \n< failed PELLITON_READER_BAD_CHECKSUM (-14)  (1.500 ms)\n");
+  EXPECT_EQ(TraceExchange(command, 5, 0x801000FFL, response, 0, 1.0),
+            "> F0 DB 00 00 00\n< failed (0x801000FF)  (1.000 ms)\n");
+  // Success without a byte is no status word.
+  EXPECT_EQ(TraceExchange(command, 5, 0, response, 0, 1.0),
+            "> F0 DB 00 00 00\n< empty reply  (1.000 ms)\n");
 }
 
 TEST_F(CliRuns, TraceShowsEveryExchangeOfARun) {
