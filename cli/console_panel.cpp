@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/json.h"
+#include "cli/output.h"
 #include "engine/counter_rule.h"
 
 namespace pelliton::cli {
@@ -136,8 +137,7 @@ void ConsolePanel::Show(const std::string& text) {
   std::string line = AsTerminalText(text);
   if (line.empty() || line.back() != '\n')
     line += '\n';
-  std::fputs(line.c_str(), out_);
-  std::fflush(out_);
+  Emit(out_, line);
   if (draw_progress_ && !last_bar_.empty())
     DrawProgress();
 }
@@ -184,16 +184,14 @@ void ConsolePanel::DrawProgress() {
   if (progress_on_line_ && bar == last_bar_)
     return;
   last_bar_ = bar;
-  std::fputs(("\r" + bar).c_str(), out_);
-  std::fflush(out_);
+  Emit(out_, "\r" + bar);
   progress_on_line_ = true;
 }
 
 void ConsolePanel::ClearProgress() {
   if (!progress_on_line_)
     return;
-  std::fputs("\r\033[2K", out_);
-  std::fflush(out_);
+  Emit(out_, "\r\033[2K");
   progress_on_line_ = false;
 }
 
