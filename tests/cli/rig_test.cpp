@@ -470,8 +470,9 @@ TEST_P(CliRigSignals, FirstSignalFinishesTheCardSecondEndsAtOnce) {
   const std::string err_part = c.err_part + (c.signals.empty() ? "" : rig::RigReaderName(0));
   EXPECT_NE(cli.Err().find(err_part), std::string::npos) << cli.Err();
   EXPECT_EQ(CardFinished(sim, c.card_finished), c.card_finished);
-  if (c.card_finished && c.out == Stdout::kFile)
+  if (c.card_finished && c.out == Stdout::kFile) {
     EXPECT_TRUE(cli.Out().ends_with("Download APP Successfull!\n")) << cli.Out();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
