@@ -21,9 +21,9 @@ std::optional<Command> CommandNamed(std::string_view name) {
   return std::nullopt;
 }
 
-// A whole number from 1 to 1000000, digits only.
-bool ParseCardLimit(std::string_view text, uint32_t* value) {
-  if (text.empty() || text.size() > 7)
+// A whole number from 1 to max, digits only.
+bool ParseWholeNumber(std::string_view text, uint32_t max, uint32_t* value) {
+  if (text.empty() || text.size() > std::to_string(max).size())
     return false;
   uint32_t number = 0;
   for (char c : text) {
@@ -31,10 +31,20 @@ bool ParseCardLimit(std::string_view text, uint32_t* value) {
       return false;
     number = number * 10 + static_cast<uint32_t>(c - '0');
   }
-  if (number == 0 || number > 1000000)
+  if (number == 0 || number > max)
     return false;
   *value = number;
   return true;
+}
+
+// The counter rule of the window would read "12abc" as 12, "-5" as a number out of range
+// and a counter of 30 digits as 4294967295; on a production line each is a typing error.
+bool CounterTextWellFormed(std::string_view text) {
+  if (text.size() > 10)
+    return false;
+  if (text.starts_with('+'))
+    text.remove_prefix(1);
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 ParseOutcome Fail(std::string error) {
@@ -52,6 +62,7 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
   bool reader_given = false;
   bool orvo_given = false;
   bool cards_given = false;
+  bool wait_given = false;
   bool options_ended = false;
 
   for (size_t i = 0; i < args.size(); ++i) {
@@ -76,7 +87,8 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
       inline_value = arg.substr(eq + 1);
       arg.resize(eq);
     }
-    const bool takes_value = arg == "--counter" || arg == "--reader" || arg == "--cards";
+    const bool takes_value =
+        arg == "--counter" || arg == "--reader" || arg == "--cards" || arg == "--wait";
     if (!takes_value && inline_value)
       return Fail(arg + " takes no value");
     std::string value;
@@ -95,6 +107,8 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
     if (arg == "--counter") {
       if (counter_given)
         return Fail("--counter given twice");
+      if (!CounterTextWellFormed(value))
+        return Fail("--counter needs digits only (an optional leading +), at most 10");
       counter_given = true;
       options.counter_text = value;
     } else if (arg == "--reader") {
@@ -108,9 +122,15 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
     } else if (arg == "--cards") {
       if (cards_given)
         return Fail("--cards given twice");
-      if (!ParseCardLimit(value, &options.card_limit))
+      if (!ParseWholeNumber(value, 1000000, &options.card_limit))
         return Fail("--cards needs a whole number from 1 to 1000000");
       cards_given = true;
+    } else if (arg == "--wait") {
+      if (wait_given)
+        return Fail("--wait given twice");
+      if (!ParseWholeNumber(value, 86400, &options.wait_seconds))
+        return Fail("--wait needs a whole number of seconds from 1 to 86400");
+      wait_given = true;
     } else if (arg == "--orvo") {
       orvo_given = true;
       options.reader = ReaderChoice::kOrvo;
@@ -146,8 +166,8 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
   const bool uses_card = *command == Command::kInfo || *command == Command::kDownload;
   if (reader_given && orvo_given)
     return Fail("--reader and --orvo exclude each other");
-  if ((reader_given || orvo_given || options.trace) && !uses_card)
-    return Fail(positional[0] + " uses no card: --reader, --orvo and --trace do not apply");
+  if ((reader_given || orvo_given || options.trace || wait_given) && !uses_card)
+    return Fail(positional[0] + " uses no card: --reader, --orvo, --trace and --wait do not apply");
   if (counter_given && *command != Command::kDownload)
     return Fail("--counter applies to download only");
   if (options.each_card && !uses_card)
@@ -170,10 +190,10 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
 std::string UsageText() {
   return "Usage:\n"
          "  pelliton-cli readers [--json]\n"
-         "  pelliton-cli info [--reader NAME | --orvo] [--each-card [--cards N]] [--trace] "
-         "[--json]\n"
+         "  pelliton-cli info [--reader NAME | --orvo] [--each-card [--cards N]] [--wait S]\n"
+         "                    [--trace] [--json]\n"
          "  pelliton-cli download SCRIPT [--counter N] [--reader NAME | --orvo]\n"
-         "                        [--each-card [--cards N]] [--trace] [--json]\n"
+         "                        [--each-card [--cards N]] [--wait S] [--trace] [--json]\n"
          "  pelliton-cli check SCRIPT [--strict] [--json]\n"
          "\n"
          "Commands:\n"
@@ -186,15 +206,21 @@ std::string UsageText() {
          "Options:\n"
          "  --reader NAME  use this PC/SC reader (default: the first one listed)\n"
          "  --orvo         use the Orvo USB reader\n"
-         "  --counter N    usage counter to write, 1 to 5000 (default 500)\n"
+         "  --counter N    usage counter to write, 1 to 5000 (default 500); digits only\n"
          "  --each-card    wait for a card, run, wait for its removal, repeat until\n"
          "                 interrupted; then print a tally\n"
          "  --cards N      with --each-card: stop after N cards\n"
+         "  --wait S       give up after S seconds (default 30) waiting for a card that\n"
+         "                 another program holds or that does not answer\n"
          "  --trace        every APDU and response in hex, with its time, on stderr\n"
          "  --json         one JSON object per run on stdout\n"
          "  --strict       with check: any warning fails the check (exit status 1)\n"
          "\n"
-         "Exit status: 0 success, 1 the procedure failed, 2 usage error.\n";
+         "Signals: a first Ctrl-C, SIGTERM or SIGHUP lets the card in progress finish;\n"
+         "a second one ends at once, leaving that card unfinished.\n"
+         "\n"
+         "Exit status: 0 success, 1 the procedure failed, 2 usage error, 3 the output\n"
+         "could not be written; 128 + the signal's number when a second signal ended it.\n";
 }
 
 }  // namespace pelliton::cli

@@ -17,9 +17,13 @@ struct CliOptions {
   Command command = Command::kHelp;
   std::string script;  // download and check
   // The counter as typed; it goes through the counter box's rule like the window's text.
+  // Only digits (an optional leading '+'), at most 10 characters.
   std::string counter_text = "500";
   ReaderChoice reader = ReaderChoice::kFirstPcsc;
   std::string reader_name;  // kNamedPcsc
+  // How long a PC/SC call may wait for a card that another program holds or that does
+  // not answer before the run is given up.
+  uint32_t wait_seconds = 30;
   bool each_card = false;
   uint32_t card_limit = 0;  // 0: until interrupted
   bool trace = false;

@@ -2,17 +2,54 @@
 
 #include <algorithm>
 
+#include "cli/json.h"
+#include "cli/output.h"
 #include "engine/counter_rule.h"
 
 namespace pelliton::cli {
 
+namespace {
+
+void AppendEscaped(std::string& text, unsigned char byte) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  text += "\\x";
+  text += kDigits[byte >> 4];
+  text += kDigits[byte & 0x0F];
+}
+
+}  // namespace
+
 std::string AsTerminalText(const std::string& window_text) {
   std::string text;
   text.reserve(window_text.size());
-  for (size_t i = 0; i < window_text.size(); ++i) {
-    if (window_text[i] == '\r' && i + 1 < window_text.size() && window_text[i + 1] == '\n')
+  for (size_t i = 0; i < window_text.size();) {
+    const unsigned char c = static_cast<unsigned char>(window_text[i]);
+    if (c == '\r' && i + 1 < window_text.size() && window_text[i + 1] == '\n') {
+      ++i;
       continue;
-    text += window_text[i];
+    }
+    if (c >= 0x80) {
+      // Valid UTF-8 passes, except the C1 controls (U+0080 to U+009F), which some
+      // terminals obey; a byte outside any sequence is shown as its value.
+      const size_t length = Utf8SequenceLength(window_text, i);
+      if (length == 0 ||
+          (length == 2 && c == 0xC2 && static_cast<unsigned char>(window_text[i + 1]) < 0xA0)) {
+        const size_t shown = length == 0 ? 1 : 2;
+        for (size_t k = 0; k < shown; ++k)
+          AppendEscaped(text, static_cast<unsigned char>(window_text[i + k]));
+        i += shown;
+      } else {
+        text.append(window_text, i, length);
+        i += length;
+      }
+      continue;
+    }
+    if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
+      AppendEscaped(text, c);
+    } else {
+      text += static_cast<char>(c);
+    }
+    ++i;
   }
   return text;
 }
@@ -100,8 +137,7 @@ void ConsolePanel::Show(const std::string& text) {
   std::string line = AsTerminalText(text);
   if (line.empty() || line.back() != '\n')
     line += '\n';
-  std::fputs(line.c_str(), out_);
-  std::fflush(out_);
+  Emit(out_, line);
   if (draw_progress_ && !last_bar_.empty())
     DrawProgress();
 }
@@ -148,16 +184,14 @@ void ConsolePanel::DrawProgress() {
   if (progress_on_line_ && bar == last_bar_)
     return;
   last_bar_ = bar;
-  std::fputs(("\r" + bar).c_str(), out_);
-  std::fflush(out_);
+  Emit(out_, "\r" + bar);
   progress_on_line_ = true;
 }
 
 void ConsolePanel::ClearProgress() {
   if (!progress_on_line_)
     return;
-  std::fputs("\r\033[2K", out_);
-  std::fflush(out_);
+  Emit(out_, "\r\033[2K");
   progress_on_line_ = false;
 }
 

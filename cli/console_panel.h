@@ -13,7 +13,10 @@
 
 namespace pelliton::cli {
 
-// "\r\n" as a plain line break.
+// Text fit for a terminal: "\r\n" as a plain line break; every other control
+// character (a lone CR included, but not a line feed or a tab) and every byte that is not
+// valid UTF-8 shown as "\x1b", so that no card, file or reader name can drive the
+// terminal.
 std::string AsTerminalText(const std::string& window_text);
 
 // The bar as drawn on a terminal: "[#####.....]  50%"; position clamped to the range.

@@ -4,10 +4,6 @@
 
 namespace pelliton::cli {
 
-namespace {
-
-// Length of the valid UTF-8 sequence starting at text[i], or 0 when there is none:
-// no overlong forms, no surrogates, nothing above U+10FFFF.
 size_t Utf8SequenceLength(std::string_view text, size_t i) {
   const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char lead = byte(i);
@@ -42,7 +38,19 @@ size_t Utf8SequenceLength(std::string_view text, size_t i) {
   return length;
 }
 
-}  // namespace
+bool IsUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(text, i);
+    if (length == 0)
+      return false;
+    i += length;
+  }
+  return true;
+}
 
 std::string JsonString(std::string_view text) {
   std::string out;

@@ -14,6 +14,13 @@ namespace pelliton::cli {
 // always valid JSON whatever the card or the file held.
 std::string JsonString(std::string_view text);
 
+// Length of the valid UTF-8 sequence starting at text[i], or 0 when there is none: no
+// overlong forms, no surrogates, nothing above U+10FFFF.
+size_t Utf8SequenceLength(std::string_view text, size_t i);
+
+// True when the whole text is valid UTF-8.
+bool IsUtf8(std::string_view text);
+
 class JsonWriter {
  public:
   void BeginObject();

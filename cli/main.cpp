@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -11,9 +13,13 @@
 #include "cardaccess/orvo_api.h"
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
+#include "cli/console_panel.h"
+#include "cli/output.h"
 #include "cli/pcsc_presence.h"
 #include "cli/runs.h"
+#include "cli/signals.h"
 #include "cli/trace.h"
+#include "cli/watchdog.h"
 #include "reader/hid_device.h"
 #include "reader/protocol.h"
 
@@ -31,10 +37,15 @@ int main(int argc, char** argv) {
   using namespace pelliton;
   using namespace pelliton::cli;
 
+  // A reader that went away (a closed terminal, a dead "| tee") is an output error to
+  // report once the card is done, not a reason to die in the middle of it.
+  std::signal(SIGPIPE, SIG_IGN);
+
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const ParseOutcome parsed = ParseArgs(args);
   if (!parsed.ok) {
-    std::fprintf(stderr, "pelliton-cli: %s\n\n%s", parsed.error.c_str(), UsageText().c_str());
+    std::fprintf(stderr, "pelliton-cli: %s\n\n%s", AsTerminalText(parsed.error).c_str(),
+                 UsageText().c_str());
     return kExitUsage;
   }
   const CliOptions& options = parsed.options;
@@ -43,17 +54,12 @@ int main(int argc, char** argv) {
 
   SystemPcsc system_pcsc;
   SystemOrvo system_orvo;
-  TracingPcsc traced_pcsc(system_pcsc, stderr);
-  TracingOrvo traced_orvo(system_orvo, stderr);
-  PcscApi& pcsc = options.trace ? static_cast<PcscApi&>(traced_pcsc) : system_pcsc;
-  OrvoApi& orvo = options.trace ? static_cast<OrvoApi&>(traced_orvo) : system_orvo;
-
   switch (options.command) {
     case Command::kHelp:
-      std::fputs(UsageText().c_str(), stdout);
-      return kExitSuccess;
+      Emit(stdout, UsageText());
+      return CheckedExit(kExitSuccess, streams);
     case Command::kReaders:
-      return RunReaders(options, pcsc, orvo, OrvoReaderAttached(), streams);
+      return RunReaders(options, system_pcsc, system_orvo, OrvoReaderAttached(), streams);
     case Command::kCheck:
       return RunCheck(options, streams);
     case Command::kInfo:
@@ -61,11 +67,27 @@ int main(int argc, char** argv) {
       break;
   }
 
-  RealPauser pauser;
   std::atomic<bool> stop{false};
-  if (!options.each_card)
-    return RunOnCard(options, pcsc, orvo, pauser, nullptr, stop, streams);
-  PcscPresence presence(stop);
-  StopOnSignals signals(stop, presence);
-  return RunOnCard(options, pcsc, orvo, pauser, &presence, stop, streams);
+  CardInProgress in_progress;
+  std::optional<PcscPresence> presence;
+  if (options.each_card)
+    presence.emplace(stop);
+  // Before any other thread starts: every thread inherits the blocked signals.
+  StopOnSignals signals(
+      stop,
+      [&presence] {
+        if (presence)
+          presence->Cancel();
+      },
+      in_progress);
+
+  WatchedPcsc watched_pcsc(system_pcsc, std::chrono::seconds(options.wait_seconds));
+  TracingPcsc traced_pcsc(watched_pcsc, stderr);
+  TracingOrvo traced_orvo(system_orvo, stderr);
+  PcscApi& pcsc = options.trace ? static_cast<PcscApi&>(traced_pcsc) : watched_pcsc;
+  OrvoApi& orvo = options.trace ? static_cast<OrvoApi&>(traced_orvo) : system_orvo;
+
+  RealPauser pauser;
+  return RunOnCard(options, pcsc, orvo, pauser, presence ? &*presence : nullptr, stop, streams,
+                   &in_progress);
 }

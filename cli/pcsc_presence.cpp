@@ -1,7 +1,5 @@
 #include "cli/pcsc_presence.h"
 
-#include <csignal>
-
 namespace pelliton::cli {
 
 namespace {
@@ -60,32 +58,6 @@ CardPresence::Wait PcscPresence::WaitFor(const std::string& reader, bool present
     state.dwCurrentState = event & ~SCARD_STATE_CHANGED;
   }
   return Wait::kStopped;
-}
-
-StopOnSignals::StopOnSignals(std::atomic<bool>& stop, PcscPresence& presence) {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &set, &old_mask_);
-  watcher_ = std::thread([set, &stop, &presence] {
-    for (;;) {
-      int signal = 0;
-      if (sigwait(&set, &signal) != 0)
-        return;
-      if (signal == SIGUSR1)  // the loop is over
-        return;
-      stop.store(true);
-      presence.Cancel();
-    }
-  });
-}
-
-StopOnSignals::~StopOnSignals() {
-  pthread_kill(watcher_.native_handle(), SIGUSR1);
-  watcher_.join();
-  pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
 }
 
 }  // namespace pelliton::cli

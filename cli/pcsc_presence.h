@@ -1,13 +1,10 @@
-// Card arrival and removal on a PC/SC reader, from the service's status-change wait,
-// and the signals that end a card loop.
+// Card arrival and removal on a PC/SC reader, from the service's status-change wait.
 #pragma once
 
-#include <pthread.h>
 #include <winscard.h>
 
 #include <atomic>
 #include <string>
-#include <thread>
 
 #include "cli/runs.h"
 
@@ -29,20 +26,6 @@ class PcscPresence final : public CardPresence {
   const std::atomic<bool>& stop_;
   std::atomic<SCARDCONTEXT> context_{0};
   std::atomic<bool> has_context_{false};
-};
-
-// While alive, SIGINT and SIGTERM no longer end the process: a watcher thread sets
-// stop and calls on_stop instead. Construct before any other thread starts.
-class StopOnSignals {
- public:
-  StopOnSignals(std::atomic<bool>& stop, PcscPresence& presence);
-  ~StopOnSignals();
-  StopOnSignals(const StopOnSignals&) = delete;
-  StopOnSignals& operator=(const StopOnSignals&) = delete;
-
- private:
-  sigset_t old_mask_;
-  std::thread watcher_;
 };
 
 }  // namespace pelliton::cli

@@ -34,6 +34,24 @@ std::string CardLineField(VersionClass generation) {
   return line;
 }
 
+// A path as a JSON field. A path that is not UTF-8 loses bytes in the string, so its
+// raw bytes follow in hex ("script_hex"), which still name the file.
+void PutPath(JsonWriter& json, const std::string& path) {
+  json.Key("script");
+  json.String(path);
+  if (IsUtf8(path))
+    return;
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(path.size() * 2);
+  for (const char c : path) {
+    hex += kDigits[static_cast<unsigned char>(c) >> 4];
+    hex += kDigits[static_cast<unsigned char>(c) & 0x0F];
+  }
+  json.Key("script_hex");
+  json.String(hex);
+}
+
 void PutCardInfo(JsonWriter& json, const CardInfo& info) {
   json.Key("card_line");
   json.String(CardLineField(info.generation));
@@ -82,8 +100,7 @@ std::string RunJson(const CliOptions& options, const std::string& reader, const 
   json.Key("reader");
   json.String(options.reader == ReaderChoice::kOrvo ? std::string("Orvo reader") : reader);
   if (options.command == Command::kDownload) {
-    json.Key("script");
-    json.String(options.script);
+    PutPath(json, options.script);
     json.Key("counter");
     json.String(options.counter_text);
   }
@@ -136,7 +153,7 @@ std::string TallyOutput(const CliOptions& options, int cards,
 }
 
 std::string ReadersOutput(const CliOptions& options, const std::vector<std::string>& readers,
-                          bool orvo_attached) {
+                          bool service_running, bool orvo_attached) {
   if (options.json) {
     JsonWriter json;
     json.BeginObject();
@@ -144,6 +161,8 @@ std::string ReadersOutput(const CliOptions& options, const std::vector<std::stri
     json.String("readers");
     json.Key("success");
     json.Bool(!readers.empty() || orvo_attached);
+    json.Key("pcsc_service");
+    json.String(service_running ? "running" : "not running");
     json.Key("pcsc_readers");
     json.StringArray(readers);
     json.Key("orvo_reader");
@@ -152,12 +171,14 @@ std::string ReadersOutput(const CliOptions& options, const std::vector<std::stri
     return json.Text() + "\n";
   }
   std::string text;
-  if (readers.empty()) {
+  if (!service_running) {
+    text += "The PC/SC service (pcscd) is not running\n";
+  } else if (readers.empty()) {
     text += "No PC/SC card reader exists!\n";
   } else {
     text += "PC/SC readers:\n";
     for (size_t i = 0; i < readers.size(); ++i)
-      text += "  " + std::to_string(i) + ": " + readers[i] + "\n";
+      text += "  " + std::to_string(i) + ": " + AsTerminalText(readers[i]) + "\n";
   }
   text += orvo_attached ? "Orvo reader: attached\n" : "Orvo reader: not attached\n";
   return text;
@@ -169,7 +190,7 @@ std::string CheckOutput(const CliOptions& options, const ScriptCheckReport& repo
     std::string text = DescribeCheck(report);
     if (!strict_refusal.empty())
       text += strict_refusal + "\n";
-    return text;
+    return AsTerminalText(text);
   }
   JsonWriter json;
   json.BeginObject();
@@ -177,8 +198,7 @@ std::string CheckOutput(const CliOptions& options, const ScriptCheckReport& repo
   json.String("check");
   json.Key("success");
   json.Bool(CheckPasses(report, options.strict));
-  json.Key("script");
-  json.String(options.script);
+  PutPath(json, options.script);
   json.Key("messages");
   std::vector<std::string> messages;
   if (!report.sound) {

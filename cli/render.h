@@ -33,11 +33,12 @@ std::string RunJson(const CliOptions& options, const std::string& reader, const 
 std::string TallyOutput(const CliOptions& options, int cards,
                         const std::vector<TallyFailure>& failures, bool stopped);
 
-// readers: the PC/SC readers in the service's order and whether an Orvo reader is there.
+// readers: the PC/SC readers in the service's order, whether the PC/SC service runs at
+// all, and whether an Orvo reader is there.
 std::string ReadersOutput(const CliOptions& options, const std::vector<std::string>& readers,
-                          bool orvo_attached);
+                          bool service_running, bool orvo_attached);
 
-// check: the report as JSON or text.
+// check: the report as JSON or text (escaped for a terminal).
 std::string CheckOutput(const CliOptions& options, const ScriptCheckReport& report);
 
 }  // namespace pelliton::cli

@@ -6,6 +6,7 @@
 
 #include "cardaccess/card_access.h"
 #include "cli/console_panel.h"
+#include "cli/output.h"
 #include "cli/render.h"
 #include "cli/script_check.h"
 #include "engine/browse.h"
@@ -18,9 +19,15 @@ namespace pelliton::cli {
 namespace {
 
 void Put(std::FILE* out, const std::string& text) {
-  std::fputs(text.c_str(), out);
-  std::fflush(out);
+  Emit(out, text);
 }
+
+// The service's answer when pcscd is not there; the window only sees no readers.
+bool PcscServiceDown(LONG code) {
+  return code == SCARD_E_NO_SERVICE || code == SCARD_E_SERVICE_STOPPED;
+}
+
+constexpr char kServiceDownNote[] = "pelliton-cli: the PC/SC service (pcscd) is not running\n";
 
 // One procedure on the card in the chosen reader, as the window's button would run it.
 class CardSession {
@@ -38,15 +45,18 @@ class CardSession {
   // note on err, when a named reader is not listed.
   bool ChooseReader() {
     std::vector<std::string> readers;
-    card_.ListReaders(&readers);
+    const LONG listed = card_.ListReaders(&readers);
     if (options_.reader == ReaderChoice::kOrvo) {
       card_.Mode() = ReaderMode::UsbReader;
       return true;
     }
     card_.Mode() = ReaderMode::Pcsc;
+    if (PcscServiceDown(listed))
+      Put(streams_.err, kServiceDownNote);
     if (options_.reader == ReaderChoice::kNamedPcsc) {
       if (std::find(readers.begin(), readers.end(), options_.reader_name) == readers.end()) {
-        Put(streams_.err, "pelliton-cli: no PC/SC reader named \"" + options_.reader_name +
+        Put(streams_.err, "pelliton-cli: no PC/SC reader named \"" +
+                              AsTerminalText(options_.reader_name) +
                               "\" is listed (see pelliton-cli readers)\n");
         return false;
       }
@@ -58,6 +68,10 @@ class CardSession {
   }
 
   const std::string& ReaderName() { return card_.Connection().reader_name; }
+  // The reader as named in messages and records.
+  std::string ReaderLabel() {
+    return options_.reader == ReaderChoice::kOrvo ? std::string("Orvo reader") : ReaderName();
+  }
 
   CardRun Run() {
     panel_.StartRun();
@@ -98,8 +112,27 @@ class CardSession {
   CardAccess card_;
 };
 
+// Keeps in_progress up to date for as long as one card is run.
+class CardScope {
+ public:
+  CardScope(CardInProgress* in_progress, std::optional<int> number, const std::string& reader)
+      : in_progress_(in_progress) {
+    if (in_progress_ != nullptr)
+      in_progress_->Begin(number, reader);
+  }
+  ~CardScope() {
+    if (in_progress_ != nullptr)
+      in_progress_->End();
+  }
+  CardScope(const CardScope&) = delete;
+  CardScope& operator=(const CardScope&) = delete;
+
+ private:
+  CardInProgress* in_progress_;
+};
+
 int EachCard(const CliOptions& options, CardSession& session, CardPresence& presence,
-             const std::atomic<bool>& stop, const Streams& streams) {
+             const std::atomic<bool>& stop, const Streams& streams, CardInProgress* in_progress) {
   const std::string reader = session.ReaderName();
   if (reader.empty()) {
     Put(streams.err, "pelliton-cli: No PC/SC card reader exists!\n");
@@ -110,7 +143,7 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
   bool stopped = false;
   long error = 0;
   while (options.card_limit == 0 || cards < static_cast<int>(options.card_limit)) {
-    Put(streams.err, "Waiting for a card in " + reader + " ...\n");
+    Put(streams.err, "Waiting for a card in " + AsTerminalText(reader) + " ...\n");
     const CardPresence::Wait arrived = presence.WaitFor(reader, true, &error);
     if (arrived == CardPresence::Wait::kStopped) {
       stopped = true;
@@ -120,13 +153,20 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
       break;
 
     ++cards;
-    if (!options.json)
-      Put(streams.out, "== Card " + std::to_string(cards) + "\n");
-    const CardRun run = session.Run();
+    CardRun run;
+    {
+      const CardScope scope(in_progress, cards, reader);
+      if (!options.json)
+        Put(streams.out, "== Card " + std::to_string(cards) + "\n");
+      run = session.Run();
+    }
     if (options.json)
       Put(streams.out, RunJson(options, reader, run, cards));
     if (!run.outcome.Succeeded())
       failures.push_back({cards, run.outcome.message});
+    // No further card is programmed while its record would be lost.
+    if (OutputFailed(streams.out))
+      return CheckedExit(kExitFailed, streams);
 
     if (options.card_limit != 0 && cards >= static_cast<int>(options.card_limit))
       break;
@@ -149,28 +189,56 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
     Put(streams.err, std::string("pelliton-cli: waiting for a card failed (PC/SC ") + code + ")\n");
   }
   Put(streams.out, TallyOutput(options, cards, failures, stopped));
-  return failures.empty() && error == 0 ? kExitSuccess : kExitFailed;
+  return CheckedExit(failures.empty() && error == 0 ? kExitSuccess : kExitFailed, streams);
 }
 
 }  // namespace
+
+void CardInProgress::Begin(std::optional<int> number, const std::string& reader) {
+  const std::lock_guard lock(mutex_);
+  active_ = true;
+  number_ = number;
+  reader_ = reader;
+}
+
+void CardInProgress::End() {
+  const std::lock_guard lock(mutex_);
+  active_ = false;
+}
+
+std::string CardInProgress::Describe() const {
+  const std::lock_guard lock(mutex_);
+  if (!active_)
+    return {};
+  const std::string reader = reader_.empty() ? std::string("no reader") : AsTerminalText(reader_);
+  return (number_ ? "card " + std::to_string(*number_) : std::string("the card")) + " in " + reader;
+}
+
+int CheckedExit(int status, const Streams& streams) {
+  if (!OutputFailed(streams.out))
+    return status;
+  Put(streams.err, OutputFailureMessage());
+  return kExitOutput;
+}
 
 int RunReaders(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, bool orvo_attached,
                const Streams& streams) {
   CardAccess card(pcsc, orvo);
   std::vector<std::string> readers;
-  card.ListReaders(&readers);
-  Put(streams.out, ReadersOutput(options, readers, orvo_attached));
-  return !readers.empty() || orvo_attached ? kExitSuccess : kExitFailed;
+  const bool service_running = !PcscServiceDown(card.ListReaders(&readers));
+  Put(streams.out, ReadersOutput(options, readers, service_running, orvo_attached));
+  return CheckedExit(!readers.empty() || orvo_attached ? kExitSuccess : kExitFailed, streams);
 }
 
 int RunCheck(const CliOptions& options, const Streams& streams) {
   const ScriptCheckReport report = CheckScript(options.script);
   Put(streams.out, CheckOutput(options, report));
-  return CheckPasses(report, options.strict) ? kExitSuccess : kExitFailed;
+  return CheckedExit(CheckPasses(report, options.strict) ? kExitSuccess : kExitFailed, streams);
 }
 
 int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& pauser,
-              CardPresence* presence, const std::atomic<bool>& stop, const Streams& streams) {
+              CardPresence* presence, const std::atomic<bool>& stop, const Streams& streams,
+              CardInProgress* in_progress) {
   if (options.command == Command::kDownload) {
     // A counter that is no number at all would let the window go on with the previous
     // one; on a production line that is a typing error, not a value.
@@ -187,12 +255,16 @@ int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& p
   if (options.each_card) {
     if (presence == nullptr)
       return kExitUsage;
-    return EachCard(options, session, *presence, stop, streams);
+    return EachCard(options, session, *presence, stop, streams, in_progress);
   }
-  const CardRun run = session.Run();
+  CardRun run;
+  {
+    const CardScope scope(in_progress, std::nullopt, session.ReaderLabel());
+    run = session.Run();
+  }
   if (options.json)
     Put(streams.out, RunJson(options, session.ReaderName(), run, std::nullopt));
-  return run.outcome.Succeeded() ? kExitSuccess : kExitFailed;
+  return CheckedExit(run.outcome.Succeeded() ? kExitSuccess : kExitFailed, streams);
 }
 
 }  // namespace pelliton::cli

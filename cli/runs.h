@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "cardaccess/orvo_api.h"
@@ -16,6 +18,8 @@ namespace pelliton::cli {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// Standard output could not be written (after the card's result was decided).
+inline constexpr int kExitOutput = 3;
 
 struct Streams {
   std::FILE* out = stdout;
@@ -34,14 +38,38 @@ class CardPresence {
   virtual Wait WaitFor(const std::string& reader, bool present, long* error) = 0;
 };
 
+// The card a run is working on, for what other threads say when they end the process
+// (a second signal, a wait given up). Safe from any thread.
+class CardInProgress {
+ public:
+  // number: the card's number in a card loop; none for a single run.
+  void Begin(std::optional<int> number, const std::string& reader);
+  void End();
+  // "card 3 in READER", "the card in READER"; empty when no card is in progress.
+  std::string Describe() const;
+
+ private:
+  mutable std::mutex mutex_;
+  bool active_ = false;
+  std::optional<int> number_;
+  std::string reader_;
+};
+
+// Ends with the output check: when a write or flush of streams.out failed, says so on
+// err and returns kExitOutput instead of status.
+int CheckedExit(int status, const Streams& streams);
+
 int RunReaders(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, bool orvo_attached,
                const Streams& streams);
 
 int RunCheck(const CliOptions& options, const Streams& streams);
 
 // info and download, once or (with --each-card) for every card that comes. stop ends
-// the card loop after the run in progress.
+// the card loop after the run in progress. in_progress (optional) is kept up to date
+// with the card being run. A failed write of the output ends the card loop after the
+// card whose result it carried.
 int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& pauser,
-              CardPresence* presence, const std::atomic<bool>& stop, const Streams& streams);
+              CardPresence* presence, const std::atomic<bool>& stop, const Streams& streams,
+              CardInProgress* in_progress = nullptr);
 
 }  // namespace pelliton::cli

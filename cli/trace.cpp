@@ -1,6 +1,9 @@
 #include "cli/trace.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "reader/result_name.h"
 
 namespace pelliton::cli {
 
@@ -17,7 +20,64 @@ void Put(std::FILE* out, const std::string& text) {
   std::fflush(out);
 }
 
+// The PC/SC codes a card run can meet.
+constexpr std::pair<uint32_t, const char*> kPcscNames[] = {
+    {0x80100001, "SCARD_F_INTERNAL_ERROR"},
+    {0x80100002, "SCARD_E_CANCELLED"},
+    {0x80100003, "SCARD_E_INVALID_HANDLE"},
+    {0x80100004, "SCARD_E_INVALID_PARAMETER"},
+    {0x80100006, "SCARD_E_NO_MEMORY"},
+    {0x80100008, "SCARD_E_INSUFFICIENT_BUFFER"},
+    {0x80100009, "SCARD_E_UNKNOWN_READER"},
+    {0x8010000A, "SCARD_E_TIMEOUT"},
+    {0x8010000B, "SCARD_E_SHARING_VIOLATION"},
+    {0x8010000C, "SCARD_E_NO_SMARTCARD"},
+    {0x8010000F, "SCARD_E_PROTO_MISMATCH"},
+    {0x80100010, "SCARD_E_NOT_READY"},
+    {0x80100011, "SCARD_E_INVALID_VALUE"},
+    {0x80100013, "SCARD_F_COMM_ERROR"},
+    {0x80100014, "SCARD_F_UNKNOWN_ERROR"},
+    {0x80100016, "SCARD_E_NOT_TRANSACTED"},
+    {0x80100017, "SCARD_E_READER_UNAVAILABLE"},
+    {0x8010001D, "SCARD_E_NO_SERVICE"},
+    {0x8010001E, "SCARD_E_SERVICE_STOPPED"},
+    {0x8010001F, "SCARD_E_UNEXPECTED"},
+    {0x8010002E, "SCARD_E_NO_READERS_AVAILABLE"},
+    {0x8010002F, "SCARD_E_COMM_DATA_LOST"},
+    {0x80100065, "SCARD_W_UNSUPPORTED_CARD"},
+    {0x80100066, "SCARD_W_UNRESPONSIVE_CARD"},
+    {0x80100067, "SCARD_W_UNPOWERED_CARD"},
+    {0x80100068, "SCARD_W_RESET_CARD"},
+    {0x80100069, "SCARD_W_REMOVED_CARD"},
+};
+
+// The Orvo reader's own codes.
+// Orvo reader codes are small negative numbers and its OS codes small positive ones;
+// PC/SC codes have the 0x80100000 bits (negative too when they come as 32 bits).
+bool IsReaderCode(int64_t result) {
+  return result != 0 && result > -0x10000 && result < 0x10000;
+}
+
+std::string ReaderResultName(int32_t result) {
+  const std::string name = reader::ResultName(result);
+  if (result > 0)
+    return name;
+  // ResultName numbers a code it does not know; the caller prints the number already.
+  return name.rfind("reader code", 0) == 0 ? std::string() : "PELLITON_READER_" + name;
+}
+
 }  // namespace
+
+std::string ResultCodeName(int64_t result) {
+  if (IsReaderCode(result))
+    return ReaderResultName(static_cast<int32_t>(result));
+  const uint32_t code = static_cast<uint32_t>(static_cast<uint64_t>(result) & 0xFFFFFFFFull);
+  for (const auto& [value, name] : kPcscNames) {
+    if (value == code)
+      return name;
+  }
+  return {};
+}
 
 std::string HexBytes(const uint8_t* bytes, size_t count) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -38,12 +98,17 @@ std::string TraceExchange(const uint8_t* command, size_t command_length, int64_t
   std::snprintf(timing, sizeof timing, "(%.3f ms)", milliseconds);
   std::string text = "> " + HexBytes(command, command_length) + "\n< ";
   if (result == 0) {
-    text += HexBytes(response, response_length);
+    text += response_length == 0 ? "empty reply" : HexBytes(response, response_length);
   } else {
-    char code[40];
-    std::snprintf(code, sizeof code, "failed %lld (0x%08llX)", static_cast<long long>(result),
-                  static_cast<unsigned long long>(result) & 0xFFFFFFFFull);
-    text += code;
+    char code[24];
+    if (IsReaderCode(result)) {
+      std::snprintf(code, sizeof code, "(%lld)", static_cast<long long>(result));
+    } else {
+      std::snprintf(code, sizeof code, "(0x%08llX)",
+                    static_cast<unsigned long long>(result) & 0xFFFFFFFFull);
+    }
+    const std::string name = ResultCodeName(result);
+    text += "failed " + (name.empty() ? std::string() : name + " ") + code;
   }
   text += "  ";
   text += timing;

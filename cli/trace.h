@@ -14,8 +14,13 @@ namespace pelliton::cli {
 // Bytes as upper-case hex pairs separated by blanks.
 std::string HexBytes(const uint8_t* bytes, size_t count);
 
+// The name of a transport's result code: a PC/SC code ("SCARD_W_REMOVED_CARD"), or an Orvo
+// reader code (negative, "PELLITON_READER_NOT_FOUND"); empty for a code without a name.
+std::string ResultCodeName(int64_t result);
+
 // "> F0 DB 00 00 00\n< 90 00  (0.412 ms)\n"; on a failed exchange (result not 0) the
-// second line names the transport's code instead of a response.
+// second line names the transport's code instead of a response ("< failed
+// SCARD_W_REMOVED_CARD (0x80100069)"), and a success without a byte says "< empty reply".
 std::string TraceExchange(const uint8_t* command, size_t command_length, int64_t result,
                           const uint8_t* response, size_t response_length, double milliseconds);
 

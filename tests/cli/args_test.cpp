@@ -20,6 +20,7 @@ struct GoodCase {
   uint32_t card_limit;
   bool trace;
   bool json;
+  uint32_t wait_seconds = 30;
 };
 
 class ParseGood : public testing::TestWithParam<GoodCase> {};
@@ -38,6 +39,7 @@ TEST_P(ParseGood, Reads) {
   EXPECT_EQ(o.card_limit, c.card_limit);
   EXPECT_EQ(o.trace, c.trace);
   EXPECT_EQ(o.json, c.json);
+  EXPECT_EQ(o.wait_seconds, c.wait_seconds);
 }
 
 using RC = ReaderChoice;
@@ -122,17 +124,18 @@ INSTANTIATE_TEST_SUITE_P(
                              0,
                              false,
                              false},
-                    GoodCase{"NegativeCounterIsAValue",
-                             {"download", "x", "--counter", "-5"},
+                    GoodCase{"CounterWithPlusAndTenCharacters",
+                             {"download", "x", "--counter", "+000000500", "--wait", "5"},
                              Command::kDownload,
                              "x",
-                             "-5",
+                             "+000000500",
                              RC::kFirstPcsc,
                              "",
                              false,
                              0,
                              false,
-                             false},
+                             false,
+                             5},
                     GoodCase{"EachCardBounded",
                              {"download", "x", "--each-card", "--cards", "3"},
                              Command::kDownload,
@@ -232,6 +235,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "--counter needs a value"},
         BadCase{"CounterTwice", {"download", "a", "--counter", "1", "--counter", "2"}, "twice"},
         BadCase{"CounterOnInfo", {"info", "--counter", "5"}, "download only"},
+        BadCase{"NegativeCounter", {"download", "a", "--counter=-5"}, "digits only"},
+        BadCase{"CounterWithLetters", {"download", "a", "--counter", "5OO"}, "digits only"},
+        BadCase{"CounterWithBlank", {"download", "a", "--counter", " 5"}, "digits only"},
+        BadCase{"CounterPlusAlone", {"download", "a", "--counter", "+"}, "digits only"},
+        BadCase{
+            "CounterElevenDigits", {"download", "a", "--counter", "00000000500"}, "digits only"},
+        BadCase{"WaitZero", {"info", "--wait", "0"}, "--wait needs"},
+        BadCase{"WaitOnCheck", {"check", "a", "--wait", "5"}, "uses no card"},
         BadCase{"ReaderAndOrvo", {"info", "--orvo", "--reader", "R"}, "exclude"},
         BadCase{"EmptyReaderName", {"info", "--reader="}, "reader name"},
         BadCase{"ReaderOnCheck", {"check", "a", "--reader", "R"}, "uses no card"},
@@ -248,8 +259,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Usage, NamesEveryCommandAndOption) {
   const std::string usage = UsageText();
-  for (const char* word : {"readers", "info", "download", "check", "--reader", "--orvo",
-                           "--counter", "--each-card", "--cards", "--trace", "--json"}) {
+  for (const char* word :
+       {"readers", "info", "download", "check", "--reader", "--orvo", "--counter", "--each-card",
+        "--cards", "--wait", "--trace", "--json", "3 the output"}) {
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   }
 }

@@ -11,12 +11,17 @@
 namespace pelliton::cli {
 namespace {
 
-TEST(AsTerminalText, TurnsWindowLineBreaksIntoLineBreaks) {
+TEST(AsTerminalText, TurnsWindowLineBreaksIntoLineBreaksAndEscapesControls) {
   EXPECT_EQ(AsTerminalText("\r\n\r\nAPP Loading......"), "\n\nAPP Loading......");
   EXPECT_EQ(AsTerminalText("a\r\nb"), "a\nb");
-  // A lone CR is not a window line break and stays.
-  EXPECT_EQ(AsTerminalText("a\rb\r"), "a\rb\r");
   EXPECT_EQ(AsTerminalText(""), "");
+  // What could drive the terminal is shown, not obeyed: a lone CR (not a window line
+  // break), ESC, DEL, a C1 control in UTF-8 and a byte outside UTF-8; tabs and text stay.
+  EXPECT_EQ(AsTerminalText("a\rb\r"), "a\\x0db\\x0d");
+  EXPECT_EQ(AsTerminalText("V3.05\x1b[2J\x7f\tend"), "V3.05\\x1b[2J\\x7f\tend");
+  EXPECT_EQ(AsTerminalText("\xc2\x9b"
+                           "31m caf\xe9 “请”"),
+            "\\xc2\\x9b31m caf\\xe9 “请”");
 }
 
 struct BarCase {

@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <winscard.h>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,9 @@ size_t CountOf(const std::string& text, const std::string& part) {
   return count;
 }
 
+// Where a pelliton-cli process writes its standard output.
+enum class Stdout { kFile, kFull, kClosedPipe };
+
 // One pelliton-cli process with its output in files.
 class CliProcess {
  public:
@@ -57,10 +61,21 @@ class CliProcess {
     }
   }
 
-  bool Start(const std::vector<std::string>& args) {
+  bool Start(const std::vector<std::string>& args, Stdout out = Stdout::kFile) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int pipe_ends[2] = {-1, -1};
+    if (out == Stdout::kClosedPipe) {
+      if (pipe(pipe_ends) != 0)
+        return false;
+      posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+      posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
+      posix_spawn_file_actions_addclose(&actions, pipe_ends[1]);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 1,
+                                       out == Stdout::kFull ? "/dev/full" : out_.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<std::string> all = {PELLITON_CLI};
     all.insert(all.end(), args.begin(), args.end());
@@ -70,6 +85,10 @@ class CliProcess {
     argv.push_back(nullptr);
     const int rc = posix_spawn(&pid_, PELLITON_CLI, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    for (const int end : pipe_ends) {  // nobody reads: the first write meets EPIPE
+      if (end >= 0)
+        close(end);
+    }
     if (rc != 0)
       pid_ = -1;
     return rc == 0;
@@ -92,10 +111,11 @@ class CliProcess {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  // Polls the output until it holds `part` `count` times.
-  bool WaitForOutput(const std::string& part, size_t count, int timeout_ms = 40000) {
+  // Polls the output (or stderr) until it holds `part` `count` times.
+  bool WaitForOutput(const std::string& part, size_t count, int timeout_ms = 40000,
+                     bool err = false) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (CountOf(Out(), part) < count) {
+    while (CountOf(err ? Err() : Out(), part) < count) {
       if (Clock::now() > deadline)
         return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -430,6 +450,163 @@ TEST_P(CliRigRemoval, CardRemovedDuringTheDownload) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, CliRigRemoval, ::testing::Values(1));
+
+// The card answers again after the signals; whether it was finished shows in the counter
+// the simulated card holds.
+constexpr uint32_t kTestCounter = 1234;
+
+// A card expected unfinished is looked at only briefly.
+bool CardFinished(const rig::SimProcess& sim, bool expected) {
+  return sim
+      .WaitForState([](const sim::CardState& state) { return state.counter == kTestCounter; },
+                    expected ? 5000 : 300)
+      .has_value();
+}
+
+struct SignalCase {
+  const char* name;
+  std::vector<std::string> args;  // after download's own
+  Stdout out;
+  std::vector<int> signals;  // sent while the card is stopped in the middle of the load
+  int status;
+  std::string err_part;  // after a signal, the reader's name follows it
+  bool card_finished;
+};
+
+class CliRigSignals : public CliRig, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(CliRigSignals, FirstSignalFinishesTheCardSecondEndsAtOnce) {
+  const SignalCase& c = GetParam();
+  ScratchDir dir;
+  CliProcess cli(dir);
+  rig::SimProcess sim;
+  ASSERT_TRUE(sim.StartAndWait(0));
+  std::vector<std::string> args = {"download", PELLITON_EXAMPLE_SCRIPT, "--counter",
+                                   std::to_string(kTestCounter)};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  ASSERT_TRUE(cli.Start(args, c.out));
+  if (!c.signals.empty()) {
+    ASSERT_TRUE(cli.WaitForOutput("APP Loading", 1, 20000)) << cli.Err();
+    kill(sim.pid(), SIGSTOP);  // a card that no longer answers
+    for (const int signal : c.signals) {
+      kill(cli.pid(), signal);
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(sim.pid(), SIGCONT);
+  }
+  EXPECT_EQ(cli.Wait(20000), c.status) << cli.Err();
+  const std::string err_part = c.err_part + (c.signals.empty() ? "" : rig::RigReaderName(0));
+  EXPECT_NE(cli.Err().find(err_part), std::string::npos) << cli.Err();
+  EXPECT_EQ(CardFinished(sim, c.card_finished), c.card_finished);
+  if (c.card_finished && c.out == Stdout::kFile) {
+    EXPECT_TRUE(cli.Out().ends_with("Download APP Successfull!\n")) << cli.Out();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliRigSignals,
+    ::testing::Values(SignalCase{"FirstInterruptLetsTheCardFinish",
+                                 {},
+                                 Stdout::kFile,
+                                 {SIGINT},
+                                 0,
+                                 "pelliton-cli: finishing the card in ",
+                                 true},
+                      SignalCase{"HangupIsATermination",
+                                 {},
+                                 Stdout::kFile,
+                                 {SIGHUP},
+                                 0,
+                                 "pelliton-cli: finishing the card in ",
+                                 true},
+                      SignalCase{"SecondTerminationEndsAtOnce",
+                                 {},
+                                 Stdout::kFile,
+                                 {SIGTERM, SIGTERM},
+                                 143,
+                                 "pelliton-cli: stopped at once by a second signal; the card in ",
+                                 false},
+                      SignalCase{"SecondInterruptEndsTheCardLoop",
+                                 {"--each-card"},
+                                 Stdout::kFile,
+                                 {SIGINT, SIGINT},
+                                 130,
+                                 "a second signal; card 1 in ",
+                                 false},
+                      // A reader of the output that went away: the card is finished all the same.
+                      SignalCase{"ClosedPipe",
+                                 {},
+                                 Stdout::kClosedPipe,
+                                 {},
+                                 3,
+                                 "pelliton-cli: could not write the output: Broken pipe",
+                                 true}),
+    [](const ::testing::TestParamInfo<SignalCase>& info) { return info.param.name; });
+
+struct OutputCase {
+  const char* name;
+  std::vector<std::string> args;
+  bool card_finished;
+};
+
+class CliRigOutputError : public CliRig, public ::testing::WithParamInterface<OutputCase> {};
+
+TEST_P(CliRigOutputError, FullDeviceEndsWithThree) {
+  ScratchDir dir;
+  CliProcess cli(dir);
+  rig::SimProcess sim;
+  ASSERT_TRUE(sim.StartAndWait(0));
+  ASSERT_TRUE(cli.Start(GetParam().args, Stdout::kFull));
+  // A card loop stops after the card whose record was lost: no wait for the next card.
+  EXPECT_EQ(cli.Wait(20000), 3);
+  EXPECT_LE(CountOf(cli.Err(), "Waiting for a card"), 1u) << cli.Err();
+  EXPECT_NE(cli.Err().find("pelliton-cli: could not write the output: No space left on device\n"),
+            std::string::npos)
+      << cli.Err();
+  EXPECT_EQ(CardFinished(sim, GetParam().card_finished), GetParam().card_finished);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliRigOutputError,
+    ::testing::Values(OutputCase{"DownloadJson",
+                                 {"download", PELLITON_EXAMPLE_SCRIPT, "--json", "--counter",
+                                  std::to_string(kTestCounter)},
+                                 true},
+                      OutputCase{"Check", {"check", PELLITON_EXAMPLE_SCRIPT}, false},
+                      OutputCase{"EachCardInfo", {"info", "--each-card", "--json"}, false}),
+    [](const ::testing::TestParamInfo<OutputCase>& info) { return info.param.name; });
+
+// Another program holds the card's transaction: the wait is told within about a second,
+// and given up at the --wait limit.
+TEST_F(CliRig, WaitForACardHeldByAnotherProgramIsToldAndBounded) {
+  rig::SimProcess sim;
+  ASSERT_TRUE(sim.StartAndWait(0));
+  const std::string reader = rig::RigReaderName(0);
+  SCARDCONTEXT context = 0;
+  SCARDHANDLE card = 0;
+  DWORD protocol = 0;
+  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+  ASSERT_EQ(SCardConnect(context, reader.c_str(), SCARD_SHARE_SHARED,
+                         SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol),
+            SCARD_S_SUCCESS);
+  ASSERT_EQ(SCardBeginTransaction(card), SCARD_S_SUCCESS);
+
+  ScratchDir dir;
+  CliProcess cli(dir);
+  ASSERT_TRUE(cli.Start({"info", "--wait", "3"}));
+  EXPECT_TRUE(
+      cli.WaitForOutput(reader + ": held by another program (giving up after 3 s)", 1, 2500, true))
+      << cli.Err();
+  EXPECT_EQ(cli.Wait(10000), 1);
+  EXPECT_NE(cli.Err().find("pelliton-cli: gave up after 3 s waiting for the card in " + reader +
+                           ": held by another program\n"),
+            std::string::npos)
+      << cli.Err();
+  SCardEndTransaction(card, SCARD_LEAVE_CARD);
+  SCardDisconnect(card, SCARD_LEAVE_CARD);
+  SCardReleaseContext(context);
+}
 
 }  // namespace
 }  // namespace pelliton::cli

@@ -265,10 +265,44 @@ TEST_F(CliRuns, ReadersInServiceOrder) {
   EXPECT_EQ(out_.Text(), "PC/SC readers:\n  0: Zeta\n  1: Alpha\nOrvo reader: not attached\n");
 }
 
-TEST_F(CliRuns, NoReadersAtAll) {
+struct NoReaderCase {
+  const char* name;
+  bool service_running;
+  std::string text;
+  std::string json_part;
+  std::string info_err;  // what info says on stderr
+};
+
+class CliNoReader : public CliRuns, public ::testing::WithParamInterface<NoReaderCase> {};
+
+// A service that is not running is told from one that lists no reader.
+TEST_P(CliNoReader, ReadersAndInfoTellWhy) {
+  pcsc_.SetServiceRunning(GetParam().service_running);
   EXPECT_EQ(Run(Options(Command::kReaders)), kExitFailed);
-  EXPECT_EQ(out_.Text(), "No PC/SC card reader exists!\nOrvo reader: not attached\n");
+  EXPECT_EQ(out_.Text(), GetParam().text + "Orvo reader: not attached\n");
+  CliOptions options = Options(Command::kReaders);
+  options.json = true;
+  Capture json;
+  RunReaders(options, pcsc_, orvo_, false, Streams{json.file(), err_.file(), false});
+  EXPECT_NE(json.Text().find(GetParam().json_part), std::string::npos) << json.Text();
+  Capture info_out;
+  Capture info_err;
+  RunOnCard(Options(Command::kInfo), pcsc_, orvo_, pause_, nullptr, stop_,
+            Streams{info_out.file(), info_err.file(), false});
+  EXPECT_EQ(info_err.Text(), GetParam().info_err);
+  // The window's own text stays.
+  EXPECT_EQ(info_out.Text(), "Error: The smart Chip can't to be connected!\nCard Reset Error!\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliNoReader,
+    ::testing::Values(NoReaderCase{"NoReaderAttached", true, "No PC/SC card reader exists!\n",
+                                   R"("pcsc_service":"running","pcsc_readers":[])", ""},
+                      NoReaderCase{"ServiceNotRunning", false,
+                                   "The PC/SC service (pcscd) is not running\n",
+                                   R"("pcsc_service":"not running","pcsc_readers":[])",
+                                   "pelliton-cli: the PC/SC service (pcscd) is not running\n"}),
+    [](const ::testing::TestParamInfo<NoReaderCase>& info) { return info.param.name; });
 
 TEST_F(CliRuns, JsonForInfoCarriesTheCardsFields) {
   TinyCard card;
@@ -299,6 +333,19 @@ TEST_F(CliRuns, JsonAndExitStatusComeFromTheOutcomeNotTheText) {
   EXPECT_NE(text.find(R"(Download APP Successfull!\r\n\r\n This Tessiv card version)"),
             std::string::npos)
       << text;
+}
+
+// A path that is not UTF-8 loses bytes in the JSON string; its hex still names the file.
+TEST_F(CliRuns, JsonCarriesAPathThatIsNotUtf8InHex) {
+  TinyCard card;
+  pcsc_.AttachReader("Reader A", &card);
+  CliOptions options = Options(Command::kDownload);
+  options.script = dir_.Write("caf\xE9.bin", Join(SoundScript()));
+  options.json = true;
+  EXPECT_EQ(Run(options), kExitSuccess);
+  const std::string text = out_.Text();
+  EXPECT_NE(text.find(R"(caf\ufffd.bin","script_hex":")"), std::string::npos) << text;
+  EXPECT_NE(text.find(R"(636166e92e62696e","counter":"500")"), std::string::npos) << text;
 }
 
 TEST_F(CliRuns, EachCardProgramsEveryCardAndTalliesTheFailures) {
@@ -362,10 +409,18 @@ TEST(TraceExchange, ShowsCommandResponseAndTime) {
   const uint8_t response[] = {0x90, 0x00};
   EXPECT_EQ(TraceExchange(command, 5, 0, response, 2, 0.4121),
             "> F0 DB 00 00 00\n< 90 00  (0.412 ms)\n");
+  // A failure names its code, as 32 bits from the Orvo side or as pcsc-lite's long.
   EXPECT_EQ(TraceExchange(command, 5, static_cast<int32_t>(0x80100069), response, 2, 12.0),
-            "> F0 DB 00 00 00\n< failed -2146434967 (0x80100069)  (12.000 ms)\n");
+            "> F0 DB 00 00 00\n< failed SCARD_W_REMOVED_CARD (0x80100069)  (12.000 ms)\n");
+  EXPECT_EQ(TraceExchange(command, 5, 0x80100066L, response, 0, 2.0),
+            "> F0 DB 00 00 00\n< failed SCARD_W_UNRESPONSIVE_CARD (0x80100066)  (2.000 ms)\n");
   EXPECT_EQ(TraceExchange(command, 0, -14, nullptr, 0, 1.5),
-            "> \n< failed -14 (0xFFFFFFF2)  (1.500 ms)\n");
+            "> \n< failed PELLITON_READER_BAD_CHECKSUM (-14)  (1.500 ms)\n");
+  EXPECT_EQ(TraceExchange(command, 5, 0x801000FFL, response, 0, 1.0),
+            "> F0 DB 00 00 00\n< failed (0x801000FF)  (1.000 ms)\n");
+  // Success without a byte is no status word.
+  EXPECT_EQ(TraceExchange(command, 5, 0, response, 0, 1.0),
+            "> F0 DB 00 00 00\n< empty reply  (1.000 ms)\n");
 }
 
 TEST_F(CliRuns, TraceShowsEveryExchangeOfARun) {
