@@ -9,6 +9,7 @@
 #include "cli/output.h"
 #include "cli/render.h"
 #include "cli/script_check.h"
+#include "cli/trace.h"
 #include "engine/browse.h"
 #include "engine/card_info.h"
 #include "engine/counter_rule.h"
@@ -186,7 +187,9 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
   if (error != 0) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(error) & 0xFFFFFFFFul);
-    Put(streams.err, std::string("pelliton-cli: waiting for a card failed (PC/SC ") + code + ")\n");
+    const std::string name = ResultCodeName(error);
+    Put(streams.err, "pelliton-cli: waiting for a card failed (PC/SC " +
+                         (name.empty() ? std::string() : name + " ") + code + ")\n");
   }
   Put(streams.out, TallyOutput(options, cards, failures, stopped));
   return CheckedExit(failures.empty() && error == 0 ? kExitSuccess : kExitFailed, streams);
