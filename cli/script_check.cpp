@@ -1,7 +1,7 @@
 #include "cli/script_check.h"
 
 #include <cstdio>
-#include <vector>
+#include <string_view>
 
 #include "engine/browse.h"
 #include "engine/load_plan.h"
@@ -34,19 +34,20 @@ std::string DescribeApp(const char* name, const AppTally& app) {
 
 ScriptCheckReport CheckScript(const std::string& path) {
   ScriptCheckReport report;
-  const ScriptPrecheck precheck = PrecheckScript(path);
+  ScriptText script;
+  if (ReadScriptText(path, &script) != ScriptReadError::kNone) {
+    report.message = kOpenScriptErrorMessage;
+    return report;
+  }
+  const ScriptPrecheck precheck = PrecheckScript(script);
   if (precheck != ScriptPrecheck::kAccepted) {
     report.message = PrecheckMessage(precheck);
     return report;
   }
 
-  std::vector<std::string> lines;
-  if (!ReadScriptLines(path, &lines)) {
-    report.message = kOpenScriptErrorMessage;
-    return report;
-  }
-  report.lines = static_cast<uint32_t>(lines.size());
-  const ScriptAddresses addresses = DecodeAddressLines(lines);
+  const std::string_view body = script.Body();
+  report.lines = CountScriptLines(body);
+  const ScriptAddresses addresses = DecodeAddressLines(body);
   report.app1.addresses = addresses.app1;
   report.app2.addresses = addresses.app2;
   report.suits_old_cards = addresses.app2.present && addresses.app2.start == kApp2StartForOldCards;
@@ -54,7 +55,9 @@ ScriptCheckReport CheckScript(const std::string& path) {
   LoadPlanner planner(addresses);
   uint8_t command[LoadPlanner::kCommandCapacity];
   uint32_t line_number = 0;
-  for (const std::string& line : lines) {
+  ScriptLines lines(body);
+  std::string_view line;
+  while (lines.Next(&line)) {
     ++line_number;
     size_t command_length = 0;
     const LineVerdict verdict = planner.Plan(line, command, &command_length);
@@ -78,7 +81,7 @@ ScriptCheckReport CheckScript(const std::string& path) {
       case LineVerdict::kUnknownKind:
         report.message = LoadFailureMessage(verdict, line_number);
         report.fault_line = line_number;
-        report.fault_text = line.substr(0, kFaultTextChars);
+        report.fault_text = std::string(line.substr(0, kFaultTextChars));
         return report;
     }
   }

@@ -16,10 +16,12 @@ bool StartsWith(const uint8_t* bytes, size_t count, std::initializer_list<uint8_
 
 }  // namespace
 
-ScriptAddresses DecodeAddressLines(const std::vector<std::string>& lines) {
+ScriptAddresses DecodeAddressLines(std::string_view body) {
   ScriptAddresses addresses;
   bool first = true;
-  for (const std::string& line : lines) {
+  ScriptLines lines(body);
+  std::string_view line;
+  while (lines.Next(&line)) {
     if (!IsAddressLine(line))
       continue;
     AddressRecord record;

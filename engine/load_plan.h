@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "engine/script.h"
 
@@ -18,9 +17,10 @@ struct ScriptAddresses {
   AddressRecord app2;  // the last of the later ones
 };
 
-// Reads the AddressLines of the lines as they stand in the file (upper-case prefix
-// only). A line too short to hold its digits leaves its application without addresses.
-ScriptAddresses DecodeAddressLines(const std::vector<std::string>& lines);
+// Reads the AddressLines of the script's lines (body as ScriptText::Body gives it) as
+// they stand in the file (upper-case prefix only). A line too short to hold its digits
+// leaves its application without addresses.
+ScriptAddresses DecodeAddressLines(std::string_view body);
 
 enum class LineVerdict {
   kPassedOver,       // blank, short or comment line

@@ -1,7 +1,7 @@
-// Script text of any bytes through splitting, cleaning, the hexadecimal check and
-// conversion and AddressLine decoding. Each result is checked against a plain
-// rendering of the rules, and every conversion writes into a buffer of exactly the
-// size promised, so the sanitizers see any write past it.
+// Script text of any bytes held as one buffer, through the line walk, cleaning, the
+// hexadecimal check and conversion, and AddressLine decoding. Each result is checked against a
+// plain rendering of the rules, and every conversion writes into a buffer of exactly the size
+// promised, so the sanitizers see any write past it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -114,12 +114,27 @@ void CheckLine(const std::string& line) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const std::vector<std::string> lines = pelliton::SplitScriptText(bytes);
-  Check(lines == ReferenceSplit(bytes));
-  for (const std::string& line : lines)
-    CheckLine(line);
+  const pelliton::ScriptText script(std::string(reinterpret_cast<const char*>(data), size));
+  std::string_view body = script.Bytes();
+  if (body.substr(0, 3) == "\xEF\xBB\xBF")
+    body.remove_prefix(3);
+  Check(script.Body() == body);
+  (void)script.LooksLikeUtf16();
+
+  // The walk hands out views into the one buffer, as the plain split cuts it.
+  const std::vector<std::string> expected = ReferenceSplit(body);
+  pelliton::ScriptLines lines(script.Body());
+  std::string_view line;
+  size_t count = 0;
+  while (lines.Next(&line)) {
+    Check(count < expected.size() && line == expected[count]);
+    Check(line.data() >= body.data() && line.data() + line.size() <= body.data() + body.size());
+    CheckLine(std::string(line));
+    ++count;
+  }
+  Check(count == expected.size() && pelliton::CountScriptLines(body) == count);
+
   // The input as one line, separators included.
-  CheckLine(std::string(bytes));
+  CheckLine(std::string(script.Bytes()));
   return 0;
 }

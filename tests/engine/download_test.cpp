@@ -195,6 +195,16 @@ TEST_F(DownloadTest, EmptyScriptFormatsAndWritesTheCounter) {
   EXPECT_TRUE(card.Written().empty());
 }
 
+// Windows editors start a script with a UTF-8 byte-order mark; the AddressLine behind it
+// is still the first line.
+TEST_F(DownloadTest, ByteOrderMarkIsNoPartOfTheFirstLine) {
+  std::vector<ScriptData> data;
+  UseScript("\xEF\xBB\xBF" + JoinLines(TwoAppScript(2, &data)));
+  Run();
+  EXPECT_EQ(panel.Controls().status_box, kSuccess);
+  ExpectLoaded(data);
+}
+
 TEST_F(DownloadTest, PathKeepsItsCaseSoTheNextRunFindsTheFile) {
   panel.Controls().path_box = dir.Write("Image.BIN", JoinLines({AddressLine(0x2000, 0xFFFF)}));
   const std::string path = panel.Controls().path_box;
