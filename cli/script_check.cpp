@@ -52,38 +52,21 @@ ScriptCheckReport CheckScript(const std::string& path) {
   report.app2.addresses = addresses.app2;
   report.suits_old_cards = addresses.app2.present && addresses.app2.start == kApp2StartForOldCards;
 
-  LoadPlanner planner(addresses);
-  uint8_t command[LoadPlanner::kCommandCapacity];
-  uint32_t line_number = 0;
-  ScriptLines lines(body);
-  std::string_view line;
-  while (lines.Next(&line)) {
-    ++line_number;
-    size_t command_length = 0;
-    const LineVerdict verdict = planner.Plan(line, command, &command_length);
-    switch (verdict) {
-      case LineVerdict::kPassedOver:
-      case LineVerdict::kChecked:
-        continue;
-      case LineVerdict::kSendPassThrough:
-        ++report.pass_through_lines;
-        continue;
-      case LineVerdict::kSendData: {
-        AppTally& app = planner.CurrentApp() == ScriptApp::kApp1 ? report.app1 : report.app2;
-        ++app.data_lines;
-        app.data_bytes += planner.LastDataBytes();
-        continue;
-      }
-      case LineVerdict::kNotHex:
-      case LineVerdict::kNoAddressCheck:
-      case LineVerdict::kApp1Mismatch:
-      case LineVerdict::kApp2Mismatch:
-      case LineVerdict::kUnknownKind:
-        report.message = LoadFailureMessage(verdict, line_number);
-        report.fault_line = line_number;
-        report.fault_text = std::string(line.substr(0, kFaultTextChars));
-        return report;
-    }
+  const LineFault fault =
+      FindLineFault(body, addresses, [&report](const LoadPlanner& planner, LineVerdict verdict) {
+        if (verdict == LineVerdict::kSendPassThrough) {
+          ++report.pass_through_lines;
+        } else if (verdict == LineVerdict::kSendData) {
+          AppTally& app = planner.CurrentApp() == ScriptApp::kApp1 ? report.app1 : report.app2;
+          ++app.data_lines;
+          app.data_bytes += planner.LastDataBytes();
+        }
+      });
+  if (fault.Found()) {
+    report.message = LoadFailureMessage(fault.verdict, fault.line);
+    report.fault_line = fault.line;
+    report.fault_text = std::string(fault.text.substr(0, kFaultTextChars));
+    return report;
   }
   report.sound = true;
   return report;

@@ -75,6 +75,21 @@ RunEnd PrecheckEnd(ScriptPrecheck precheck) {
   return RunEnd::kSuccess;
 }
 
+void ShowPrecheckRefusal(OperatorPanel& panel, ScriptPrecheck precheck, Outcome& outcome) {
+  outcome.end = PrecheckEnd(precheck);
+  outcome.message = PrecheckMessage(precheck);
+  ErrorBeep(panel);
+  panel.AppMessageBox(outcome.message);
+  if (precheck == ScriptPrecheck::kNoApp1Start) {
+    // Field and box are emptied together so that the next ReadControls and the
+    // download that follows find no script.
+    panel.ScriptPath().clear();
+    panel.HiddenLabelText().clear();
+    panel.RefreshControls();
+    panel.SetPathBoxText("");
+  }
+}
+
 Outcome OnBrowseScript(OperatorPanel& panel) {
   Outcome outcome;
   // Its result is not looked at: a bad counter does not stop picking a script.
@@ -101,18 +116,7 @@ Outcome OnBrowseScript(OperatorPanel& panel) {
 
   const ScriptPrecheck precheck = PrecheckScript(path);
   if (precheck != ScriptPrecheck::kAccepted) {
-    outcome.end = PrecheckEnd(precheck);
-    outcome.message = PrecheckMessage(precheck);
-    ErrorBeep(panel);
-    panel.AppMessageBox(outcome.message);
-    if (precheck == ScriptPrecheck::kNoApp1Start) {
-      // Field and box are emptied together so that the next ReadControls and the
-      // download that follows find no script.
-      panel.ScriptPath().clear();
-      panel.HiddenLabelText().clear();
-      panel.RefreshControls();
-      panel.SetPathBoxText("");
-    }
+    ShowPrecheckRefusal(panel, precheck, outcome);
     return outcome;
   }
 

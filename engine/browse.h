@@ -27,6 +27,11 @@ ScriptPrecheck PrecheckScript(const ScriptText& script);
 const char* PrecheckMessage(ScriptPrecheck precheck);
 RunEnd PrecheckEnd(ScriptPrecheck precheck);
 
+// Shows a refused script as the browse procedure does: the error beep, the message box,
+// and after a StartAddr refusal the emptied path box, so that a download that follows
+// finds no script. Fills the outcome's end and message.
+void ShowPrecheckRefusal(OperatorPanel& panel, ScriptPrecheck precheck, Outcome& outcome);
+
 // Runs the browse procedure against the window. Reads the chosen file one line at a
 // time and never touches the card. Succeeds when the script's path was taken.
 Outcome OnBrowseScript(OperatorPanel& panel);

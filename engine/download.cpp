@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/browse.h"
 #include "engine/bytes.h"
 #include "engine/card_exchange.h"
 #include "engine/card_generation.h"
@@ -87,6 +88,7 @@ class DownloadRun {
 
   bool ReadScript();
   bool PassesVersionGate();
+  bool PassesLineCheck();
   bool Format();
   bool LoadLines();
   bool SendLine(uint32_t line_number, size_t command_length);
@@ -135,7 +137,8 @@ DownloadOutcome DownloadRun::Run() {
     FailAppBox(RunEnd::kScriptUnreadable, kOpenScriptErrorMessage);
     return outcome_;
   }
-  if (!PassesVersionGate() || !Format() || !LoadLines() || !WriteConfiguration(counter))
+  if (!PassesVersionGate() || !PassesLineCheck() || !Format() || !LoadLines() ||
+      !WriteConfiguration(counter))
     return outcome_;
 
   panel_.SetProgressPos(kDownloadProgressMax);
@@ -169,6 +172,20 @@ bool DownloadRun::PassesVersionGate() {
                 "\r\n\r\n Norvane App file dose not match!\r\n Please use a Tessiv card with at "
                 "least version V2.00 to download this file!");
   return false;
+}
+
+// Everything that can refuse the script without the card is asked before the format:
+// a script refused halfway would leave the card erased and half loaded.
+bool DownloadRun::PassesLineCheck() {
+  const ScriptPrecheck precheck = PrecheckScript(*script_);
+  if (precheck != ScriptPrecheck::kAccepted) {
+    ShowPrecheckRefusal(panel_, precheck, outcome_);
+    return false;
+  }
+  const LineFault fault = FindLineFault(script_->Body(), addresses_);
+  if (fault.Found())
+    return FailLine(fault.verdict, fault.line);
+  return true;
 }
 
 bool DownloadRun::Format() {

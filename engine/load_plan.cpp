@@ -122,4 +122,40 @@ std::string LoadFailureMessage(LineVerdict verdict, uint32_t line_number) {
   return {};
 }
 
+bool EndsTheLoad(LineVerdict verdict) {
+  switch (verdict) {
+    case LineVerdict::kPassedOver:
+    case LineVerdict::kChecked:
+    case LineVerdict::kSendData:
+    case LineVerdict::kSendPassThrough:
+      return false;
+    case LineVerdict::kNotHex:
+    case LineVerdict::kNoAddressCheck:
+    case LineVerdict::kApp1Mismatch:
+    case LineVerdict::kApp2Mismatch:
+    case LineVerdict::kUnknownKind:
+      break;
+  }
+  return true;
+}
+
+LineFault FindLineFault(std::string_view body, const ScriptAddresses& addresses,
+                        const std::function<void(const LoadPlanner&, LineVerdict)>& on_planned) {
+  LoadPlanner planner(addresses);
+  uint8_t command[LoadPlanner::kCommandCapacity];
+  ScriptLines lines(body);
+  std::string_view line;
+  uint32_t line_number = 0;
+  while (lines.Next(&line)) {
+    ++line_number;
+    size_t command_length = 0;
+    const LineVerdict verdict = planner.Plan(line, command, &command_length);
+    if (EndsTheLoad(verdict))
+      return {verdict, line_number, line};
+    if (on_planned)
+      on_planned(planner, verdict);
+  }
+  return {};
+}
+
 }  // namespace pelliton

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -66,5 +67,24 @@ class LoadPlanner {
 
 // The download's message for a verdict that ends it (line numbers count from 1).
 std::string LoadFailureMessage(LineVerdict verdict, uint32_t line_number);
+
+// True for the verdicts that end the download at their line.
+bool EndsTheLoad(LineVerdict verdict);
+
+// The first line the download would stop at, found without a card.
+struct LineFault {
+  LineVerdict verdict = LineVerdict::kPassedOver;  // kPassedOver: no line would
+  uint32_t line = 0;                               // 1-based; 0: no line would
+  std::string_view text;                           // that line as read, a view into body
+
+  bool Found() const { return line != 0; }
+};
+
+// Plans every line of body in order with one planner, exactly as the download's loading
+// does, and stops at the first line that would end it. on_planned, when given, sees
+// each line planned before that one, with the planner as the line left it.
+LineFault FindLineFault(
+    std::string_view body, const ScriptAddresses& addresses,
+    const std::function<void(const LoadPlanner&, LineVerdict)>& on_planned = nullptr);
 
 }  // namespace pelliton

@@ -1,7 +1,8 @@
 // Script text of any bytes held as one buffer, through the line walk, cleaning, the
-// hexadecimal check and conversion, and AddressLine decoding. Each result is checked against a
-// plain rendering of the rules, and every conversion writes into a buffer of exactly the size
-// promised, so the sanitizers see any write past it.
+// hexadecimal check and conversion, AddressLine decoding and the whole-script checks
+// the download makes before the format. Each result is checked against a plain
+// rendering of the rules, and every conversion writes into a buffer of exactly the
+// size promised, so the sanitizers see any write past it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/browse.h"
+#include "engine/load_plan.h"
 #include "engine/script.h"
 
 namespace {
@@ -133,6 +136,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++count;
   }
   Check(count == expected.size() && pelliton::CountScriptLines(body) == count);
+
+  // The checks before the format never read past the buffer, and a fault names a line
+  // of the script as read.
+  (void)pelliton::PrecheckScript(script);
+  const pelliton::LineFault fault =
+      pelliton::FindLineFault(body, pelliton::DecodeAddressLines(body));
+  if (fault.Found())
+    Check(fault.line <= count && fault.text == expected[fault.line - 1]);
 
   // The input as one line, separators included.
   CheckLine(std::string(script.Bytes()));
