@@ -12,6 +12,7 @@
 #include "engine/card_info.h"
 #include "engine/counter_rule.h"
 #include "engine/download.h"
+#include "engine/script.h"
 
 namespace pelliton::cli {
 
@@ -75,10 +76,14 @@ class CardSession {
   }
 
  private:
+  // The script is read once: the checks and the load all take these bytes.
   Outcome RunDownload() {
+    ScriptText script;
+    const ScriptReadError read = ReadScriptText(options_.script, &script);
     // The browse procedure's check comes first, as in the window, where no script
     // reaches the path box without it.
-    const ScriptPrecheck precheck = PrecheckScript(options_.script);
+    const ScriptPrecheck precheck =
+        read == ScriptReadError::kNone ? PrecheckScript(script) : ScriptPrecheck::kUnreadable;
     if (precheck != ScriptPrecheck::kAccepted) {
       Outcome refused;
       refused.end = PrecheckEnd(precheck);
@@ -88,7 +93,7 @@ class CardSession {
     }
     panel_.SetPathBoxText(options_.script);
     panel_.SetCounterText(options_.counter_text);
-    return OnDownload(panel_, card_, pauser_);
+    return OnDownload(panel_, card_, pauser_, script);
   }
 
   const CliOptions& options_;

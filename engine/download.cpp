@@ -319,6 +319,11 @@ DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pause
   return DownloadRun(panel, card, pauser, nullptr).Run();
 }
 
+DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pauser,
+                           const ScriptText& script) {
+  return DownloadRun(panel, card, pauser, &script).Run();
+}
+
 uint32_t ProgressStep(uint32_t line_count) {
   const uint32_t step = line_count / 50;
   return step == 0 ? 1 : step;

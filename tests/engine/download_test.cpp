@@ -200,6 +200,17 @@ TEST_F(DownloadTest, ByteOrderMarkIsNoPartOfTheFirstLine) {
   ExpectLoaded(data);
 }
 
+// Given the script already read, the run loads those bytes and opens no file: the path
+// names a file that is gone.
+TEST_F(DownloadTest, ScriptAlreadyReadIsLoadedWithoutReadingTheFile) {
+  std::vector<ScriptData> data;
+  const ScriptText script(JoinLines(TwoAppScript(2, &data)));
+  panel.Controls().path_box = dir.PathOf("gone.bin");
+  outcome = OnDownload(panel, access, pauser, script);
+  EXPECT_EQ(panel.Controls().status_box, kSuccess);
+  ExpectLoaded(data);
+}
+
 TEST_F(DownloadTest, PathKeepsItsCaseSoTheNextRunFindsTheFile) {
   panel.Controls().path_box = dir.Write("Image.BIN", JoinLines({AddressLine(0x2000, 0xFFFF)}));
   const std::string path = panel.Controls().path_box;
