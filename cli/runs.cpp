@@ -23,6 +23,16 @@ void Put(std::FILE* out, const std::string& text) {
   std::fflush(out);
 }
 
+// What the window's message cannot say about a script that was refused: why the file
+// could not be read, or that it looks like UTF-16 text.
+void NoteScriptTrouble(std::FILE* err, const std::string& path, ScriptReadError read, bool utf16) {
+  if (read != ScriptReadError::kNone) {
+    Put(err, "pelliton-cli: cannot read " + path + ": " + ScriptReadErrorText(read) + "\n");
+  } else if (utf16) {
+    Put(err, "pelliton-cli: the script looks like UTF-16 text; save it as ASCII/UTF-8\n");
+  }
+}
+
 // One procedure on the card in the chosen reader, as the window's button would run it.
 class CardSession {
  public:
@@ -89,11 +99,15 @@ class CardSession {
       refused.end = PrecheckEnd(precheck);
       refused.message = PrecheckMessage(precheck);
       panel_.AppMessageBox(refused.message);
+      NoteScriptTrouble(streams_.err, options_.script, read, script.LooksLikeUtf16());
       return refused;
     }
     panel_.SetPathBoxText(options_.script);
     panel_.SetCounterText(options_.counter_text);
-    return OnDownload(panel_, card_, pauser_, script);
+    DownloadOutcome outcome = OnDownload(panel_, card_, pauser_, script);
+    if (!outcome.Succeeded())
+      NoteScriptTrouble(streams_.err, options_.script, read, script.LooksLikeUtf16());
+    return outcome;
   }
 
   const CliOptions& options_;
@@ -171,6 +185,8 @@ int RunReaders(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, bool orv
 int RunCheck(const CliOptions& options, const Streams& streams) {
   const ScriptCheckReport report = CheckScript(options.script);
   Put(streams.out, CheckOutput(options, report));
+  if (!report.sound)
+    NoteScriptTrouble(streams.err, options.script, report.read_error, report.utf16);
   return report.sound ? kExitSuccess : kExitFailed;
 }
 

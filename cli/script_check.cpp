@@ -35,10 +35,12 @@ std::string DescribeApp(const char* name, const AppTally& app) {
 ScriptCheckReport CheckScript(const std::string& path) {
   ScriptCheckReport report;
   ScriptText script;
-  if (ReadScriptText(path, &script) != ScriptReadError::kNone) {
+  report.read_error = ReadScriptText(path, &script);
+  if (report.read_error != ScriptReadError::kNone) {
     report.message = kOpenScriptErrorMessage;
     return report;
   }
+  report.utf16 = script.LooksLikeUtf16();
   const ScriptPrecheck precheck = PrecheckScript(script);
   if (precheck != ScriptPrecheck::kAccepted) {
     report.message = PrecheckMessage(precheck);
