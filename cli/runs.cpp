@@ -14,6 +14,7 @@
 #include "engine/card_info.h"
 #include "engine/counter_rule.h"
 #include "engine/download.h"
+#include "engine/script.h"
 
 namespace pelliton::cli {
 
@@ -29,6 +30,17 @@ bool PcscServiceDown(LONG code) {
 }
 
 constexpr char kServiceDownNote[] = "pelliton-cli: the PC/SC service (pcscd) is not running\n";
+
+// What the window's message cannot say about a script that was refused: why the file
+// could not be read, or that it looks like UTF-16 text.
+void NoteScriptTrouble(std::FILE* err, const std::string& path, ScriptReadError read, bool utf16) {
+  if (read != ScriptReadError::kNone) {
+    Put(err, "pelliton-cli: cannot read " + AsTerminalText(path) + ": " +
+                 ScriptReadErrorText(read) + "\n");
+  } else if (utf16) {
+    Put(err, "pelliton-cli: the script looks like UTF-16 text; save it as ASCII/UTF-8\n");
+  }
+}
 
 // One procedure on the card in the chosen reader, as the window's button would run it.
 class CardSession {
@@ -90,20 +102,28 @@ class CardSession {
   }
 
  private:
+  // The script is read once: the checks and the load all take these bytes.
   Outcome RunDownload() {
+    ScriptText script;
+    const ScriptReadError read = ReadScriptText(options_.script, &script);
     // The browse procedure's check comes first, as in the window, where no script
     // reaches the path box without it.
-    const ScriptPrecheck precheck = PrecheckScript(options_.script);
+    const ScriptPrecheck precheck =
+        read == ScriptReadError::kNone ? PrecheckScript(script) : ScriptPrecheck::kUnreadable;
     if (precheck != ScriptPrecheck::kAccepted) {
       Outcome refused;
       refused.end = PrecheckEnd(precheck);
       refused.message = PrecheckMessage(precheck);
       panel_.AppMessageBox(refused.message);
+      NoteScriptTrouble(streams_.err, options_.script, read, script.LooksLikeUtf16());
       return refused;
     }
     panel_.SetPathBoxText(options_.script);
     panel_.SetCounterText(options_.counter_text);
-    return OnDownload(panel_, card_, pauser_);
+    DownloadOutcome outcome = OnDownload(panel_, card_, pauser_, script);
+    if (!outcome.Succeeded())
+      NoteScriptTrouble(streams_.err, options_.script, read, script.LooksLikeUtf16());
+    return outcome;
   }
 
   const CliOptions& options_;
@@ -236,6 +256,8 @@ int RunReaders(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, bool orv
 int RunCheck(const CliOptions& options, const Streams& streams) {
   const ScriptCheckReport report = CheckScript(options.script);
   Put(streams.out, CheckOutput(options, report));
+  if (!report.sound)
+    NoteScriptTrouble(streams.err, options.script, report.read_error, report.utf16);
   return CheckedExit(CheckPasses(report, options.strict) ? kExitSuccess : kExitFailed, streams);
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "engine/browse.h"
@@ -67,28 +67,41 @@ class WarningList {
   ScriptCheckReport* report_;
 };
 
-// The AddressLines the download reads, by line number (0: none): the first names App1,
-// the last of the later ones App2.
+// The AddressLines the download reads, by line number (0: none) and text: the first
+// names App1, the last of the later ones App2.
 struct AddressLineNumbers {
   uint32_t app1 = 0;
   uint32_t app2 = 0;
+  std::string_view app1_text;
+  std::string_view app2_text;
 };
 
-AddressLineNumbers FindAddressLines(const std::vector<std::string>& lines) {
+AddressLineNumbers FindAddressLines(std::string_view body) {
   AddressLineNumbers numbers;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (!IsAddressLine(lines[i]))
+  ScriptLines lines(body);
+  std::string_view line;
+  uint32_t number = 0;
+  while (lines.Next(&line)) {
+    ++number;
+    if (!IsAddressLine(line))
       continue;
-    (numbers.app1 == 0 ? numbers.app1 : numbers.app2) = static_cast<uint32_t>(i + 1);
+    if (numbers.app1 == 0) {
+      numbers.app1 = number;
+      numbers.app1_text = line;
+    } else {
+      numbers.app2 = number;
+      numbers.app2_text = line;
+    }
   }
   return numbers;
 }
 
-void WarnAboutRanges(const std::vector<std::string>& lines, const ScriptAddresses& addresses,
+void WarnAboutRanges(std::string_view body, const ScriptAddresses& addresses,
                      WarningList* warnings) {
-  const AddressLineNumbers numbers = FindAddressLines(lines);
+  const AddressLineNumbers numbers = FindAddressLines(body);
   const AddressRecord* records[] = {&addresses.app1, &addresses.app2};
   const uint32_t line_numbers[] = {numbers.app1, numbers.app2};
+  const std::string_view texts[] = {numbers.app1_text, numbers.app2_text};
   const ScriptApp apps[] = {ScriptApp::kApp1, ScriptApp::kApp2};
   bool ordered = true;
   for (int i = 0; i < 2; ++i) {
@@ -99,7 +112,7 @@ void WarnAboutRanges(const std::vector<std::string>& lines, const ScriptAddresse
     warnings->Add(WarningKind::kEndBelowStart, line_numbers[i],
                   std::string(AppName(apps[i])) + " ends at " + Hex32(record.end) +
                       ", below its start " + Hex32(record.start),
-                  lines[line_numbers[i] - 1]);
+                  texts[i]);
   }
   const AddressRecord& app1 = addresses.app1;
   const AddressRecord& app2 = addresses.app2;
@@ -107,7 +120,7 @@ void WarnAboutRanges(const std::vector<std::string>& lines, const ScriptAddresse
     warnings->Add(
         WarningKind::kRangesOverlap, numbers.app2,
         "App2 " + Range(app2.start, app2.end) + " overlaps App1 " + Range(app1.start, app1.end),
-        lines[numbers.app2 - 1]);
+        numbers.app2_text);
   }
 }
 
@@ -203,78 +216,67 @@ const char* WarningCode(WarningKind kind) {
 
 ScriptCheckReport CheckScript(const std::string& path) {
   ScriptCheckReport report;
-  const ScriptPrecheck precheck = PrecheckScript(path);
+  ScriptText script;
+  report.read_error = ReadScriptText(path, &script);
+  if (report.read_error != ScriptReadError::kNone) {
+    report.message = kOpenScriptErrorMessage;
+    return report;
+  }
+  report.utf16 = script.LooksLikeUtf16();
+  const ScriptPrecheck precheck = PrecheckScript(script);
   if (precheck != ScriptPrecheck::kAccepted) {
     report.message = PrecheckMessage(precheck);
     return report;
   }
 
-  std::vector<std::string> lines;
-  if (!ReadScriptLines(path, &lines)) {
-    report.message = kOpenScriptErrorMessage;
-    return report;
-  }
-  report.lines = static_cast<uint32_t>(lines.size());
-  const ScriptAddresses addresses = DecodeAddressLines(lines);
+  const std::string_view body = script.Body();
+  report.lines = CountScriptLines(body);
+  const ScriptAddresses addresses = DecodeAddressLines(body);
   report.app1.addresses = addresses.app1;
   report.app2.addresses = addresses.app2;
   report.suits_old_cards = addresses.app2.present && addresses.app2.start == kApp2StartForOldCards;
 
   WarningList warnings(&report);
-  WarnAboutRanges(lines, addresses, &warnings);
+  WarnAboutRanges(body, addresses, &warnings);
   DataLineReview data_review(addresses, &warnings);
-
-  LoadPlanner planner(addresses);
-  uint8_t command[LoadPlanner::kCommandCapacity];
-  uint32_t line_number = 0;
   bool has_data = false;
-  for (const std::string& line : lines) {
-    ++line_number;
-    size_t command_length = 0;
-    const LineVerdict verdict = planner.Plan(line, command, &command_length);
-    switch (verdict) {
-      case LineVerdict::kPassedOver:
-      case LineVerdict::kChecked:
-        continue;
-      case LineVerdict::kSendPassThrough:
-      case LineVerdict::kSendData:
-        break;
-      case LineVerdict::kNotHex:
-      case LineVerdict::kNoAddressCheck:
-      case LineVerdict::kApp1Mismatch:
-      case LineVerdict::kApp2Mismatch:
-      case LineVerdict::kUnknownKind:
-        report.message = LoadFailureMessage(verdict, line_number);
-        report.fault_line = line_number;
-        report.fault_text = line.substr(0, kFaultTextChars);
-        SortWarnings(&report);
-        return report;
-    }
 
-    // A line the planner sends was cleaned into a text, so this has a value.
-    const std::string text = CleanScriptLine(line).value_or(std::string());
-    if (verdict == LineVerdict::kSendPassThrough) {
-      ++report.pass_through_lines;
-      if (command_length != kPassThroughBytes) {
-        warnings.Add(WarningKind::kPassThroughLength, line_number,
-                     "pass-through line of " + std::to_string(command_length) +
-                         " bytes; the card expects 49",
-                     line);
-      }
-    } else {
-      has_data = true;
-      AppTally& app = planner.CurrentApp() == ScriptApp::kApp1 ? report.app1 : report.app2;
-      ++app.data_lines;
-      app.data_bytes += planner.LastDataBytes();
-      data_review.Review(line_number, line, text, planner.CurrentApp(), command,
-                         planner.LastDataBytes());
-    }
-    if (text.size() % 2 != 0) {
-      warnings.Add(WarningKind::kOddDigits, line_number,
-                   std::to_string(text.size()) +
-                       " hex digits, an odd number; the last byte is padded with 0",
-                   line);
-    }
+  const LineFault fault =
+      FindLineFault(body, addresses, [&](const LoadPlanner& planner, const PlannedLine& planned) {
+        if (planned.verdict != LineVerdict::kSendData &&
+            planned.verdict != LineVerdict::kSendPassThrough)
+          return;
+        // A line the planner sends was cleaned into a text, so this has a value.
+        const std::string text = CleanScriptLine(planned.text).value_or(std::string());
+        if (planned.verdict == LineVerdict::kSendPassThrough) {
+          ++report.pass_through_lines;
+          if (planned.command_length != kPassThroughBytes) {
+            warnings.Add(WarningKind::kPassThroughLength, planned.number,
+                         "pass-through line of " + std::to_string(planned.command_length) +
+                             " bytes; the card expects 49",
+                         planned.text);
+          }
+        } else {
+          has_data = true;
+          AppTally& app = planner.CurrentApp() == ScriptApp::kApp1 ? report.app1 : report.app2;
+          ++app.data_lines;
+          app.data_bytes += planner.LastDataBytes();
+          data_review.Review(planned.number, planned.text, text, planner.CurrentApp(),
+                             planned.command, planner.LastDataBytes());
+        }
+        if (text.size() % 2 != 0) {
+          warnings.Add(WarningKind::kOddDigits, planned.number,
+                       std::to_string(text.size()) +
+                           " hex digits, an odd number; the last byte is padded with 0",
+                       planned.text);
+        }
+      });
+  if (fault.Found()) {
+    report.message = LoadFailureMessage(fault.verdict, fault.line);
+    report.fault_line = fault.line;
+    report.fault_text = std::string(fault.text.substr(0, kFaultTextChars));
+    SortWarnings(&report);
+    return report;
   }
   report.sound = true;
   if (!has_data) {

@@ -49,6 +49,10 @@ struct ScriptCheckReport {
   std::string message;
   uint32_t fault_line = 0;
   std::string fault_text;  // that line as read, at most 120 characters
+  // Why the file could not be read (kNone when it was), and whether it looks like UTF-16
+  // text: what the window cannot say but a terminal can.
+  ScriptReadError read_error = ScriptReadError::kNone;
+  bool utf16 = false;
 
   uint32_t lines = 0;  // every line of the file
   uint32_t pass_through_lines = 0;

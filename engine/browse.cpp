@@ -2,8 +2,7 @@
 
 #include <optional>
 #include <string>
-
-#include "engine/script.h"
+#include <string_view>
 
 namespace pelliton {
 
@@ -15,18 +14,23 @@ void ErrorBeep(OperatorPanel& panel) {
 
 }  // namespace
 
-// One pass over the file, one line in memory at a time. The first AddressLine (prefix
-// in any case) is App1; every AddressLine must be the prefix and 18 hexadecimal digits
-// and nothing else, wherever it stands among the other lines.
 ScriptPrecheck PrecheckScript(const std::string& path) {
-  ScriptLineReader reader;
-  if (!reader.Open(path))
+  ScriptText script;
+  if (ReadScriptText(path, &script) != ScriptReadError::kNone)
     return ScriptPrecheck::kUnreadable;
+  return PrecheckScript(script);
+}
+
+// The first AddressLine (prefix in any case) is App1; every AddressLine must be the
+// prefix and 18 hexadecimal digits and nothing else, wherever it stands among the
+// other lines.
+ScriptPrecheck PrecheckScript(const ScriptText& script) {
   AddressRecord app1;
   bool seen_address_line = false;
   bool all_well_formed = true;
-  std::string line;
-  while (reader.Next(&line)) {
+  ScriptLines lines(script.Body());
+  std::string_view line;
+  while (lines.Next(&line)) {
     if (!IsAddressLineAnyCase(line))
       continue;
     if (!seen_address_line) {
@@ -37,8 +41,6 @@ ScriptPrecheck PrecheckScript(const std::string& path) {
     if (!IsWellFormedAddressLine(line))
       all_well_formed = false;
   }
-  if (reader.Failed())
-    return ScriptPrecheck::kUnreadable;
   if (!app1.present || app1.start != kApp1StartAddress)
     return ScriptPrecheck::kNoApp1Start;
   if (!all_well_formed)
@@ -73,6 +75,21 @@ RunEnd PrecheckEnd(ScriptPrecheck precheck) {
   return RunEnd::kSuccess;
 }
 
+void ShowPrecheckRefusal(OperatorPanel& panel, ScriptPrecheck precheck, Outcome& outcome) {
+  outcome.end = PrecheckEnd(precheck);
+  outcome.message = PrecheckMessage(precheck);
+  ErrorBeep(panel);
+  panel.AppMessageBox(outcome.message);
+  if (precheck == ScriptPrecheck::kNoApp1Start) {
+    // Field and box are emptied together so that the next ReadControls and the
+    // download that follows find no script.
+    panel.ScriptPath().clear();
+    panel.HiddenLabelText().clear();
+    panel.RefreshControls();
+    panel.SetPathBoxText("");
+  }
+}
+
 Outcome OnBrowseScript(OperatorPanel& panel) {
   Outcome outcome;
   // Its result is not looked at: a bad counter does not stop picking a script.
@@ -98,22 +115,12 @@ Outcome OnBrowseScript(OperatorPanel& panel) {
   }
 
   const ScriptPrecheck precheck = PrecheckScript(path);
-  outcome.end = PrecheckEnd(precheck);
   if (precheck != ScriptPrecheck::kAccepted) {
-    outcome.message = PrecheckMessage(precheck);
-    ErrorBeep(panel);
-    panel.AppMessageBox(outcome.message);
-    if (precheck == ScriptPrecheck::kNoApp1Start) {
-      // Field and box are emptied together so that the next ReadControls and the
-      // download that follows find no script.
-      panel.ScriptPath().clear();
-      panel.HiddenLabelText().clear();
-      panel.RefreshControls();
-      panel.SetPathBoxText("");
-    }
+    ShowPrecheckRefusal(panel, precheck, outcome);
     return outcome;
   }
 
+  outcome.end = RunEnd::kSuccess;
   panel.ShowScriptPath(path);
   panel.ScriptPath() = path;
   panel.RefreshControls();

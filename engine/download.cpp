@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
+#include "engine/browse.h"
 #include "engine/bytes.h"
 #include "engine/card_exchange.h"
 #include "engine/card_generation.h"
@@ -40,8 +41,9 @@ std::string PathForNextRun(const std::string& path) {
 
 class DownloadRun {
  public:
-  DownloadRun(OperatorPanel& panel, CardAccess& card, Pauser& pauser)
-      : panel_(panel), card_(card), x_(card.Exchange()), pauser_(pauser) {}
+  // script: the script already read, or null to read it from the panel's path.
+  DownloadRun(OperatorPanel& panel, CardAccess& card, Pauser& pauser, const ScriptText* script)
+      : panel_(panel), card_(card), x_(card.Exchange()), pauser_(pauser), script_(script) {}
 
   DownloadOutcome Run();
 
@@ -86,6 +88,7 @@ class DownloadRun {
 
   bool ReadScript();
   bool PassesVersionGate();
+  bool PassesLineCheck();
   bool Format();
   bool LoadLines();
   bool SendLine(uint32_t line_number, size_t command_length);
@@ -98,7 +101,8 @@ class DownloadRun {
   Pauser& pauser_;
 
   DownloadOutcome outcome_;
-  std::vector<std::string> lines_;
+  const ScriptText* script_;
+  ScriptText read_;  // the script read by this run, when none was given
   ScriptAddresses addresses_;
   uint32_t step_ = 1;
   int position_ = 0;
@@ -133,7 +137,8 @@ DownloadOutcome DownloadRun::Run() {
     FailAppBox(RunEnd::kScriptUnreadable, kOpenScriptErrorMessage);
     return outcome_;
   }
-  if (!PassesVersionGate() || !Format() || !LoadLines() || !WriteConfiguration(counter))
+  if (!PassesVersionGate() || !PassesLineCheck() || !Format() || !LoadLines() ||
+      !WriteConfiguration(counter))
     return outcome_;
 
   panel_.SetProgressPos(kDownloadProgressMax);
@@ -146,10 +151,13 @@ DownloadOutcome DownloadRun::Run() {
 }
 
 bool DownloadRun::ReadScript() {
-  if (!ReadScriptLines(panel_.ScriptPath(), &lines_))
-    return false;
+  if (script_ == nullptr) {
+    if (ReadScriptText(panel_.ScriptPath(), &read_) != ScriptReadError::kNone)
+      return false;
+    script_ = &read_;
+  }
   panel_.ScriptPath() = PathForNextRun(panel_.ScriptPath());
-  addresses_ = DecodeAddressLines(lines_);
+  addresses_ = DecodeAddressLines(script_->Body());
   return true;
 }
 
@@ -166,8 +174,22 @@ bool DownloadRun::PassesVersionGate() {
   return false;
 }
 
+// Everything that can refuse the script without the card is asked before the format:
+// a script refused halfway would leave the card erased and half loaded.
+bool DownloadRun::PassesLineCheck() {
+  const ScriptPrecheck precheck = PrecheckScript(*script_);
+  if (precheck != ScriptPrecheck::kAccepted) {
+    ShowPrecheckRefusal(panel_, precheck, outcome_);
+    return false;
+  }
+  const LineFault fault = FindLineFault(script_->Body(), addresses_);
+  if (fault.Found())
+    return FailLine(fault.verdict, fault.line);
+  return true;
+}
+
 bool DownloadRun::Format() {
-  step_ = ProgressStep(static_cast<uint32_t>(lines_.size()));
+  step_ = ProgressStep(CountScriptLines(script_->Body()));
   position_ = 2;
   panel_.SetProgressPos(position_);
   ShowProgressText(kFormatting);
@@ -189,7 +211,9 @@ bool DownloadRun::Format() {
 bool DownloadRun::LoadLines() {
   LoadPlanner planner(addresses_);
   uint32_t line_number = 0;
-  for (const std::string& line : lines_) {
+  ScriptLines lines(script_->Body());
+  std::string_view line;
+  while (lines.Next(&line)) {
     ++line_number;
     if (line_number % step_ == 0)
       AdvanceProgress();
@@ -292,7 +316,12 @@ bool DownloadRun::WriteConfiguration(uint32_t counter) {
 }  // namespace
 
 DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pauser) {
-  return DownloadRun(panel, card, pauser).Run();
+  return DownloadRun(panel, card, pauser, nullptr).Run();
+}
+
+DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pauser,
+                           const ScriptText& script) {
+  return DownloadRun(panel, card, pauser, &script).Run();
 }
 
 uint32_t ProgressStep(uint32_t line_count) {

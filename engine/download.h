@@ -8,12 +8,17 @@
 #include "engine/operator_panel.h"
 #include "engine/outcome.h"
 #include "engine/pauser.h"
+#include "engine/script.h"
 
 namespace pelliton {
 
 // Runs the download against the window and returns how it ended: the message the
 // operator was shown, the line, transport result or status word that ended it.
 DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pauser);
+// The same with the script already read, for a front end that has checked those very
+// bytes: the run reads no file, and the panel's path only names the script.
+DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pauser,
+                           const ScriptText& script);
 
 // Number of script lines between two steps of the progress bar.
 uint32_t ProgressStep(uint32_t line_count);

@@ -16,10 +16,12 @@ bool StartsWith(const uint8_t* bytes, size_t count, std::initializer_list<uint8_
 
 }  // namespace
 
-ScriptAddresses DecodeAddressLines(const std::vector<std::string>& lines) {
+ScriptAddresses DecodeAddressLines(std::string_view body) {
   ScriptAddresses addresses;
   bool first = true;
-  for (const std::string& line : lines) {
+  ScriptLines lines(body);
+  std::string_view line;
+  while (lines.Next(&line)) {
     if (!IsAddressLine(line))
       continue;
     AddressRecord record;
@@ -116,6 +118,43 @@ std::string LoadFailureMessage(LineVerdict verdict, uint32_t line_number) {
     case LineVerdict::kSendData:
     case LineVerdict::kSendPassThrough:
       break;
+  }
+  return {};
+}
+
+bool EndsTheLoad(LineVerdict verdict) {
+  switch (verdict) {
+    case LineVerdict::kPassedOver:
+    case LineVerdict::kChecked:
+    case LineVerdict::kSendData:
+    case LineVerdict::kSendPassThrough:
+      return false;
+    case LineVerdict::kNotHex:
+    case LineVerdict::kNoAddressCheck:
+    case LineVerdict::kApp1Mismatch:
+    case LineVerdict::kApp2Mismatch:
+    case LineVerdict::kUnknownKind:
+      break;
+  }
+  return true;
+}
+
+LineFault FindLineFault(
+    std::string_view body, const ScriptAddresses& addresses,
+    const std::function<void(const LoadPlanner&, const PlannedLine&)>& on_planned) {
+  LoadPlanner planner(addresses);
+  uint8_t command[LoadPlanner::kCommandCapacity];
+  ScriptLines lines(body);
+  std::string_view line;
+  uint32_t line_number = 0;
+  while (lines.Next(&line)) {
+    ++line_number;
+    size_t command_length = 0;
+    const LineVerdict verdict = planner.Plan(line, command, &command_length);
+    if (EndsTheLoad(verdict))
+      return {verdict, line_number, line};
+    if (on_planned)
+      on_planned(planner, {verdict, line_number, line, command, command_length});
   }
   return {};
 }

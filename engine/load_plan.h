@@ -5,9 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "engine/script.h"
 
@@ -18,9 +18,10 @@ struct ScriptAddresses {
   AddressRecord app2;  // the last of the later ones
 };
 
-// Reads the AddressLines of the lines as they stand in the file (upper-case prefix
-// only). A line too short to hold its digits leaves its application without addresses.
-ScriptAddresses DecodeAddressLines(const std::vector<std::string>& lines);
+// Reads the AddressLines of the script's lines (body as ScriptText::Body gives it) as
+// they stand in the file (upper-case prefix only). A line too short to hold its digits
+// leaves its application without addresses.
+ScriptAddresses DecodeAddressLines(std::string_view body);
 
 enum class LineVerdict {
   kPassedOver,       // blank, short or comment line
@@ -66,5 +67,34 @@ class LoadPlanner {
 
 // The download's message for a verdict that ends it (line numbers count from 1).
 std::string LoadFailureMessage(LineVerdict verdict, uint32_t line_number);
+
+// True for the verdicts that end the download at their line.
+bool EndsTheLoad(LineVerdict verdict);
+
+// The first line the download would stop at, found without a card.
+struct LineFault {
+  LineVerdict verdict = LineVerdict::kPassedOver;  // kPassedOver: no line would
+  uint32_t line = 0;                               // 1-based; 0: no line would
+  std::string_view text;                           // that line as read, a view into body
+
+  bool Found() const { return line != 0; }
+};
+
+// One line as the planner left it.
+struct PlannedLine {
+  LineVerdict verdict = LineVerdict::kPassedOver;
+  uint32_t number = 0;    // 1-based
+  std::string_view text;  // the line as read
+  // The command planned for kSendData and kSendPassThrough.
+  const uint8_t* command = nullptr;
+  size_t command_length = 0;
+};
+
+// Plans every line of body in order with one planner, exactly as the download's loading
+// does, and stops at the first line that would end it. on_planned, when given, sees
+// each line planned before that one, with the planner as the line left it.
+LineFault FindLineFault(
+    std::string_view body, const ScriptAddresses& addresses,
+    const std::function<void(const LoadPlanner&, const PlannedLine&)>& on_planned = nullptr);
 
 }  // namespace pelliton

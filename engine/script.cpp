@@ -1,7 +1,9 @@
 #include "engine/script.h"
 
+#include <algorithm>
 #include <array>
-#include <cstring>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -9,27 +11,9 @@ namespace pelliton {
 
 namespace {
 
-// Appends bytes from chunk[*pos] up to the next LF to *line and steps past the LF.
-// True when an LF ended the line; false when the chunk ran out first.
-bool AppendUntilLf(const char* chunk, size_t size, size_t* pos, std::string* line) {
-  const char* start = chunk + *pos;
-  const size_t left = size - *pos;
-  const void* lf = std::memchr(start, '\n', left);
-  if (lf == nullptr) {
-    line->append(start, left);
-    *pos = size;
-    return false;
-  }
-  const size_t taken = static_cast<size_t>(static_cast<const char*>(lf) - start);
-  line->append(start, taken);
-  *pos += taken + 1;
-  return true;
-}
-
-void DropTrailingCr(std::string* line) {
-  if (!line->empty() && line->back() == '\r')
-    line->pop_back();
-}
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+// How much of the start the UTF-16 guess looks at.
+constexpr size_t kUtf16SampleBytes = 512;
 
 char ToUpperAscii(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -66,89 +50,132 @@ uint32_t BigEndian32(const uint8_t* bytes) {
          (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
 }
 
+ScriptReadError ErrorOfCode(int code) {
+  switch (code) {
+    case ENOENT:
+    case ENOTDIR:
+      return ScriptReadError::kNoSuchFile;
+    case EACCES:
+    case EPERM:
+      return ScriptReadError::kPermissionDenied;
+    case EISDIR:
+      return ScriptReadError::kDirectory;
+    default:
+      return ScriptReadError::kReadFailed;
+  }
+}
+
 }  // namespace
 
-std::vector<std::string> SplitScriptText(std::string_view bytes) {
-  std::vector<std::string> lines;
-  size_t pos = 0;
-  while (pos < bytes.size()) {
-    std::string line;
-    AppendUntilLf(bytes.data(), bytes.size(), &pos, &line);
-    DropTrailingCr(&line);
-    lines.push_back(std::move(line));
+std::string ScriptReadErrorText(ScriptReadError error) {
+  switch (error) {
+    case ScriptReadError::kNone:
+      break;
+    case ScriptReadError::kNoSuchFile:
+      return "no such file";
+    case ScriptReadError::kPermissionDenied:
+      return "permission denied";
+    case ScriptReadError::kDirectory:
+      return "a directory";
+    case ScriptReadError::kNotRegularFile:
+      return "not a regular file";
+    case ScriptReadError::kTooLarge:
+      return "larger than 16 MiB (" + std::to_string(kMaxScriptFileBytes) +
+             " bytes), the limit for a script";
+    case ScriptReadError::kReadFailed:
+      return "read error";
   }
-  return lines;
+  return {};
 }
 
-ScriptLineReader::ScriptLineReader(size_t buffer_size)
-    : buffer_(buffer_size == 0 ? 1 : buffer_size) {}
-
-ScriptLineReader::~ScriptLineReader() {
-  Close();
+std::string_view ScriptText::Body() const {
+  std::string_view body = bytes_;
+  if (body.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark)
+    body.remove_prefix(kUtf8ByteOrderMark.size());
+  return body;
 }
 
-bool ScriptLineReader::Open(const std::string& path) {
-  Close();
-  // Checked before opening: opening a pipe would wait for a writer, and a directory
-  // or a device opens fine on some systems but is no script.
+bool ScriptText::LooksLikeUtf16() const {
+  const std::string_view bytes = bytes_;
+  if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")
+    return true;
+  // ASCII text in UTF-16 without a mark: every high byte NUL, on the same side of each
+  // pair. A look at the start settles it.
+  const size_t examined = std::min<size_t>(bytes.size(), kUtf16SampleBytes) & ~size_t{1};
+  if (examined < 4)
+    return false;
+  bool even_nul = true;
+  bool odd_nul = true;
+  for (size_t i = 0; i < examined; i += 2) {
+    even_nul = even_nul && bytes[i] == '\0';
+    odd_nul = odd_nul && bytes[i + 1] == '\0';
+  }
+  return even_nul != odd_nul;
+}
+
+ScriptReadError ReadScriptText(const std::string& path, ScriptText* text) {
+  namespace fs = std::filesystem;
   std::error_code ec;
-  if (path.empty() || !std::filesystem::is_regular_file(path, ec) || ec)
-    return false;
-  const uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec || size > kMaxScriptFileBytes)
-    return false;
-  file_ = std::fopen(path.c_str(), "rb");
-  return file_ != nullptr;
-}
+  const fs::file_status status =
+      path.empty() ? fs::file_status(fs::file_type::not_found) : fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found)
+    return ScriptReadError::kNoSuchFile;
+  if (ec)
+    return ErrorOfCode(ec.value());
+  if (status.type() == fs::file_type::directory)
+    return ScriptReadError::kDirectory;
+  if (status.type() != fs::file_type::regular)
+    return ScriptReadError::kNotRegularFile;
+  const uintmax_t size = fs::file_size(path, ec);
+  if (ec)
+    return ErrorOfCode(ec.value());
+  if (size > kMaxScriptFileBytes)
+    return ScriptReadError::kTooLarge;
 
-void ScriptLineReader::Close() {
-  if (file_ != nullptr)
-    std::fclose(file_);
-  file_ = nullptr;
-  pos_ = len_ = 0;
-  failed_ = false;
-}
-
-bool ScriptLineReader::Refill() {
-  if (file_ == nullptr || failed_)
-    return false;
-  pos_ = 0;
-  len_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-  if (len_ == 0 && std::ferror(file_) != 0)
-    failed_ = true;
-  return len_ > 0;
-}
-
-bool ScriptLineReader::Next(std::string* line) {
-  line->clear();
-  bool started = false;  // some byte of this line has been read
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr)
+    return ErrorOfCode(errno);
+  // One byte more than the size just seen, so that a file that grew shows itself; it is
+  // read on only up to one byte past the limit.
+  std::string bytes(static_cast<size_t>(size) + 1, '\0');
+  size_t got = 0;
   for (;;) {
-    if (pos_ == len_ && !Refill()) {
-      if (failed_ || !started)
-        return false;
-      DropTrailingCr(line);
-      return true;
-    }
-    started = true;
-    if (AppendUntilLf(buffer_.data(), len_, &pos_, line)) {
-      DropTrailingCr(line);
-      return true;
-    }
+    got += std::fread(bytes.data() + got, 1, bytes.size() - got, file);
+    if (got < bytes.size() || bytes.size() > kMaxScriptFileBytes)
+      break;
+    bytes.resize(std::min<size_t>(bytes.size() * 2, kMaxScriptFileBytes + 1));
   }
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed)
+    return ScriptReadError::kReadFailed;
+  if (got > kMaxScriptFileBytes)
+    return ScriptReadError::kTooLarge;
+  bytes.resize(got);
+  *text = ScriptText(std::move(bytes));
+  return ScriptReadError::kNone;
 }
 
-bool ReadScriptLines(const std::string& path, std::vector<std::string>* lines) {
-  ScriptLineReader reader;
-  if (!reader.Open(path))
+bool ScriptLines::Next(std::string_view* line) {
+  if (rest_.empty()) {
+    *line = {};
     return false;
-  std::vector<std::string> read;
-  std::string line;
-  while (reader.Next(&line))
-    read.push_back(line);
-  if (reader.Failed())
-    return false;
-  lines->swap(read);
+  }
+  const size_t lf = rest_.find('\n');
+  *line = rest_.substr(0, lf);
+  rest_.remove_prefix(lf == std::string_view::npos ? rest_.size() : lf + 1);
+  if (!line->empty() && line->back() == '\r')
+    line->remove_suffix(1);
   return true;
+}
+
+uint32_t CountScriptLines(std::string_view bytes) {
+  uint32_t count = 0;
+  ScriptLines lines(bytes);
+  std::string_view line;
+  while (lines.Next(&line))
+    ++count;
+  return count;
 }
 
 std::optional<std::string> CleanScriptLine(std::string_view line) {

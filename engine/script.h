@@ -5,11 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 namespace pelliton {
 
@@ -36,48 +35,66 @@ inline constexpr uint64_t kMaxScriptFileBytes = 16ull * 1024 * 1024;
 
 inline constexpr const char* kOpenScriptErrorMessage = "Open APP update file error!";
 
-// Splits bytes into script lines: a line ends at LF and a CR right before it is
-// dropped; a last line without LF still counts and an LF at the very end adds no
-// empty line. The end of the data ends a last line just as an LF would, so a CR right
-// before it is dropped too. Any other CR, and NUL bytes, stay in the line.
-std::vector<std::string> SplitScriptText(std::string_view bytes);
-
-// Reads a script file one line at a time, as bytes (no locale, no text-mode
-// translation), with the same rules as SplitScriptText. Holds one line and a fixed
-// buffer, whatever the file's size.
-class ScriptLineReader {
- public:
-  static constexpr size_t kDefaultBufferSize = 64 * 1024;
-
-  // buffer_size is the read chunk; tests shrink it to cross chunk boundaries.
-  explicit ScriptLineReader(size_t buffer_size = kDefaultBufferSize);
-  ~ScriptLineReader();
-  ScriptLineReader(const ScriptLineReader&) = delete;
-  ScriptLineReader& operator=(const ScriptLineReader&) = delete;
-
-  // False when the path is not a regular file (missing, directory, device, pipe), is
-  // larger than kMaxScriptFileBytes, or cannot be opened. Closes any file open before.
-  bool Open(const std::string& path);
-  // The next line into *line; false at the end of the file or on a read error (see
-  // Failed). *line is cleared first.
-  bool Next(std::string* line);
-  // True once a read has failed; the lines handed out so far stay valid.
-  bool Failed() const { return failed_; }
-  void Close();
-
- private:
-  bool Refill();
-
-  std::FILE* file_ = nullptr;
-  std::vector<char> buffer_;
-  size_t pos_ = 0;
-  size_t len_ = 0;
-  bool failed_ = false;
+// Why a script file could not be read.
+enum class ScriptReadError {
+  kNone,
+  kNoSuchFile,
+  kPermissionDenied,
+  kDirectory,
+  kNotRegularFile,  // a device, a pipe, a socket
+  kTooLarge,        // more than kMaxScriptFileBytes, also when it grew while being read
+  kReadFailed,
 };
 
-// Every line of the file into *lines. False, with *lines untouched, when the file
-// cannot be opened or a read fails.
-bool ReadScriptLines(const std::string& path, std::vector<std::string>* lines);
+// The reason in a few words ("no such file", "permission denied"...), for a front end
+// that can say more than the window's message; empty for kNone.
+std::string ScriptReadErrorText(ScriptReadError error);
+
+// A script as read from its file: all its bytes in one buffer, so that every check and
+// the load see the same bytes and a file of millions of short lines costs no more than
+// its size.
+class ScriptText {
+ public:
+  ScriptText() = default;
+  explicit ScriptText(std::string bytes) : bytes_(std::move(bytes)) {}
+
+  // The bytes every line rule sees: the file's, less a leading UTF-8 byte-order mark,
+  // which Windows editors write and which is no part of the first line.
+  std::string_view Body() const;
+  // The file's bytes as read.
+  std::string_view Bytes() const { return bytes_; }
+  // True when the file looks like UTF-16 text (a UTF-16 byte-order mark, or a NUL byte
+  // in every other place), which no line rule can read.
+  bool LooksLikeUtf16() const;
+
+ private:
+  std::string bytes_;
+};
+
+// Reads the whole file into *text, as bytes (no locale, no text-mode translation). On
+// an error *text is untouched. Never reads more than kMaxScriptFileBytes + 1 bytes: a
+// file that is larger, or that grows past the limit while being read, is kTooLarge.
+// Checks what the path is before opening it, since opening a pipe would wait for a
+// writer.
+ScriptReadError ReadScriptText(const std::string& path, ScriptText* text);
+
+// Walks the lines of bytes as views into them, one at a time, without copying: a line
+// ends at LF and a CR right before it is dropped; a last line without LF still counts
+// and an LF at the very end adds no empty line. The end of the data ends a last line
+// just as an LF would, so a CR right before it is dropped too. Any other CR, and NUL
+// bytes, stay in the line. The bytes must outlive the walk.
+class ScriptLines {
+ public:
+  explicit ScriptLines(std::string_view bytes) : rest_(bytes) {}
+  // The next line into *line; false, with *line empty, past the last.
+  bool Next(std::string_view* line);
+
+ private:
+  std::string_view rest_;
+};
+
+// The number of lines ScriptLines finds in bytes.
+uint32_t CountScriptLines(std::string_view bytes);
 
 // The line's command text, or nullopt when the line is passed over: upper case, blanks
 // and tabs removed, passed over with a ";" among the first ten characters or fewer

@@ -86,7 +86,7 @@ struct Step {
 };
 
 std::vector<Step> PlanSteps(const std::vector<std::string>& lines) {
-  LoadPlanner planner(DecodeAddressLines(lines));
+  LoadPlanner planner(DecodeAddressLines(sb::JoinLines(lines)));
   std::vector<Step> steps;
   uint8_t command[LoadPlanner::kCommandCapacity];
   for (const std::string& line : lines) {

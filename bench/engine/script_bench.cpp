@@ -1,5 +1,6 @@
 // Throughput of the script path the download walks for every line: cleaning, the
-// hexadecimal check and conversion, and reading the file as lines.
+// hexadecimal check and conversion, and reading the file whole and walking its lines,
+// with the process's peak memory beside it.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -9,6 +10,10 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include "engine/script.h"
 
@@ -77,26 +82,47 @@ void BM_CleanAndConvert(benchmark::State& state) {
 }
 BENCHMARK(BM_CleanAndConvert)->Unit(benchmark::kMillisecond);
 
-void BM_ReadScriptLines(benchmark::State& state) {
-  const std::vector<std::string> lines = MakeScript();
-  const std::filesystem::path path =
-      std::filesystem::temp_directory_path() / "pelliton-bench-script.bin";
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    for (const std::string& line : lines)
-      out << line << "\r\n";
-  }
+std::filesystem::path WriteScratch(const char* name, const std::string& bytes) {
+  const std::filesystem::path path = std::filesystem::temp_directory_path() / name;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return path;
+}
+
+// Reads the file whole and walks its lines, as every check and the load do.
+void ReadAndWalk(benchmark::State& state, const std::filesystem::path& path) {
   for (auto _ : state) {
-    std::vector<std::string> read;
-    if (!pelliton::ReadScriptLines(path.string(), &read)) {
+    pelliton::ScriptText script;
+    if (pelliton::ReadScriptText(path.string(), &script) != pelliton::ScriptReadError::kNone) {
       state.SkipWithError("cannot read the generated script");
       break;
     }
-    benchmark::DoNotOptimize(read.data());
+    benchmark::DoNotOptimize(pelliton::CountScriptLines(script.Body()));
   }
-  state.SetBytesProcessed(state.iterations() * TotalBytes(lines));
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<int64_t>(std::filesystem::file_size(path)));
+#ifndef _WIN32
+  // The process's peak so far: what holding the script costs, against the file's size.
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+#endif
   std::filesystem::remove(path);
 }
-BENCHMARK(BM_ReadScriptLines)->Unit(benchmark::kMillisecond);
+
+void BM_ReadScriptText(benchmark::State& state) {
+  std::string text;
+  for (const std::string& line : MakeScript())
+    text += line + "\r\n";
+  ReadAndWalk(state, WriteScratch("pelliton-bench-script.bin", text));
+}
+BENCHMARK(BM_ReadScriptText)->Unit(benchmark::kMillisecond);
+
+// The largest script taken, all of it empty lines: one buffer, no cost per line.
+void BM_ReadLineFeedsAtTheLimit(benchmark::State& state) {
+  ReadAndWalk(state, WriteScratch("pelliton-bench-lf.bin",
+                                  std::string(pelliton::kMaxScriptFileBytes, '\n')));
+}
+BENCHMARK(BM_ReadLineFeedsAtTheLimit)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Script text of any bytes through splitting, cleaning, the hexadecimal check and
-// conversion and AddressLine decoding. Each result is checked against a plain
+// Script text of any bytes held as one buffer, through the line walk, cleaning, the
+// hexadecimal check and conversion, AddressLine decoding and the whole-script checks
+// the download makes before the format. Each result is checked against a plain
 // rendering of the rules, and every conversion writes into a buffer of exactly the
 // size promised, so the sanitizers see any write past it.
 #include <cstddef>
@@ -10,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/browse.h"
+#include "engine/load_plan.h"
 #include "engine/script.h"
 
 namespace {
@@ -114,12 +117,35 @@ void CheckLine(const std::string& line) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const std::vector<std::string> lines = pelliton::SplitScriptText(bytes);
-  Check(lines == ReferenceSplit(bytes));
-  for (const std::string& line : lines)
-    CheckLine(line);
+  const pelliton::ScriptText script(std::string(reinterpret_cast<const char*>(data), size));
+  std::string_view body = script.Bytes();
+  if (body.substr(0, 3) == "\xEF\xBB\xBF")
+    body.remove_prefix(3);
+  Check(script.Body() == body);
+  (void)script.LooksLikeUtf16();
+
+  // The walk hands out views into the one buffer, as the plain split cuts it.
+  const std::vector<std::string> expected = ReferenceSplit(body);
+  pelliton::ScriptLines lines(script.Body());
+  std::string_view line;
+  size_t count = 0;
+  while (lines.Next(&line)) {
+    Check(count < expected.size() && line == expected[count]);
+    Check(line.data() >= body.data() && line.data() + line.size() <= body.data() + body.size());
+    CheckLine(std::string(line));
+    ++count;
+  }
+  Check(count == expected.size() && pelliton::CountScriptLines(body) == count);
+
+  // The checks before the format never read past the buffer, and a fault names a line
+  // of the script as read.
+  (void)pelliton::PrecheckScript(script);
+  const pelliton::LineFault fault =
+      pelliton::FindLineFault(body, pelliton::DecodeAddressLines(body));
+  if (fault.Found())
+    Check(fault.line <= count && fault.text == expected[fault.line - 1]);
+
   // The input as one line, separators included.
-  CheckLine(std::string(bytes));
+  CheckLine(std::string(script.Bytes()));
   return 0;
 }

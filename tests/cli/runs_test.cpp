@@ -6,11 +6,13 @@
 
 #include <atomic>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "cli/trace.h"
+#include "engine/script.h"
 #include "tests/cli/capture.h"
 #include "tests/cli/script_builder.h"
 #include "tests/support/scratch_dir.h"
@@ -210,6 +212,73 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"InfoRefused", Command::kInfo, "500", 0xF088, 0x6D00, false,
                  "Tessiv Card Version: V2.00 \n\nGet Card Info Error! SW=0x6d00\n"}),
     [](const ::testing::TestParamInfo<FailCase>& info) { return info.param.name; });
+
+// What the window's message cannot say about a script, check and download say on stderr
+// after it; a UTF-8 byte-order mark is no trouble at all.
+struct ScriptTroubleCase {
+  const char* name;
+  std::string bytes;  // the file's bytes; "missing" and "folder" name no file
+  std::string message;
+  std::string note;  // after "pelliton-cli: "
+};
+
+class CliScriptTrouble : public CliRuns, public ::testing::WithParamInterface<ScriptTroubleCase> {};
+
+TEST_P(CliScriptTrouble, NotesTheReasonAfterTheWindowsMessage) {
+  const ScriptTroubleCase& c = GetParam();
+  TinyCard card;
+  pcsc_.AttachReader("Reader A", &card);
+  CliOptions options = Options(Command::kDownload);
+  options.script = dir_.PathOf("s.bin");
+  if (c.bytes == "folder") {
+    std::filesystem::create_directory(options.script);
+  } else if (c.bytes != "missing") {
+    dir_.Write("s.bin", c.bytes);
+    if (c.bytes.empty())  // sparse, one byte past the limit
+      std::filesystem::resize_file(options.script, kMaxScriptFileBytes + 1);
+  }
+  std::string note = c.note.empty() ? "" : "pelliton-cli: " + c.note + "\n";
+  if (const size_t at = note.find("PATH"); at != std::string::npos)
+    note.replace(at, 4, options.script);
+  size_t out_seen = 0;
+  size_t err_seen = 0;
+  for (const Command command : {Command::kDownload, Command::kCheck}) {
+    options.command = command;
+    const int status = command == Command::kCheck
+                           ? RunCheck(options, Streams{out_.file(), err_.file(), false})
+                           : Run(options);
+    const std::string out = out_.Text().substr(out_seen);
+    const std::string err = err_.Text().substr(err_seen);
+    out_seen += out.size();
+    err_seen += err.size();
+    EXPECT_EQ(status, c.note.empty() ? kExitSuccess : kExitFailed);
+    EXPECT_EQ(out.substr(0, c.message.size()), c.message) << out;
+    EXPECT_EQ(err, note);
+  }
+  EXPECT_EQ(card.loads, c.note.empty() ? 7 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliScriptTrouble,
+    ::testing::Values(
+        ScriptTroubleCase{"Missing", "missing", "Open APP update file error!",
+                          "cannot read PATH: no such file"},
+        ScriptTroubleCase{"Directory", "folder", "Open APP update file error!",
+                          "cannot read PATH: a directory"},
+        ScriptTroubleCase{"TooLarge", "", "Open APP update file error!",
+                          "cannot read PATH: larger than 16 MiB (16777216 bytes), the limit "
+                          "for a script"},
+        ScriptTroubleCase{"Utf16",
+                          std::string("\xFF\xFE"
+                                      "F\0"
+                                      "0\0"
+                                      "5\0"
+                                      "D\0",
+                                      10),
+                          "APP1 file StartAddr error!",
+                          "the script looks like UTF-16 text; save it as ASCII/UTF-8"},
+        ScriptTroubleCase{"Utf8ByteOrderMark", "\xEF\xBB\xBF" + Join(SoundScript()), "", ""}),
+    [](const ::testing::TestParamInfo<ScriptTroubleCase>& info) { return info.param.name; });
 
 TEST_F(CliRuns, CounterThatIsNoNumberIsAUsageErrorAndTouchesNoCard) {
   TinyCard card;

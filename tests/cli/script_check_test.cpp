@@ -240,11 +240,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CheckScript, UnreadableFileGivesTheOpenMessage) {
   ScratchDir dir;
-  for (const std::string& path : {dir.PathOf("missing.bin"), dir.PathOf("")}) {
+  for (const auto& [path, error] :
+       {std::pair{dir.PathOf("missing.bin"), ScriptReadError::kNoSuchFile},
+        std::pair{dir.PathOf(""), ScriptReadError::kDirectory}}) {
     const ScriptCheckReport report = CheckScript(path);
     EXPECT_FALSE(report.sound);
     EXPECT_EQ(report.message, "Open APP update file error!");
     EXPECT_EQ(report.fault_line, 0u);
+    EXPECT_EQ(report.read_error, error);
   }
 }
 

@@ -65,6 +65,7 @@ const BrowseCase kBrowseCases[] = {
     {"LastLineEndsInLoneCr", Outcome::kAccepted, std::string(kApp1) + "\r"},
     {"LastLineWithoutLf", Outcome::kAccepted, std::string(kData) + "\n" + kApp1},
     {"ThirdAddressLine", Outcome::kAccepted, Join({kApp1, kApp2, kApp2})},
+    {"ByteOrderMarkBeforeApp1", Outcome::kAccepted, "\xEF\xBB\xBF" + Join({kApp1, kData})},
     {"EmptyFile", Outcome::kStartAddr, ""},
     {"NoAddressLine", Outcome::kStartAddr, Join({kCheck1, kData})},
     {"App1StartsElsewhere", Outcome::kStartAddr, Join({"F05D010009000030000000FFFF00", kData})},

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cardaccess/card_access.h"
 #include "cardaccess/orvo_api.h"
 #include "cardaccess/reader_controls.h"
+#include "engine/script.h"
 #include "sim/card/tessiv_card.h"
 #include "sim/reader/simulated_orvo_reader.h"
 #include "tests/support/fake_orvo.h"
@@ -186,13 +190,25 @@ TEST_F(DownloadTest, CounterAndItsCrcFollowTheChallenge) {
   EXPECT_EQ(card.Counter(), 500u);
 }
 
-TEST_F(DownloadTest, EmptyScriptFormatsAndWritesTheCounter) {
-  UseScript("");
+// Windows editors start a script with a UTF-8 byte-order mark; the AddressLine behind it
+// is still the first line.
+TEST_F(DownloadTest, ByteOrderMarkIsNoPartOfTheFirstLine) {
+  std::vector<ScriptData> data;
+  UseScript("\xEF\xBB\xBF" + JoinLines(TwoAppScript(2, &data)));
   Run();
   EXPECT_EQ(panel.Controls().status_box, kSuccess);
-  EXPECT_EQ(card.FormatCount(), 1u);
-  EXPECT_EQ(card.Counter(), 500u);
-  EXPECT_TRUE(card.Written().empty());
+  ExpectLoaded(data);
+}
+
+// Given the script already read, the run loads those bytes and opens no file: the path
+// names a file that is gone.
+TEST_F(DownloadTest, ScriptAlreadyReadIsLoadedWithoutReadingTheFile) {
+  std::vector<ScriptData> data;
+  const ScriptText script(JoinLines(TwoAppScript(2, &data)));
+  panel.Controls().path_box = dir.PathOf("gone.bin");
+  outcome = OnDownload(panel, access, pauser, script);
+  EXPECT_EQ(panel.Controls().status_box, kSuccess);
+  ExpectLoaded(data);
 }
 
 TEST_F(DownloadTest, PathKeepsItsCaseSoTheNextRunFindsTheFile) {
@@ -403,7 +419,13 @@ struct FaultCase {
   // What the outcome names besides the message; 0: not checked.
   uint32_t line = 0;
   uint16_t sw = 0;
+  // The message comes in the application message box, as the browse would show it.
+  bool app_box = false;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 std::vector<std::string> Lines37WithBadHex() {
   std::vector<std::string> lines = {AddressLine(0x2000, 0xFFFF), AddressCheckLine(0x2000, 0xFFFF)};
@@ -427,10 +449,53 @@ const std::vector<std::string> kHead = {AddressLine(0x2000, 0xFFFF), AddressLine
 // Commands the card receives before the script's first line: the format.
 constexpr size_t kFormatCommand = 1;
 
+// The example script with a line added at its end (line 60).
+std::vector<std::string> ExampleWith(const std::string& last) {
+  std::ifstream in(PELLITON_EXAMPLE_SCRIPT, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> lines;
+  ScriptLines walk(bytes);
+  std::string_view line;
+  while (walk.Next(&line))
+    lines.emplace_back(line);
+  lines.push_back(last);
+  return lines;
+}
+
 std::vector<FaultCase> FaultCases() {
   std::string p3_mismatch = DataLine(0x2000, PatternBytes(1, 16));
   p3_mismatch.replace(8, 2, "15");  // claims 17 data bytes
+  // Without a card fault the script itself is at fault: refused before anything is sent.
   return {
+      {"ExampleWithGarbageOnLine60",
+       ExampleWith("F0D1 GARBAGE"),
+       {},
+       "Please check APP1 data is all HEX code! at line 60!",
+       true,
+       60},
+      {"ExampleWithUnknownKindOnLine60",
+       ExampleWith("00A4040007A0000000031010"),
+       {},
+       "APP Update App1 file error! at line 60!",
+       false,
+       60},
+      {"EmptyScript", {}, {}, "APP1 file StartAddr error!", true, 0, 0, true},
+      {"App1StartsElsewhere",
+       WithData({AddressLine(0x3000, 0xFFFF), AddressCheckLine(0x3000, 0xFFFF)}),
+       {},
+       "APP1 file StartAddr error!",
+       true,
+       0,
+       0,
+       true},
+      {"MalformedAddressLine",
+       WithData({kHead[0], "F05D0100090001", kHead[2]}),
+       {},
+       "APP1 file format error!",
+       true,
+       0,
+       0,
+       true},
       {"NonHexOnLine37",
        Lines37WithBadHex(),
        {},
@@ -573,11 +638,16 @@ TEST_P(DownloadFaultTest, EndsWithItsMessageAndTheErrorTone) {
     card.AddFault(fault);
   Run();
 
-  const std::vector<std::string> expected = c.beep_first
-                                                ? std::vector<std::string>{kErrorBeep, "refresh"}
-                                                : std::vector<std::string>{"refresh", kErrorBeep};
-  EXPECT_EQ(Ending(2), expected);
-  EXPECT_EQ(panel.Controls().status_box, c.message);
+  if (c.app_box) {
+    EXPECT_EQ(panel.LogOf({"beep", "appbox"}),
+              (std::vector<std::string>{kErrorBeep, "appbox " + c.message}));
+  } else {
+    const std::vector<std::string> expected = c.beep_first
+                                                  ? std::vector<std::string>{kErrorBeep, "refresh"}
+                                                  : std::vector<std::string>{"refresh", kErrorBeep};
+    EXPECT_EQ(Ending(2), expected);
+    EXPECT_EQ(panel.Controls().status_box, c.message);
+  }
   EXPECT_EQ(panel.Count("beep"), 1u) << "one tone per run";
   EXPECT_FALSE(card.Counter().has_value());
   EXPECT_FALSE(outcome.Succeeded());
@@ -586,6 +656,13 @@ TEST_P(DownloadFaultTest, EndsWithItsMessageAndTheErrorTone) {
     EXPECT_EQ(outcome.line, c.line);
   if (c.sw != 0)
     EXPECT_EQ(outcome.status_word, (StatusWord{uint8_t(c.sw >> 8), uint8_t(c.sw)}));
+  if (c.faults.empty()) {
+    // Not a command, not even the format; no pause of the loading either.
+    EXPECT_TRUE(card.Commands().empty());
+    EXPECT_EQ(card.FormatCount(), 0u);
+    EXPECT_EQ(outcome.exchanges, 0u);
+    EXPECT_EQ(pauser.sleeps, (std::vector<uint32_t>{100}));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, DownloadFaultTest, ::testing::ValuesIn(FaultCases()),
@@ -615,41 +692,6 @@ TEST_F(DownloadTest, PausesBetweenResetsBeforeEachLineAndBeforeTheChallenge) {
   // (AddressLines included); 5 ms before the challenge.
   EXPECT_EQ(pauser.sleeps, (std::vector<uint32_t>{100, 1, 1, 1, 1, 1, 5}));
 }
-
-// Every line that passes the hexadecimal check waits 1 ms before it is classified, the
-// line that ends the run included; passed-over and non-hexadecimal lines do not wait.
-struct PauseCase {
-  const char* name;
-  std::vector<std::string> lines;
-  std::vector<uint32_t> sleeps;
-};
-
-void PrintTo(const PauseCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class DownloadPauseTest : public DownloadTest, public ::testing::WithParamInterface<PauseCase> {};
-
-TEST_P(DownloadPauseTest, OneMillisecondBeforeEachClassifiedLine) {
-  UseScript(GetParam().lines);
-  Run();
-  EXPECT_EQ(pauser.sleeps, GetParam().sleeps);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Endings, DownloadPauseTest,
-    ::testing::Values(
-        PauseCase{"UnknownKind",
-                  {kHead[0], "; remark", kHead[2], "00A4040007A0000000031010"},
-                  {100, 1, 1, 1}},
-        PauseCase{"DataBeforeAddressCheck", WithData({kHead[0]}, 1), {100, 1, 1}},
-        PauseCase{"App1Mismatch", {kHead[0], AddressCheckLine(0x2000, 0xFFFE)}, {100, 1, 1}},
-        PauseCase{"App2Mismatch",
-                  {kHead[0], kHead[1], kHead[2], AddressCheckLine(0x12000, 0x1FFFE)},
-                  {100, 1, 1, 1, 1}},
-        PauseCase{"MalformedDataLine", {kHead[0], kHead[2], "F0D1000004000020"}, {100, 1, 1, 1}},
-        PauseCase{"NotHex", {kHead[0], kHead[2], "F0D1000004G0002000"}, {100, 1, 1}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // --- progress ------------------------------------------------------------------------
 

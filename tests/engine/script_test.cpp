@@ -7,10 +7,13 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "tests/support/scratch_dir.h"
@@ -57,86 +60,145 @@ const SplitCase kSplitCases[] = {
     {"NulBytesKept", std::string("A\0B\nC\0", 6), {std::string("A\0B", 3), std::string("C\0", 2)}},
     {"LongLines", LongLine() + "\r\nX\n" + LongLine(), {LongLine(), "X", LongLine()}},
     {"MixedEndings", "A\nB\r\nC", {"A", "B", "C"}},
+    // A UTF-8 byte-order mark is no part of the first line; anywhere else it is.
+    {"ByteOrderMarkSkipped",
+     "\xEF\xBB\xBF"
+     "A\r\nB",
+     {"A", "B"}},
+    {"ByteOrderMarkAlone", "\xEF\xBB\xBF", {}},
+    {"ByteOrderMarkThenLf", "\xEF\xBB\xBF\n", {""}},
+    {"ByteOrderMarkLaterStays",
+     "A\n\xEF\xBB\xBF"
+     "B",
+     {"A",
+      "\xEF\xBB\xBF"
+      "B"}},
+    {"HalfAMarkStays",
+     "\xEF\xBB"
+     "A",
+     {"\xEF\xBB"
+      "A"}},
 };
+
+Lines LinesOf(std::string_view body) {
+  Lines lines;
+  ScriptLines walk(body);
+  std::string_view line;
+  while (walk.Next(&line))
+    lines.emplace_back(line);
+  // Past the end it stays at the end.
+  EXPECT_FALSE(walk.Next(&line));
+  EXPECT_TRUE(line.empty());
+  return lines;
+}
 
 class SplitTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitTest, SplitsInMemory) {
-  EXPECT_THAT(SplitScriptText(GetParam().bytes), ElementsAreArray(GetParam().lines));
+  const ScriptText script(GetParam().bytes);
+  EXPECT_THAT(LinesOf(script.Body()), ElementsAreArray(GetParam().lines));
+  EXPECT_EQ(CountScriptLines(script.Body()), GetParam().lines.size());
 }
 
-TEST_P(SplitTest, ReaderAgreesAcrossChunkSizes) {
+TEST_P(SplitTest, FileReadsAsTheSameBytes) {
   ScratchDir dir;
   const std::string path = dir.Write("script.bin", GetParam().bytes);
-  // Small chunks put CR, LF and line ends on every possible chunk boundary.
-  for (size_t chunk : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{65536}}) {
-    ScriptLineReader reader(chunk);
-    ASSERT_TRUE(reader.Open(path));
-    Lines lines;
-    std::string line;
-    while (reader.Next(&line))
-      lines.push_back(line);
-    EXPECT_FALSE(reader.Failed());
-    EXPECT_THAT(lines, ElementsAreArray(GetParam().lines)) << "chunk " << chunk;
-    // Past the end it stays at the end.
-    EXPECT_FALSE(reader.Next(&line));
-    EXPECT_TRUE(line.empty());
-  }
-  Lines all = {"stale"};
-  ASSERT_TRUE(ReadScriptLines(path, &all));
-  EXPECT_THAT(all, ElementsAreArray(GetParam().lines));
+  ScriptText script;
+  ASSERT_EQ(ReadScriptText(path, &script), ScriptReadError::kNone);
+  EXPECT_EQ(script.Bytes(), GetParam().bytes);
+  EXPECT_THAT(LinesOf(script.Body()), ElementsAreArray(GetParam().lines));
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, SplitTest, ::testing::ValuesIn(kSplitCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ScriptOpenTest, RefusesWhatIsNoReadableFile) {
+TEST(ScriptOpenTest, TellsWhyAFileCannotBeRead) {
   ScratchDir dir;
   std::filesystem::create_directory(dir.PathOf("folder"));
   const std::string big = dir.PathOf("huge.bin");
   { std::ofstream touch(big, std::ios::binary); }
   // Sparse: costs no disk, but is one byte past the size limit.
   std::filesystem::resize_file(big, kMaxScriptFileBytes + 1);
-  std::vector<std::string> refused = {"", dir.PathOf("missing.bin"), dir.PathOf("folder"), big};
+  std::vector<std::pair<std::string, ScriptReadError>> refused = {
+      {"", ScriptReadError::kNoSuchFile},
+      {dir.PathOf("missing.bin"), ScriptReadError::kNoSuchFile},
+      {dir.PathOf("folder/missing.bin"), ScriptReadError::kNoSuchFile},
+      {dir.PathOf("folder"), ScriptReadError::kDirectory},
+      {big, ScriptReadError::kTooLarge}};
 #ifndef _WIN32
   // Opening a pipe would wait for a writer forever.
   const std::string fifo = dir.PathOf("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  refused.push_back(fifo);
-  refused.push_back("/dev/zero");
-#endif
-  for (const std::string& path : refused) {
-    ScriptLineReader reader;
-    EXPECT_FALSE(reader.Open(path)) << path;
-    std::string line = "x";
-    EXPECT_FALSE(reader.Next(&line)) << path;
-    Lines lines = {"untouched"};
-    EXPECT_FALSE(ReadScriptLines(path, &lines)) << path;
-    EXPECT_THAT(lines, ElementsAreArray(Lines{"untouched"})) << path;
+  refused.push_back({fifo, ScriptReadError::kNotRegularFile});
+  refused.push_back({"/dev/zero", ScriptReadError::kNotRegularFile});
+  // The owner's own file without read permission; root reads it anyway.
+  if (geteuid() != 0) {
+    const std::string locked = dir.Write("locked.bin", "F05D010009000020000000FFFF00\n");
+    ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+    refused.push_back({locked, ScriptReadError::kPermissionDenied});
   }
+#endif
+  for (const auto& [path, error] : refused) {
+    ScriptText script(std::string("untouched"));
+    EXPECT_EQ(ReadScriptText(path, &script), error) << path;
+    EXPECT_EQ(script.Bytes(), "untouched") << path;
+    EXPECT_FALSE(ScriptReadErrorText(error).empty()) << path;
+  }
+  EXPECT_NE(ScriptReadErrorText(ScriptReadError::kTooLarge).find("16777216 bytes"),
+            std::string::npos);
 }
 
 TEST(ScriptOpenTest, FileAtTheSizeLimitIsRead) {
   ScratchDir dir;
   const std::string path = dir.Write("limit.bin", "");
   std::filesystem::resize_file(path, kMaxScriptFileBytes);
-  ScriptLineReader reader;
-  EXPECT_TRUE(reader.Open(path));
+  ScriptText script;
+  ASSERT_EQ(ReadScriptText(path, &script), ScriptReadError::kNone);
+  EXPECT_EQ(script.Bytes().size(), kMaxScriptFileBytes);
 }
 
-TEST(ScriptOpenTest, ReopeningStartsAfresh) {
-  ScratchDir dir;
-  const std::string first = dir.Write("a.bin", "A1\nA2\n");
-  const std::string second = dir.Write("b.bin", "B1\n");
-  ScriptLineReader reader(2);
-  std::string line;
-  ASSERT_TRUE(reader.Open(first));
-  ASSERT_TRUE(reader.Next(&line));
-  EXPECT_EQ(line, "A1");
-  ASSERT_TRUE(reader.Open(second));
-  ASSERT_TRUE(reader.Next(&line));
-  EXPECT_EQ(line, "B1");
-  EXPECT_FALSE(reader.Next(&line));
+#ifdef __linux__
+// The size seen before reading is no promise: this file says 0 bytes and holds more.
+TEST(ScriptOpenTest, ReadsOnPastTheSizeSeenBefore) {
+  ScriptText script;
+  ASSERT_EQ(ReadScriptText("/proc/self/status", &script), ScriptReadError::kNone);
+  EXPECT_NE(script.Bytes().find("\nPid:"), std::string_view::npos);
+}
+#endif
+
+TEST(ScriptUtf16Test, TellsUtf16FromScripts) {
+  const std::pair<std::string, bool> cases[] = {
+      {"", false},
+      {"F05D010009000020000000FFFF00\r\n", false},
+      {"\xEF\xBB\xBF"
+       "F05D01",
+       false},
+      {"\xFF\xFE", true},
+      {"\xFE\xFF\0F", true},
+      {std::string("F\0"
+                   "0\0"
+                   "5\0"
+                   "D\0",
+                   8),
+       true},  // little-endian, no mark
+      {std::string("\0F\0"
+                   "0\0"
+                   "5\0"
+                   "D",
+                   8),
+       true},  // big-endian, no mark
+      {std::string("F\0"
+                   "0\0"
+                   "5\0"
+                   "DD",
+                   8),
+       false},  // one pair breaks the pattern
+      {std::string("\0\0\0\0\0\0", 6), false},
+      {std::string("F\0", 2), false},  // too little to tell
+      {std::string("F05D\0\0", 6), false},
+  };
+  for (const auto& [bytes, utf16] : cases)
+    EXPECT_EQ(ScriptText(bytes).LooksLikeUtf16(), utf16) << ::testing::PrintToString(bytes);
 }
 
 // ---------------------------------------------------------------- cleaning
