@@ -14,6 +14,7 @@
 #include "cli/pcsc_presence.h"
 #include "cli/runs.h"
 #include "cli/trace.h"
+#include "pelliton/version.h"
 #include "reader/hid_device.h"
 #include "reader/protocol.h"
 
@@ -51,6 +52,9 @@ int main(int argc, char** argv) {
   switch (options.command) {
     case Command::kHelp:
       std::fputs(UsageText().c_str(), stdout);
+      return kExitSuccess;
+    case Command::kVersion:
+      std::printf("pelliton-cli %s\n", kVersion);
       return kExitSuccess;
     case Command::kReaders:
       return RunReaders(options, pcsc, orvo, OrvoReaderAttached(), streams);
