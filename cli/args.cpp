@@ -75,10 +75,11 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
       options_ended = true;
       continue;
     }
-    if (arg == "-h" || arg == "--help") {
+    if (arg == "-h" || arg == "--help" || arg == "-V" || arg == "--version") {
       ParseOutcome outcome;
       outcome.ok = true;
-      outcome.options.command = Command::kHelp;
+      outcome.options.command =
+          arg == "-V" || arg == "--version" ? Command::kVersion : Command::kHelp;
       return outcome;
     }
     // "--name=value" and "--name value" are the same.
@@ -195,6 +196,7 @@ std::string UsageText() {
          "  pelliton-cli download SCRIPT [--counter N] [--reader NAME | --orvo]\n"
          "                        [--each-card [--cards N]] [--wait S] [--trace] [--json]\n"
          "  pelliton-cli check SCRIPT [--strict] [--json]\n"
+         "  pelliton-cli --version | -V\n"
          "\n"
          "Commands:\n"
          "  readers   list the PC/SC readers and say whether an Orvo reader is attached\n"

@@ -8,7 +8,8 @@
 
 namespace pelliton::cli {
 
-enum class Command { kHelp, kReaders, kInfo, kDownload, kCheck };
+// kVersion: print the program's name and version; no reader is touched.
+enum class Command { kHelp, kVersion, kReaders, kInfo, kDownload, kCheck };
 
 // Which reader a card command uses. kFirstPcsc: the first PC/SC reader the service lists.
 enum class ReaderChoice { kFirstPcsc, kNamedPcsc, kOrvo };

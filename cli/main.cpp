@@ -20,6 +20,7 @@
 #include "cli/signals.h"
 #include "cli/trace.h"
 #include "cli/watchdog.h"
+#include "pelliton/version.h"
 #include "reader/hid_device.h"
 #include "reader/protocol.h"
 
@@ -57,6 +58,9 @@ int main(int argc, char** argv) {
   switch (options.command) {
     case Command::kHelp:
       Emit(stdout, UsageText());
+      return CheckedExit(kExitSuccess, streams);
+    case Command::kVersion:
+      Emit(stdout, std::string("pelliton-cli ") + kVersion + "\n");
       return CheckedExit(kExitSuccess, streams);
     case Command::kReaders:
       return RunReaders(options, system_pcsc, system_orvo, OrvoReaderAttached(), streams);

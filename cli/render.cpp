@@ -21,6 +21,7 @@ const char* CommandName(Command command) {
     case Command::kCheck:
       return "check";
     case Command::kHelp:
+    case Command::kVersion:
       break;
   }
   return "help";

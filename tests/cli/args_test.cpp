@@ -201,6 +201,17 @@ INSTANTIATE_TEST_SUITE_P(
                              false,
                              0,
                              false,
+                             false},
+                    GoodCase{"VersionWinsOverCardOptions",
+                             {"info", "--orvo", "-V", "--bogus"},
+                             Command::kVersion,
+                             "",
+                             "500",
+                             RC::kFirstPcsc,
+                             "",
+                             false,
+                             0,
+                             false,
                              false}),
     [](const testing::TestParamInfo<GoodCase>& info) { return info.param.name; });
 
