@@ -12,6 +12,9 @@ trap 'rm -rf "$out"' EXIT
   cat "$out/cpack.log"; exit 1; }
 deb=$(ls "$out"/*.deb)
 dpkg-deb --info "$deb" | grep -E "^ (Package|Version|Depends):"
+# The journal's SQLite comes in through the shared-library dependencies.
+dpkg-deb -f "$deb" Depends | grep -q "libsqlite3-0" || {
+  echo "the package does not depend on libsqlite3-0"; exit 1; }
 dpkg -c "$deb" >"$out/contents"
 
 expected=(
