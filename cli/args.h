@@ -8,10 +8,13 @@
 
 namespace pelliton::cli {
 
-enum class Command { kHelp, kReaders, kInfo, kDownload, kCheck };
+enum class Command { kHelp, kReaders, kInfo, kDownload, kCheck, kJournal };
 
 // Which reader a card command uses. kFirstPcsc: the first PC/SC reader the service lists.
 enum class ReaderChoice { kFirstPcsc, kNamedPcsc, kOrvo };
+
+// How the journal command prints its records.
+enum class JournalFormat { kTable, kCsv, kJson };
 
 struct CliOptions {
   Command command = Command::kHelp;
@@ -24,6 +27,14 @@ struct CliOptions {
   uint32_t card_limit = 0;  // 0: until interrupted
   bool trace = false;
   bool json = false;
+  // The journal of info and download runs: empty journal_path is the default one.
+  std::string journal_path;
+  bool no_journal = false;
+  // The journal command: records from this time prefix on (see ParseSinceTime), of the
+  // reader in reader_name, of one card (run id or ATR), printed so.
+  std::string since;
+  std::string card;
+  JournalFormat format = JournalFormat::kTable;
 };
 
 struct ParseOutcome {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "cardaccess/orvo_api.h"
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
+#include "cli/journal_command.h"
 #include "cli/pcsc_presence.h"
 #include "cli/runs.h"
 #include "cli/trace.h"
@@ -56,16 +58,24 @@ int main(int argc, char** argv) {
       return RunReaders(options, pcsc, orvo, OrvoReaderAttached(), streams);
     case Command::kCheck:
       return RunCheck(options, streams);
+    case Command::kJournal:
+      return RunJournalCommand(options, streams.out, streams.err);
     case Command::kInfo:
     case Command::kDownload:
       break;
   }
 
+  // Before any card is touched: a card run without its record is what the journal exists
+  // to prevent.
+  std::unique_ptr<journal::Journal> journal;
+  if (!OpenRunJournal(options, streams.err, &journal))
+    return kExitJournal;
+
   RealPauser pauser;
   std::atomic<bool> stop{false};
   if (!options.each_card)
-    return RunOnCard(options, pcsc, orvo, pauser, nullptr, stop, streams);
+    return RunOnCard(options, pcsc, orvo, pauser, nullptr, stop, streams, journal.get());
   PcscPresence presence(stop);
   StopOnSignals signals(stop, presence);
-  return RunOnCard(options, pcsc, orvo, pauser, &presence, stop, streams);
+  return RunOnCard(options, pcsc, orvo, pauser, &presence, stop, streams, journal.get());
 }

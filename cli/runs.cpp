@@ -6,12 +6,14 @@
 
 #include "cardaccess/card_access.h"
 #include "cli/console_panel.h"
+#include "cli/journal_command.h"
 #include "cli/render.h"
 #include "cli/script_check.h"
 #include "engine/browse.h"
 #include "engine/card_info.h"
 #include "engine/counter_rule.h"
 #include "engine/download.h"
+#include "journal/card_record.h"
 
 namespace pelliton::cli {
 
@@ -26,13 +28,14 @@ void Put(std::FILE* out, const std::string& text) {
 class CardSession {
  public:
   CardSession(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& pauser,
-              const Streams& streams)
+              const Streams& streams, journal::Journal* journal)
       : options_(options),
         pauser_(pauser),
         streams_(streams),
         panel_(options.json ? nullptr : streams.out,
                options.command == Command::kDownload && streams.out_is_terminal && !options.json),
-        card_(pcsc, orvo) {}
+        card_(pcsc, orvo),
+        journal_(journal) {}
 
   // Lists the PC/SC readers and takes the chosen transport and reader. False, with a
   // note on err, when a named reader is not listed.
@@ -59,13 +62,20 @@ class CardSession {
 
   const std::string& ReaderName() { return card_.Connection().reader_name; }
 
+  // Whether a run's record could not be written to the journal.
+  bool JournalFailed() const { return journal_failed_; }
+
   CardRun Run() {
     panel_.StartRun();
     CardRun run;
+    const journal::RunClock clock;
     if (options_.command == Command::kDownload) {
-      run.outcome = RunDownload();
+      DownloadOutcome download = RunDownload();
+      Record(journal::DownloadRecord(clock, download, card_, options_.script));
+      run.outcome = std::move(download);
     } else {
       CardInfoOutcome info = GetCardInfo(panel_, card_, pauser_);
+      Record(journal::InfoRecord(clock, info, card_));
       run.info = std::move(info.info);
       run.outcome = std::move(info);
     }
@@ -75,12 +85,17 @@ class CardSession {
   }
 
  private:
-  Outcome RunDownload() {
+  void Record(journal::JournalRecord record) {
+    if (!RecordCardRun(journal_, std::move(record), streams_.err))
+      journal_failed_ = true;
+  }
+
+  DownloadOutcome RunDownload() {
     // The browse procedure's check comes first, as in the window, where no script
     // reaches the path box without it.
     const ScriptPrecheck precheck = PrecheckScript(options_.script);
     if (precheck != ScriptPrecheck::kAccepted) {
-      Outcome refused;
+      DownloadOutcome refused;
       refused.end = PrecheckEnd(precheck);
       refused.message = PrecheckMessage(precheck);
       panel_.AppMessageBox(refused.message);
@@ -96,6 +111,8 @@ class CardSession {
   Streams streams_;
   ConsolePanel panel_;
   CardAccess card_;
+  journal::Journal* journal_;
+  bool journal_failed_ = false;
 };
 
 int EachCard(const CliOptions& options, CardSession& session, CardPresence& presence,
@@ -127,6 +144,8 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
       Put(streams.out, RunJson(options, reader, run, cards));
     if (!run.outcome.Succeeded())
       failures.push_back({cards, run.outcome.message});
+    if (session.JournalFailed())
+      break;
 
     if (options.card_limit != 0 && cards >= static_cast<int>(options.card_limit))
       break;
@@ -170,7 +189,8 @@ int RunCheck(const CliOptions& options, const Streams& streams) {
 }
 
 int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& pauser,
-              CardPresence* presence, const std::atomic<bool>& stop, const Streams& streams) {
+              CardPresence* presence, const std::atomic<bool>& stop, const Streams& streams,
+              journal::Journal* journal) {
   if (options.command == Command::kDownload) {
     // A counter that is no number at all would let the window go on with the previous
     // one; on a production line that is a typing error, not a value.
@@ -181,18 +201,21 @@ int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& p
     }
   }
 
-  CardSession session(options, pcsc, orvo, pauser, streams);
+  CardSession session(options, pcsc, orvo, pauser, streams, journal);
   if (!session.ChooseReader())
     return kExitFailed;
+  int status = kExitFailed;
   if (options.each_card) {
     if (presence == nullptr)
       return kExitUsage;
-    return EachCard(options, session, *presence, stop, streams);
+    status = EachCard(options, session, *presence, stop, streams);
+  } else {
+    const CardRun run = session.Run();
+    if (options.json)
+      Put(streams.out, RunJson(options, session.ReaderName(), run, std::nullopt));
+    status = run.outcome.Succeeded() ? kExitSuccess : kExitFailed;
   }
-  const CardRun run = session.Run();
-  if (options.json)
-    Put(streams.out, RunJson(options, session.ReaderName(), run, std::nullopt));
-  return run.outcome.Succeeded() ? kExitSuccess : kExitFailed;
+  return session.JournalFailed() ? kExitJournal : status;
 }
 
 }  // namespace pelliton::cli

@@ -10,6 +10,7 @@
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
 #include "engine/pauser.h"
+#include "journal/journal.h"
 
 namespace pelliton::cli {
 
@@ -40,8 +41,10 @@ int RunReaders(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, bool orv
 int RunCheck(const CliOptions& options, const Streams& streams);
 
 // info and download, once or (with --each-card) for every card that comes. stop ends
-// the card loop after the run in progress.
+// the card loop after the run in progress. Each run is recorded in journal when it is
+// not null; a record that cannot be written ends the card loop with kExitJournal.
 int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& pauser,
-              CardPresence* presence, const std::atomic<bool>& stop, const Streams& streams);
+              CardPresence* presence, const std::atomic<bool>& stop, const Streams& streams,
+              journal::Journal* journal = nullptr);
 
 }  // namespace pelliton::cli
