@@ -112,18 +112,23 @@ std::string Json(const std::vector<JournalRecord>& records) {
   return out;
 }
 
-// The message's first line that says something: the table keeps one line per record.
-std::string FirstLine(const std::string& message) {
+// The message on one line, its non-empty lines joined by " / ": the table keeps one
+// line per record, and a message's later lines can tell why a run failed.
+std::string OneLine(const std::string& message) {
+  std::string line;
   size_t start = 0;
   while (start < message.size()) {
     size_t end = message.find_first_of("\r\n", start);
     if (end == std::string::npos)
       end = message.size();
-    if (end > start)
-      return message.substr(start, end - start);
+    const size_t first = message.find_first_not_of(' ', start);
+    if (first < end) {
+      const size_t last = message.find_last_not_of(' ', end - 1);
+      line += (line.empty() ? "" : " / ") + message.substr(first, last - first + 1);
+    }
     start = end + 1;
   }
-  return "";
+  return line;
 }
 
 std::string Table(const std::vector<JournalRecord>& records) {
@@ -134,7 +139,7 @@ std::string Table(const std::vector<JournalRecord>& records) {
     if (r.counter_written)
       counter = std::to_string(*r.counter_written);
     rows.push_back({r.time_utc, r.reader, r.procedure, r.outcome, counter, r.atr, r.run_id,
-                    FirstLine(r.message)});
+                    OneLine(r.message)});
   }
   std::vector<size_t> widths(rows.front().size(), 0);
   for (const auto& row : rows)

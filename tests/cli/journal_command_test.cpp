@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -140,6 +141,12 @@ TEST(JournalCommand, AppendedRecordsComeBackInEachFormat) {
         }
         EXPECT_NE(text.find(std::to_string(c.run_ids.size()) + " record"), std::string::npos)
             << c.name;
+        // One line per record, a message's lines joined.
+        if (std::count(c.run_ids.begin(), c.run_ids.end(), "run-b") == 1) {
+          EXPECT_NE(text.find("V2.00 / Norvane App Version:\"V3.05\"  counter:0500"),
+                    std::string::npos)
+              << text;
+        }
         break;
       }
       case JournalFormat::kCsv: {
