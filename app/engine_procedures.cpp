@@ -4,6 +4,7 @@
 #include "engine/browse.h"
 #include "engine/card_info.h"
 #include "engine/download.h"
+#include "journal/card_record.h"
 
 namespace pelliton {
 
@@ -12,11 +13,26 @@ void EngineProcedures::OnBrowseScript(OperatorPanel& panel) {
 }
 
 void EngineProcedures::OnDownload(OperatorPanel& panel) {
-  (void)pelliton::OnDownload(panel, card_, pauser_);
+  const journal::RunClock clock;
+  const DownloadOutcome outcome = pelliton::OnDownload(panel, card_, pauser_);
+  if (journal_ != nullptr)
+    Record(panel, journal::DownloadRecord(clock, outcome, card_, panel.ScriptPath()));
 }
 
 void EngineProcedures::GetCardInfo(OperatorPanel& panel) {
-  (void)pelliton::GetCardInfo(panel, card_, pauser_);
+  const journal::RunClock clock;
+  const CardInfoOutcome outcome = pelliton::GetCardInfo(panel, card_, pauser_);
+  if (journal_ != nullptr)
+    Record(panel, journal::InfoRecord(clock, outcome, card_));
+}
+
+void EngineProcedures::Record(OperatorPanel& panel, journal::JournalRecord record) {
+  std::string error;
+  if (journal_->Append(std::move(record), &error))
+    return;
+  journal_ = nullptr;
+  panel.AppMessageBox("This card's run could not be recorded in the journal:\r\n" + error +
+                      "\r\nThe window goes on without recording card runs.");
 }
 
 void EngineProcedures::ReloadReaderList(OperatorPanel& panel) {

@@ -1,15 +1,22 @@
-// The window's buttons bound to the card procedures and the reader controls.
+// The window's buttons bound to the card procedures and the reader controls; each card
+// run is recorded in the journal when there is one.
 #pragma once
+
+#include <string>
 
 #include "app/window_procedures.h"
 #include "cardaccess/card_access.h"
 #include "engine/pauser.h"
+#include "journal/journal.h"
 
 namespace pelliton {
 
 class EngineProcedures final : public WindowProcedures {
  public:
-  EngineProcedures(CardAccess& card, Pauser& pauser) : card_(card), pauser_(pauser) {}
+  // journal may be null: no records. A record that cannot be written is said once in an
+  // application message box, and the window goes on without the journal.
+  EngineProcedures(CardAccess& card, Pauser& pauser, journal::Journal* journal = nullptr)
+      : card_(card), pauser_(pauser), journal_(journal) {}
 
   void OnBrowseScript(OperatorPanel& panel) override;
   void OnDownload(OperatorPanel& panel) override;
@@ -20,8 +27,11 @@ class EngineProcedures final : public WindowProcedures {
   void OnReaderModeClicked(OperatorPanel& panel, int id) override;
 
  private:
+  void Record(OperatorPanel& panel, journal::JournalRecord record);
+
   CardAccess& card_;
   Pauser& pauser_;
+  journal::Journal* journal_;
 };
 
 }  // namespace pelliton

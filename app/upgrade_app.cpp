@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <memory>
+#include <string>
 
 #include "app/app_icon.h"
 #include "app/dialog_presenter.h"
@@ -33,6 +34,22 @@ UpgradeApp::~UpgradeApp() {
 
 QString UpgradeApp::Title() {
   return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+std::unique_ptr<journal::Journal> UpgradeApp::OpenJournal(DialogPresenter* presenter) {
+  std::string error;
+  std::unique_ptr<journal::Journal> journal = journal::Journal::Open(
+      journal::DefaultJournalPath(), "pelliton", journal::Journal::Access::kAppend, &error);
+  if (journal == nullptr) {
+    QtDialogPresenter real_presenter;
+    DialogPresenter& used = presenter != nullptr ? *presenter : real_presenter;
+    used.ShowMessage(nullptr, MessageIcon::kExclamation, Title(),
+                     QStringLiteral("The journal of card runs cannot be written:\n%1\n\n"
+                                    "Card runs will not be recorded until the tool is "
+                                    "started again.")
+                         .arg(QString::fromStdString(error)));
+  }
+  return journal;
 }
 
 int UpgradeApp::Run(WindowProcedures& procedures, DialogPresenter* presenter) {

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <QString>
+#include <memory>
+
+#include "journal/journal.h"
 
 namespace pelliton {
 
@@ -22,6 +25,11 @@ class UpgradeApp {
   // way the window was closed is not looked at). The real presenter is used when none is
   // given.
   int Run(WindowProcedures& procedures, DialogPresenter* presenter = nullptr);
+
+  // The journal of the window's card runs at the default path. When it cannot be opened
+  // for writing, says so in a message box (the real presenter when none is given) and
+  // returns null: the window then runs without a journal.
+  std::unique_ptr<journal::Journal> OpenJournal(DialogPresenter* presenter = nullptr);
 
   // The executable's file name without its extension: the caption of application
   // message boxes.

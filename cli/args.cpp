@@ -3,6 +3,8 @@
 #include <optional>
 #include <string_view>
 
+#include "journal/journal.h"
+
 namespace pelliton::cli {
 
 namespace {
@@ -16,6 +18,8 @@ std::optional<Command> CommandNamed(std::string_view name) {
     return Command::kDownload;
   if (name == "check")
     return Command::kCheck;
+  if (name == "journal")
+    return Command::kJournal;
   if (name == "help")
     return Command::kHelp;
   return std::nullopt;
@@ -64,6 +68,7 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
   bool cards_given = false;
   bool wait_given = false;
   bool options_ended = false;
+  bool format_given = false;
 
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -88,8 +93,9 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
       inline_value = arg.substr(eq + 1);
       arg.resize(eq);
     }
-    const bool takes_value =
-        arg == "--counter" || arg == "--reader" || arg == "--cards" || arg == "--wait";
+    const bool takes_value = arg == "--counter" || arg == "--reader" || arg == "--cards" ||
+                             arg == "--wait" || arg == "--journal" || arg == "--since" ||
+                             arg == "--card" || arg == "--format";
     if (!takes_value && inline_value)
       return Fail(arg + " takes no value");
     std::string value;
@@ -143,6 +149,29 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
       options.json = true;
     } else if (arg == "--strict") {
       options.strict = true;
+    } else if (arg == "--journal") {
+      if (value.empty())
+        return Fail("--journal needs a file path");
+      options.journal_path = value;
+    } else if (arg == "--no-journal") {
+      options.no_journal = true;
+    } else if (arg == "--since") {
+      if (!journal::ParseSinceTime(value, &options.since))
+        return Fail("--since needs a UTC time: YYYY-MM-DD[THH:MM[:SS[.mmm]]]");
+    } else if (arg == "--card") {
+      if (value.empty())
+        return Fail("--card needs a run id or an ATR");
+      options.card = value;
+    } else if (arg == "--format") {
+      format_given = true;
+      if (value == "table")
+        options.format = JournalFormat::kTable;
+      else if (value == "csv")
+        options.format = JournalFormat::kCsv;
+      else if (value == "json")
+        options.format = JournalFormat::kJson;
+      else
+        return Fail("--format is table, csv or json");
     } else {
       return Fail("unknown option " + arg);
     }
@@ -167,7 +196,8 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
   const bool uses_card = *command == Command::kInfo || *command == Command::kDownload;
   if (reader_given && orvo_given)
     return Fail("--reader and --orvo exclude each other");
-  if ((reader_given || orvo_given || options.trace || wait_given) && !uses_card)
+  const bool is_journal = *command == Command::kJournal;
+  if (((reader_given && !is_journal) || orvo_given || options.trace || wait_given) && !uses_card)
     return Fail(positional[0] + " uses no card: --reader, --orvo, --trace and --wait do not apply");
   if (counter_given && *command != Command::kDownload)
     return Fail("--counter applies to download only");
@@ -181,6 +211,18 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
     return Fail("--strict applies to check only");
   if (options.json && *command == Command::kHelp)
     return Fail("--json does not apply to help");
+  if (!options.journal_path.empty() && options.no_journal)
+    return Fail("--journal and --no-journal exclude each other");
+  if ((!options.journal_path.empty() && !uses_card && !is_journal) ||
+      (options.no_journal && !uses_card))
+    return Fail("--journal and --no-journal apply to info and download (--journal to journal too)");
+  if ((!options.since.empty() || !options.card.empty() || format_given) && !is_journal)
+    return Fail("--since, --card and --format apply to journal only");
+  if (is_journal && options.json) {
+    if (format_given)
+      return Fail("--json and --format exclude each other");
+    options.format = JournalFormat::kJson;
+  }
 
   ParseOutcome outcome;
   outcome.ok = true;
@@ -196,6 +238,8 @@ std::string UsageText() {
          "  pelliton-cli download SCRIPT [--counter N] [--reader NAME | --orvo]\n"
          "                        [--each-card [--cards N]] [--wait S] [--trace] [--json]\n"
          "  pelliton-cli check SCRIPT [--strict] [--json]\n"
+         "  pelliton-cli journal [--since TIME] [--reader NAME] [--card RUN-ID|ATR]\n"
+         "                       [--format table|csv|json] [--journal PATH]\n"
          "  pelliton-cli --version | -V\n"
          "\n"
          "Commands:\n"
@@ -204,6 +248,7 @@ std::string UsageText() {
          "  download  check SCRIPT, load it onto the card and write the counter\n"
          "  check     check SCRIPT line by line without a card; warn where the card would\n"
          "            surely get it wrong (misplaced or overlapping data, bad lengths)\n"
+         "  journal   list the journal's records of card runs\n"
          "\n"
          "Options:\n"
          "  --reader NAME  use this PC/SC reader (default: the first one listed)\n"
@@ -217,12 +262,19 @@ std::string UsageText() {
          "  --trace        every APDU and response in hex, with its time, on stderr\n"
          "  --json         one JSON object per run on stdout\n"
          "  --strict       with check: any warning fails the check (exit status 1)\n"
+         "  --journal PATH record every card run in this journal (default\n"
+         "                 $XDG_DATA_HOME/pelliton/journal.sqlite)\n"
+         "  --no-journal   record nothing\n"
+         "  --since TIME   journal: records from this UTC time on (YYYY-MM-DD[THH:MM[:SS]])\n"
+         "  --card ID      journal: one card's history, by run id or ATR\n"
+         "  --format F     journal: table (default), csv or json\n"
          "\n"
          "Signals: a first Ctrl-C, SIGTERM or SIGHUP lets the card in progress finish;\n"
          "a second one ends at once, leaving that card unfinished.\n"
          "\n"
          "Exit status: 0 success, 1 the procedure failed, 2 usage error, 3 the output\n"
-         "could not be written; 128 + the signal's number when a second signal ended it.\n";
+         "could not be written, 4 the journal cannot be opened or written; 128 + the\n"
+         "signal's number when a second signal ended it.\n";
 }
 
 }  // namespace pelliton::cli

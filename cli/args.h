@@ -9,10 +9,13 @@
 namespace pelliton::cli {
 
 // kVersion: print the program's name and version; no reader is touched.
-enum class Command { kHelp, kVersion, kReaders, kInfo, kDownload, kCheck };
+enum class Command { kHelp, kVersion, kReaders, kInfo, kDownload, kCheck, kJournal };
 
 // Which reader a card command uses. kFirstPcsc: the first PC/SC reader the service lists.
 enum class ReaderChoice { kFirstPcsc, kNamedPcsc, kOrvo };
+
+// How the journal command prints its records.
+enum class JournalFormat { kTable, kCsv, kJson };
 
 struct CliOptions {
   Command command = Command::kHelp;
@@ -30,6 +33,14 @@ struct CliOptions {
   bool trace = false;
   bool json = false;
   bool strict = false;  // check: any warning fails the check
+  // The journal of info and download runs: empty journal_path is the default one.
+  std::string journal_path;
+  bool no_journal = false;
+  // The journal command: records from this time prefix on (see ParseSinceTime), of the
+  // reader in reader_name, of one card (run id or ATR), printed so.
+  std::string since;
+  std::string card;
+  JournalFormat format = JournalFormat::kTable;
 };
 
 struct ParseOutcome {

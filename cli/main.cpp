@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
 #include "cli/console_panel.h"
+#include "cli/journal_command.h"
 #include "cli/output.h"
 #include "cli/pcsc_presence.h"
 #include "cli/runs.h"
@@ -66,10 +68,18 @@ int main(int argc, char** argv) {
       return RunReaders(options, system_pcsc, system_orvo, OrvoReaderAttached(), streams);
     case Command::kCheck:
       return RunCheck(options, streams);
+    case Command::kJournal:
+      return RunJournalCommand(options, streams.out, streams.err);
     case Command::kInfo:
     case Command::kDownload:
       break;
   }
+
+  // Before any card is touched: a card run without its record is what the journal exists
+  // to prevent.
+  std::unique_ptr<journal::Journal> journal;
+  if (!OpenRunJournal(options, streams.err, &journal))
+    return kExitJournal;
 
   std::atomic<bool> stop{false};
   CardInProgress in_progress;
@@ -93,5 +103,5 @@ int main(int argc, char** argv) {
 
   RealPauser pauser;
   return RunOnCard(options, pcsc, orvo, pauser, presence ? &*presence : nullptr, stop, streams,
-                   &in_progress);
+                   &in_progress, journal.get());
 }

@@ -20,6 +20,8 @@ const char* CommandName(Command command) {
       return "download";
     case Command::kCheck:
       return "check";
+    case Command::kJournal:
+      return "journal";
     case Command::kHelp:
     case Command::kVersion:
       break;

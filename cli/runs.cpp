@@ -6,6 +6,7 @@
 
 #include "cardaccess/card_access.h"
 #include "cli/console_panel.h"
+#include "cli/journal_command.h"
 #include "cli/output.h"
 #include "cli/render.h"
 #include "cli/script_check.h"
@@ -15,6 +16,7 @@
 #include "engine/counter_rule.h"
 #include "engine/download.h"
 #include "engine/script.h"
+#include "journal/card_record.h"
 
 namespace pelliton::cli {
 
@@ -46,13 +48,14 @@ void NoteScriptTrouble(std::FILE* err, const std::string& path, ScriptReadError 
 class CardSession {
  public:
   CardSession(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& pauser,
-              const Streams& streams)
+              const Streams& streams, journal::Journal* journal)
       : options_(options),
         pauser_(pauser),
         streams_(streams),
         panel_(options.json ? nullptr : streams.out,
                options.command == Command::kDownload && streams.out_is_terminal && !options.json),
-        card_(pcsc, orvo) {}
+        card_(pcsc, orvo),
+        journal_(journal) {}
 
   // Lists the PC/SC readers and takes the chosen transport and reader. False, with a
   // note on err, when a named reader is not listed.
@@ -86,13 +89,18 @@ class CardSession {
     return options_.reader == ReaderChoice::kOrvo ? std::string("Orvo reader") : ReaderName();
   }
 
+  // Whether a run's record could not be written to the journal.
+  bool JournalFailed() const { return journal_failed_; }
+
   CardRun Run() {
     panel_.StartRun();
     CardRun run;
+    const journal::RunClock clock;
     if (options_.command == Command::kDownload) {
-      run.outcome = RunDownload();
+      run.outcome = RunDownload(clock);
     } else {
       CardInfoOutcome info = GetCardInfo(panel_, card_, pauser_);
+      Record(journal::InfoRecord(clock, info, card_));
       run.info = std::move(info.info);
       run.outcome = std::move(info);
     }
@@ -102,8 +110,13 @@ class CardSession {
   }
 
  private:
-  // The script is read once: the checks and the load all take these bytes.
-  Outcome RunDownload() {
+  void Record(journal::JournalRecord record) {
+    if (!RecordCardRun(journal_, std::move(record), streams_.err))
+      journal_failed_ = true;
+  }
+
+  // The script is read once: the checks, the load and the record all take these bytes.
+  DownloadOutcome RunDownload(const journal::RunClock& clock) {
     ScriptText script;
     const ScriptReadError read = ReadScriptText(options_.script, &script);
     // The browse procedure's check comes first, as in the window, where no script
@@ -111,11 +124,18 @@ class CardSession {
     const ScriptPrecheck precheck =
         read == ScriptReadError::kNone ? PrecheckScript(script) : ScriptPrecheck::kUnreadable;
     if (precheck != ScriptPrecheck::kAccepted) {
-      Outcome refused;
+      DownloadOutcome refused;
       refused.end = PrecheckEnd(precheck);
       refused.message = PrecheckMessage(precheck);
       panel_.AppMessageBox(refused.message);
       NoteScriptTrouble(streams_.err, options_.script, read, script.LooksLikeUtf16());
+      // A script that could not be read has no size or digest to record.
+      journal::JournalRecord record =
+          read == ScriptReadError::kNone
+              ? journal::DownloadRecord(clock, refused, card_, options_.script, script.Bytes())
+              : journal::DownloadRecord(clock, refused, card_, std::string());
+      record.script_path = options_.script;
+      Record(std::move(record));
       return refused;
     }
     panel_.SetPathBoxText(options_.script);
@@ -123,6 +143,7 @@ class CardSession {
     DownloadOutcome outcome = OnDownload(panel_, card_, pauser_, script);
     if (!outcome.Succeeded())
       NoteScriptTrouble(streams_.err, options_.script, read, script.LooksLikeUtf16());
+    Record(journal::DownloadRecord(clock, outcome, card_, options_.script, script.Bytes()));
     return outcome;
   }
 
@@ -131,6 +152,8 @@ class CardSession {
   Streams streams_;
   ConsolePanel panel_;
   CardAccess card_;
+  journal::Journal* journal_;
+  bool journal_failed_ = false;
 };
 
 // Keeps in_progress up to date for as long as one card is run.
@@ -188,6 +211,8 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
     // No further card is programmed while its record would be lost.
     if (OutputFailed(streams.out))
       return CheckedExit(kExitFailed, streams);
+    if (session.JournalFailed())
+      break;
 
     if (options.card_limit != 0 && cards >= static_cast<int>(options.card_limit))
       break;
@@ -263,7 +288,7 @@ int RunCheck(const CliOptions& options, const Streams& streams) {
 
 int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& pauser,
               CardPresence* presence, const std::atomic<bool>& stop, const Streams& streams,
-              CardInProgress* in_progress) {
+              CardInProgress* in_progress, journal::Journal* journal) {
   if (options.command == Command::kDownload) {
     // A counter that is no number at all would let the window go on with the previous
     // one; on a production line that is a typing error, not a value.
@@ -274,22 +299,25 @@ int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& p
     }
   }
 
-  CardSession session(options, pcsc, orvo, pauser, streams);
+  CardSession session(options, pcsc, orvo, pauser, streams, journal);
   if (!session.ChooseReader())
     return kExitFailed;
+  int status = kExitFailed;
   if (options.each_card) {
     if (presence == nullptr)
       return kExitUsage;
-    return EachCard(options, session, *presence, stop, streams, in_progress);
+    status = EachCard(options, session, *presence, stop, streams, in_progress);
+  } else {
+    CardRun run;
+    {
+      const CardScope scope(in_progress, std::nullopt, session.ReaderLabel());
+      run = session.Run();
+    }
+    if (options.json)
+      Put(streams.out, RunJson(options, session.ReaderName(), run, std::nullopt));
+    status = run.outcome.Succeeded() ? kExitSuccess : kExitFailed;
   }
-  CardRun run;
-  {
-    const CardScope scope(in_progress, std::nullopt, session.ReaderLabel());
-    run = session.Run();
-  }
-  if (options.json)
-    Put(streams.out, RunJson(options, session.ReaderName(), run, std::nullopt));
-  return CheckedExit(run.outcome.Succeeded() ? kExitSuccess : kExitFailed, streams);
+  return CheckedExit(session.JournalFailed() ? kExitJournal : status, streams);
 }
 
 }  // namespace pelliton::cli

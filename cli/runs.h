@@ -12,6 +12,7 @@
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
 #include "engine/pauser.h"
+#include "journal/journal.h"
 
 namespace pelliton::cli {
 
@@ -67,9 +68,10 @@ int RunCheck(const CliOptions& options, const Streams& streams);
 // info and download, once or (with --each-card) for every card that comes. stop ends
 // the card loop after the run in progress. in_progress (optional) is kept up to date
 // with the card being run. A failed write of the output ends the card loop after the
-// card whose result it carried.
+// card whose result it carried. Each run is recorded in journal when it is not null; a
+// record that cannot be written ends the card loop with kExitJournal.
 int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& pauser,
               CardPresence* presence, const std::atomic<bool>& stop, const Streams& streams,
-              CardInProgress* in_progress = nullptr);
+              CardInProgress* in_progress = nullptr, journal::Journal* journal = nullptr);
 
 }  // namespace pelliton::cli

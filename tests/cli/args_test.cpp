@@ -265,14 +265,25 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"CardsZero", {"info", "--each-card", "--cards", "0"}, "whole number"},
         BadCase{"CardsNotANumber", {"info", "--each-card", "--cards", "3x"}, "whole number"},
         BadCase{"CardsHuge", {"info", "--each-card", "--cards", "99999999999"}, "whole number"},
-        BadCase{"ValueOnFlag", {"info", "--json=yes"}, "takes no value"}),
+        BadCase{"ValueOnFlag", {"info", "--json=yes"}, "takes no value"},
+        BadCase{"JournalAndNoJournal", {"info", "--journal", "j", "--no-journal"}, "exclude"},
+        BadCase{"NoJournalOnJournal", {"journal", "--no-journal"}, "apply to info and download"},
+        BadCase{"JournalOnCheck", {"check", "a", "--journal", "j"}, "apply to info and download"},
+        BadCase{"SinceOnInfo", {"info", "--since", "2024-05-01"}, "journal only"},
+        BadCase{"SinceNotATime", {"journal", "--since", "2024-13-01"}, "UTC time"},
+        BadCase{"SinceHalfATime", {"journal", "--since", "2024-05-01T9"}, "UTC time"},
+        BadCase{"UnknownFormat", {"journal", "--format", "xml"}, "table, csv or json"},
+        BadCase{"JsonAndFormat", {"journal", "--json", "--format", "csv"}, "exclude"},
+        BadCase{"OrvoOnJournal", {"journal", "--orvo"}, "uses no card"}),
     [](const testing::TestParamInfo<BadCase>& info) { return info.param.name; });
 
 TEST(Usage, NamesEveryCommandAndOption) {
   const std::string usage = UsageText();
   for (const char* word :
-       {"readers", "info", "download", "check", "--reader", "--orvo", "--counter", "--each-card",
-        "--cards", "--wait", "--trace", "--json", "3 the output"}) {
+       {"readers",  "info",      "download",     "check",        "journal", "--reader",
+        "--orvo",   "--counter", "--each-card",  "--cards",      "--wait",  "--trace",
+        "--json",   "--strict",  "--journal",    "--no-journal", "--since", "--card",
+        "--format", "--version", "3 the output", "4 the journal"}) {
     EXPECT_NE(usage.find(word), std::string::npos) << word;
   }
 }

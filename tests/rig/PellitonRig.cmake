@@ -4,6 +4,8 @@
 # "pcsc"; every test has its own daemon and ports, so they run in parallel safely.
 # Link the target with pelliton_rig to start card simulators from the test.
 set(PELLITON_RIG_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/pcsc-rig)
+# The programs under test record their card runs here, never in the user's own journal.
+set(PELLITON_TEST_DATA_HOME "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-data")
 
 function(pelliton_add_rig_test)
   cmake_parse_arguments(PARSE_ARGV 0 _rig "" "NAME" "COMMAND")
@@ -14,5 +16,5 @@ function(pelliton_add_rig_test)
     LABELS pcsc
     SKIP_RETURN_CODE 77
     TIMEOUT 300
-    ENVIRONMENT "PELLITON_TESSIV_SIM=$<TARGET_FILE:tessiv-sim>")
+    ENVIRONMENT "PELLITON_TESSIV_SIM=$<TARGET_FILE:tessiv-sim>;${PELLITON_TEST_DATA_HOME}")
 endfunction()

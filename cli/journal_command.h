@@ -1,0 +1,36 @@
+// The journal as pelliton-cli uses it: opening it before a card is touched, recording
+// each card run, and the journal command that lists and exports the records.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+#include "journal/journal.h"
+
+namespace pelliton::cli {
+
+// The journal could not be opened or written.
+inline constexpr int kExitJournal = 4;
+
+// For info and download: opens the journal the options name (--journal PATH, else the
+// default path), or none with --no-journal. False, with the reason on err, when the
+// journal cannot be opened for writing; no card may be run then.
+bool OpenRunJournal(const CliOptions& options, std::FILE* err,
+                    std::unique_ptr<journal::Journal>* journal);
+
+// Appends one card run's record when journal is not null. False, with the reason on err,
+// when the record could not be written.
+bool RecordCardRun(journal::Journal* journal, journal::JournalRecord record, std::FILE* err);
+
+// The journal command: the records the options select, in their format, on out.
+// kExitJournal when the journal cannot be read; kExitFailed when --card finds nothing.
+int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err);
+
+// The records as a text table, CSV (a header row, then one row per record, every field)
+// or JSON (one object per record and line, every field).
+std::string JournalOutput(JournalFormat format, const std::vector<journal::JournalRecord>& records);
+
+}  // namespace pelliton::cli

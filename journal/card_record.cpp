@@ -1,0 +1,143 @@
+#include "journal/card_record.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "engine/card_generation.h"
+#include "engine/script.h"
+#include "journal/sha256.h"
+
+namespace pelliton::journal {
+
+namespace {
+
+// The ends at which the run had not reset the card: the connection's ATR is then an
+// earlier card's, not this run's.
+bool ReadAnAtr(RunEnd end) {
+  return end != RunEnd::kNoScript && end != RunEnd::kRefused && end != RunEnd::kResetFailed;
+}
+
+// What every procedure's record holds.
+JournalRecord CommonRecord(const RunClock& clock, const Outcome& outcome, CardAccess& card) {
+  JournalRecord record;
+  record.time_utc = clock.StartText();
+  record.duration_ms = clock.ElapsedMs();
+  const CardConnection& connection = card.Connection();
+  record.reader = card.Mode() == ReaderMode::UsbReader ? "Orvo reader" : connection.reader_name;
+  if (ReadAnAtr(outcome.end)) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (uint32_t i = 0; i < connection.atr_length && i < kAtrBufferSize; ++i) {
+      record.atr.push_back(kDigits[connection.atr[i] >> 4]);
+      record.atr.push_back(kDigits[connection.atr[i] & 0x0F]);
+    }
+    record.generation = std::string(GenerationName(VersionClassOfAtr(connection)));
+  }
+  record.outcome = std::string(RunEndName(outcome.end));
+  record.message = outcome.message;
+  record.failing_line = outcome.line;
+  if (outcome.transport_result)
+    record.transport_result = *outcome.transport_result;
+  if (outcome.status_word) {
+    char text[5];
+    std::snprintf(text, sizeof text, "%02X%02X", outcome.status_word->sw1,
+                  outcome.status_word->sw2);
+    record.status_word = text;
+  }
+  record.apdu_count = outcome.exchanges;
+  return record;
+}
+
+}  // namespace
+
+RunClock::RunClock()
+    : wall_(std::chrono::system_clock::now()), steady_(std::chrono::steady_clock::now()) {}
+
+std::string RunClock::StartText() const {
+  return UtcText(wall_);
+}
+
+int64_t RunClock::ElapsedMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               steady_)
+      .count();
+}
+
+std::string UtcText(std::chrono::system_clock::time_point time) {
+  using namespace std::chrono;
+  const auto ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
+  const std::time_t seconds = static_cast<std::time_t>(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
+  const int millis = static_cast<int>(((ms % 1000) + 1000) % 1000);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[80];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, millis);
+  return text;
+}
+
+std::string_view RunEndName(RunEnd end) {
+  switch (end) {
+    case RunEnd::kSuccess:
+      return "success";
+    case RunEnd::kNoScript:
+      return "no_script";
+    case RunEnd::kRefused:
+      return "refused";
+    case RunEnd::kResetFailed:
+      return "reset_failed";
+    case RunEnd::kScriptUnreadable:
+      return "script_unreadable";
+    case RunEnd::kScriptRefused:
+      return "script_refused";
+    case RunEnd::kWrongGeneration:
+      return "wrong_generation";
+    case RunEnd::kScriptLine:
+      return "script_line";
+    case RunEnd::kCommunication:
+      return "communication";
+    case RunEnd::kCardRefused:
+      return "card_refused";
+  }
+  return "unknown";
+}
+
+JournalRecord DownloadRecord(const RunClock& clock, const DownloadOutcome& outcome,
+                             CardAccess& card, const std::string& script_path) {
+  // Read as a script is read: a regular file of bounded size, never a pipe or a device.
+  ScriptText script;
+  if (!script_path.empty() && ReadScriptText(script_path, &script) == ScriptReadError::kNone)
+    return DownloadRecord(clock, outcome, card, script_path, script.Bytes());
+  JournalRecord record = CommonRecord(clock, outcome, card);
+  record.procedure = "download";
+  record.script_path = script_path;
+  if (outcome.counter != 0)
+    record.counter_written = outcome.counter;
+  return record;
+}
+
+JournalRecord DownloadRecord(const RunClock& clock, const DownloadOutcome& outcome,
+                             CardAccess& card, const std::string& script_path,
+                             std::string_view script_bytes) {
+  JournalRecord record = CommonRecord(clock, outcome, card);
+  record.procedure = "download";
+  record.script_path = script_path;
+  record.script_size = static_cast<int64_t>(script_bytes.size());
+  record.script_sha256 = Sha256Hex(script_bytes);
+  if (outcome.counter != 0)
+    record.counter_written = outcome.counter;
+  return record;
+}
+
+JournalRecord InfoRecord(const RunClock& clock, const CardInfoOutcome& outcome, CardAccess& card) {
+  JournalRecord record = CommonRecord(clock, outcome, card);
+  record.procedure = "info";
+  if (outcome.info) {
+    record.generation = std::string(GenerationName(outcome.info->generation));
+    record.first_version = outcome.info->first_text;
+    record.second_version = outcome.info->second_text;
+    record.counter_read = outcome.info->counter.value_or("");
+  }
+  return record;
+}
+
+}  // namespace pelliton::journal

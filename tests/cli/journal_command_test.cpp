@@ -1,0 +1,216 @@
+// The journal command over a real journal file: the records each query selects, in each
+// format, and the exit status pelliton-cli gives when its journal cannot be written.
+#include "cli/journal_command.h"
+
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+#include "cli/runs.h"
+#include "tests/cli/capture.h"
+#include "tests/support/scratch_dir.h"
+
+namespace pelliton::cli {
+namespace {
+
+using journal::Journal;
+using journal::JournalRecord;
+
+std::vector<JournalRecord> Sample() {
+  JournalRecord a;
+  a.run_id = "run-a";
+  a.time_utc = "2024-05-01T08:00:00.000Z";
+  a.procedure = "download";
+  a.reader = "PCD 0";
+  a.atr = "3B00AA";
+  a.generation = "V2.00";
+  a.script_path = "/srv/app, v3.bin";
+  a.script_size = 1234;
+  a.script_sha256 = std::string(64, 'c');
+  a.counter_written = 1000;
+  a.outcome = "success";
+  a.message = "Download APP Successfull!";
+  a.duration_ms = 812;
+  a.apdu_count = 40;
+  JournalRecord b = a;
+  b.run_id = "run-b";
+  b.time_utc = "2024-05-02T09:30:00.500Z";
+  b.procedure = "info";
+  b.reader = "PCD 1";
+  b.script_path.clear();
+  b.script_size.reset();
+  b.script_sha256.clear();
+  b.counter_written.reset();
+  b.first_version = "V3.050500";
+  b.counter_read = "0500";
+  b.message = "Tessiv Card Version: V2.00 \r\n\r\nNorvane App Version:\"V3.05\"  counter:0500";
+  JournalRecord c = a;
+  c.run_id = "run-c";
+  c.time_utc = "2024-05-03T10:00:00.000Z";
+  c.atr = "3B00BB";
+  c.outcome = "card_refused";
+  c.status_word = "6A82";
+  c.failing_line = 17;
+  c.message = "App1 Download error! at line 17!";
+  return {a, b, c};
+}
+
+// RFC 4180 rows, for reading the export back.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> rows(1);
+  std::string field;
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
+    if (quoted) {
+      if (ch == '"' && i + 1 < text.size() && text[i + 1] == '"')
+        field += text[++i];
+      else if (ch == '"')
+        quoted = false;
+      else
+        field += ch;
+    } else if (ch == '"') {
+      quoted = true;
+    } else if (ch == ',') {
+      rows.back().push_back(field);
+      field.clear();
+    } else if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      rows.back().push_back(field);
+      field.clear();
+      rows.emplace_back();
+      ++i;
+    } else {
+      field += ch;
+    }
+  }
+  rows.pop_back();  // after the last line break
+  return rows;
+}
+
+struct QueryCase {
+  const char* name;
+  std::vector<std::string> args;  // after "journal --journal PATH"
+  int status;
+  std::vector<std::string> run_ids;  // in the order printed
+};
+
+const QueryCase kQueries[] = {
+    {"AllAsTable", {}, kExitSuccess, {"run-a", "run-b", "run-c"}},
+    {"SinceADay", {"--since", "2024-05-02"}, kExitSuccess, {"run-b", "run-c"}},
+    {"SinceToTheMillisecond", {"--since", "2024-05-02 09:30:00.501Z"}, kExitSuccess, {"run-c"}},
+    {"OneReaderAsCsv", {"--reader", "PCD 0", "--format", "csv"}, kExitSuccess, {"run-a", "run-c"}},
+    {"CardByAtrAsJson", {"--card", "3b:00:aa", "--json"}, kExitSuccess, {"run-a", "run-b"}},
+    {"CardByRunId", {"--card", "run-c", "--format=json"}, kExitSuccess, {"run-c"}},
+    {"UnknownCard", {"--card", "3B00CC"}, kExitFailed, {}},
+};
+
+TEST(JournalCommand, AppendedRecordsComeBackInEachFormat) {
+  ScratchDir dir;
+  const std::string path = dir.PathOf("journal.sqlite");
+  {
+    std::string error;
+    const auto journal = Journal::Open(path, "pelliton-cli", Journal::Access::kAppend, &error);
+    ASSERT_NE(journal, nullptr) << error;
+    for (const JournalRecord& record : Sample())
+      ASSERT_TRUE(journal->Append(record, &error)) << error;
+  }
+  const std::vector<JournalRecord> sample = Sample();
+  for (const QueryCase& c : kQueries) {
+    std::vector<std::string> args = {"journal", "--journal", path};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ParseOutcome parsed = ParseArgs(args);
+    ASSERT_TRUE(parsed.ok) << c.name << ": " << parsed.error;
+    Capture out, err;
+    EXPECT_EQ(RunJournalCommand(parsed.options, out.file(), err.file()), c.status) << c.name;
+    const std::string text = out.Text();
+
+    switch (parsed.options.format) {
+      case JournalFormat::kTable: {
+        size_t at = 0;
+        for (const std::string& id : c.run_ids) {
+          at = text.find(id, at);
+          EXPECT_NE(at, std::string::npos) << c.name << ": " << id << " in\n" << text;
+        }
+        EXPECT_NE(text.find(std::to_string(c.run_ids.size()) + " record"), std::string::npos)
+            << c.name;
+        // One line per record, a message's lines joined.
+        if (std::count(c.run_ids.begin(), c.run_ids.end(), "run-b") == 1) {
+          EXPECT_NE(text.find("V2.00 / Norvane App Version:\"V3.05\"  counter:0500"),
+                    std::string::npos)
+              << text;
+        }
+        break;
+      }
+      case JournalFormat::kCsv: {
+        // Every field survives the export, commas, quotes and line breaks included.
+        const auto rows = ParseCsv(text);
+        ASSERT_EQ(rows.size(), c.run_ids.size() + 1) << c.name << "\n" << text;
+        EXPECT_EQ(rows[0][0], "run_id");
+        for (size_t i = 1; i < rows.size(); ++i) {
+          ASSERT_EQ(rows[i].size(), rows[0].size()) << c.name;
+          EXPECT_EQ(rows[i][0], c.run_ids[i - 1]) << c.name;
+          EXPECT_EQ(rows[i][11], "/srv/app, v3.bin") << c.name;  // script_path
+        }
+        break;
+      }
+      case JournalFormat::kJson: {
+        std::istringstream lines(text);
+        std::string line;
+        size_t count = 0;
+        while (std::getline(lines, line)) {
+          ASSERT_LT(count, c.run_ids.size()) << c.name;
+          EXPECT_EQ(line.rfind("{\"run_id\":\"" + c.run_ids[count] + "\"", 0), 0u) << line;
+          const bool info = c.run_ids[count] == "run-b";
+          EXPECT_NE(line.find(info ? "\"counter_written\":null" : "\"counter_written\":1000"),
+                    std::string::npos)
+              << line;
+          if (info) {
+            EXPECT_NE(line.find("\\r\\n\\r\\nNorvane App Version:\\\"V3.05\\\""), std::string::npos)
+                << line;
+          }
+          ++count;
+        }
+        EXPECT_EQ(count, c.run_ids.size()) << c.name;
+        break;
+      }
+    }
+  }
+}
+
+// The real executable: a journal it cannot write stops it before any card is touched.
+TEST(JournalCommand, UnwritableJournalIsItsOwnExitStatus) {
+  ScratchDir dir;
+  const std::string file = dir.Write("plain", "x");
+  const std::string script = dir.Write("app.bin", "F05D0100090000200000011FFF00\r\n");
+  const struct {
+    const char* name;
+    std::string args;
+    int status;
+  } cases[] = {
+      {"InfoUnderAFile", "info --journal " + file + "/journal.sqlite", kExitJournal},
+      {"DownloadIntoAFolder", "download " + script + " --journal " + dir.PathOf(""), kExitJournal},
+      {"ListingAMissingJournal", "journal --journal " + dir.PathOf("none.sqlite"), kExitJournal},
+  };
+  for (const auto& c : cases) {
+    const std::string err = dir.PathOf("err.txt");
+    const int raw =
+        std::system((std::string(PELLITON_CLI) + " " + c.args + " >/dev/null 2>" + err).c_str());
+    ASSERT_TRUE(WIFEXITED(raw)) << c.name;
+    EXPECT_EQ(WEXITSTATUS(raw), c.status) << c.name;
+    std::ifstream in(err);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("journal"), std::string::npos) << c.name << ": " << text.str();
+  }
+}
+
+}  // namespace
+}  // namespace pelliton::cli
