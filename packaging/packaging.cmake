@@ -3,7 +3,9 @@
 #   cmake --install build                     (prefix /usr/local by default)
 #   cmake -S . -B build-pkg -DCMAKE_INSTALL_PREFIX=/usr && cmake --build build-pkg
 #   cd build-pkg && cpack -G DEB
-if(PELLITON_FUZZ)
+# The udev rule, desktop entry and Debian package are Linux's; on Windows the targets'
+# own install rules are the whole installation.
+if(PELLITON_FUZZ OR WIN32)
   return()
 endif()
 
