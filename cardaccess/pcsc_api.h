@@ -1,4 +1,5 @@
-// The PC/SC calls card access makes, as a seam: pcsc-lite in the product, a scripted
+// The PC/SC calls card access makes, as a seam: the system's PC/SC in the product
+// (pcsc-lite on Linux, winscard on Windows, both declared by <winscard.h>), a scripted
 // fake or a simulated card in tests.
 #pragma once
 
@@ -31,7 +32,7 @@ class PcscApi {
                         DWORD* response_length) = 0;
 };
 
-// pcsc-lite.
+// The system's PC/SC client library.
 class SystemPcsc final : public PcscApi {
  public:
   LONG EstablishContext(DWORD scope, SCARDCONTEXT* context) override;

@@ -1,6 +1,16 @@
+// SystemPcsc: the system's PC/SC client library, pcsc-lite on Linux and winscard on
+// Windows. The calls and result values are the same; the types differ in width (LONG is
+// 64 bits with pcsc-lite, 32 on Windows), which the callers never depend on.
 #include <cstring>
 
 #include "cardaccess/pcsc_api.h"
+
+// Reader names are byte strings here: on Windows the A forms, whatever UNICODE says.
+#ifdef _WIN32
+#define PELLITON_SCARD_BYTES(name) name##A
+#else
+#define PELLITON_SCARD_BYTES(name) name
+#endif
 
 namespace pelliton {
 
@@ -19,7 +29,8 @@ LONG SystemPcsc::ListReaders(SCARDCONTEXT context, std::vector<std::string>* nam
   names->clear();
   char* list = nullptr;
   DWORD length = SCARD_AUTOALLOCATE;
-  const LONG result = SCardListReaders(context, nullptr, reinterpret_cast<char*>(&list), &length);
+  const LONG result = PELLITON_SCARD_BYTES(SCardListReaders)(
+      context, nullptr, reinterpret_cast<char*>(&list), &length);
   if (result != SCARD_S_SUCCESS) {
     return result;
   }
@@ -42,8 +53,8 @@ LONG SystemPcsc::ListReaders(SCARDCONTEXT context, std::vector<std::string>* nam
 
 LONG SystemPcsc::Connect(SCARDCONTEXT context, const std::string& reader, DWORD share_mode,
                          DWORD preferred_protocols, SCARDHANDLE* card, DWORD* active_protocol) {
-  return SCardConnect(context, reader.c_str(), share_mode, preferred_protocols, card,
-                      active_protocol);
+  return PELLITON_SCARD_BYTES(SCardConnect)(context, reader.c_str(), share_mode,
+                                            preferred_protocols, card, active_protocol);
 }
 
 LONG SystemPcsc::Status(SCARDHANDLE card, uint8_t* atr, DWORD* atr_length) {
@@ -51,7 +62,8 @@ LONG SystemPcsc::Status(SCARDHANDLE card, uint8_t* atr, DWORD* atr_length) {
   DWORD name_length = 200;
   DWORD state = 0;
   DWORD protocol = 0;
-  return SCardStatus(card, nullptr, &name_length, &state, &protocol, atr, atr_length);
+  return PELLITON_SCARD_BYTES(SCardStatus)(card, nullptr, &name_length, &state, &protocol, atr,
+                                           atr_length);
 }
 
 LONG SystemPcsc::BeginTransaction(SCARDHANDLE card) {

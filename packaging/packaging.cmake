@@ -8,7 +8,9 @@
 #   cmake -S . -B build-pkg -G Ninja -DBUILD_TESTING=OFF && cmake --build build-pkg
 #   cd build-pkg && cpack
 # scripts/package-check builds, lints, installs and purges them.
-if(PELLITON_FUZZ)
+# The udev rule, desktop entry and Debian packages are Linux's; on Windows the targets'
+# own install rules are the whole installation.
+if(PELLITON_FUZZ OR WIN32)
   return()
 endif()
 

@@ -1,6 +1,7 @@
 // The HID device seam of the Orvo reader: the only place where the reader code
-// touches the operating system. The hidapi backend is the real one; tests and the
-// simulated reader plug in their own through SetHidBackend.
+// touches the operating system. The system backend is the real one (hidapi on Linux,
+// hid.dll and SetupAPI on Windows); tests and the simulated reader plug in their own
+// through SetHidBackend.
 #pragma once
 
 #include <chrono>
@@ -55,12 +56,13 @@ class HidBackend {
   virtual std::chrono::milliseconds ReplyDeadline() const { return std::chrono::seconds(20); }
 };
 
-// Selects the backend used by every later call; null selects hidapi. The caller
-// keeps the backend alive while it is selected.
+// Selects the backend used by every later call; null selects the system backend. The
+// caller keeps the backend alive while it is selected.
 void SetHidBackend(HidBackend* backend);
 HidBackend& CurrentHidBackend();
 
-// The hidapi backend (hidraw on Linux).
-HidBackend& HidapiBackend();
+// The system backend: hidapi (hidraw) on Linux, the Windows HID API on Windows. One
+// file per platform defines it.
+HidBackend& SystemHidBackend();
 
 }  // namespace pelliton::reader

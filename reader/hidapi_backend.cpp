@@ -1,3 +1,4 @@
+// The Linux system backend of the HID device seam: hidapi over hidraw.
 #include <hidapi/hidapi.h>
 
 #include <algorithm>
@@ -91,21 +92,11 @@ class Hidapi final : public HidBackend {
   bool initialised_ = false;
 };
 
-HidBackend* g_selected = nullptr;
-
 }  // namespace
 
-HidBackend& HidapiBackend() {
+HidBackend& SystemHidBackend() {
   static Hidapi backend;
   return backend;
-}
-
-void SetHidBackend(HidBackend* backend) {
-  g_selected = backend;
-}
-
-HidBackend& CurrentHidBackend() {
-  return g_selected != nullptr ? *g_selected : HidapiBackend();
 }
 
 }  // namespace pelliton::reader

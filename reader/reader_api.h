@@ -29,9 +29,15 @@
  * All functions are synchronous and share one process-wide last-error value: make
  * one call at a time per process.
  *
- * Other programs link libpelliton-reader (pkg-config pelliton-reader). A program that
- * links the static pelliton_reader library and wants to export these names itself
- * links it whole (--whole-archive) and exports its dynamic symbols (-rdynamic).
+ * Other programs link libpelliton-reader (pkg-config pelliton-reader); on Windows,
+ * pelliton-reader.dll through its import library. A program that links the static
+ * pelliton_reader library and wants to export these names itself links it whole
+ * (--whole-archive) and exports its dynamic symbols (-rdynamic), or, on Windows, adds
+ * pelliton-reader.def to its link.
+ *
+ * On Windows a failed report transfer gives the system's error code (GetLastError);
+ * the codes the link gives itself keep their C library values there (ETIMEDOUT 138,
+ * EBADF 9, EIO 5 with MinGW-w64 and MSVC alike).
  */
 #ifndef PELLITON_READER_API_H
 #define PELLITON_READER_API_H
@@ -39,7 +45,8 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#define PELLITON_READER_EXPORT __declspec(dllexport)
+/* pelliton-reader.def names the exports; callers link the import library. */
+#define PELLITON_READER_EXPORT
 #else
 #define PELLITON_READER_EXPORT __attribute__((visibility("default")))
 #endif

@@ -50,7 +50,7 @@ class SimulatedOrvoReader final : public reader::HidBackend {
   SimulatedOrvoReader(const SimulatedOrvoReader&) = delete;
   SimulatedOrvoReader& operator=(const SimulatedOrvoReader&) = delete;
 
-  // Makes this the HID backend of the reader code / restores hidapi.
+  // Makes this the HID backend of the reader code / restores the system backend.
   void Install();
   void Uninstall();
 

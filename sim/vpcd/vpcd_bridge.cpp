@@ -113,13 +113,13 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
       if (!FaultArgument(value, at, extra) || !Number(extra, sw, 16)) {
         return bad();
       }
-      options.faults.push_back({FaultKind::kStatusWord, at, sw, 0});
+      options.faults.push_back({FaultKind::kStatusWord, at, sw, 0, {}});
     } else if (name == "--remove-at" || name == "--mute-at") {
       if (!FaultArgument(value, at, extra) || !extra.empty()) {
         return bad();
       }
       options.faults.push_back(
-          {name == "--remove-at" ? FaultKind::kRemove : FaultKind::kMute, at, 0, 0});
+          {name == "--remove-at" ? FaultKind::kRemove : FaultKind::kMute, at, 0, 0, {}});
     } else if (name == "--short-at" || name == "--long-at") {
       const bool is_short = name == "--short-at";
       size_t length = is_short ? 1 : 400;
@@ -127,7 +127,8 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
           length > 0xFFFF) {
         return bad();
       }
-      options.faults.push_back({is_short ? FaultKind::kShort : FaultKind::kLong, at, 0, length});
+      options.faults.push_back(
+          {is_short ? FaultKind::kShort : FaultKind::kLong, at, 0, length, {}});
     } else if (name == "--remove-after") {
       if (!Number(value, options.remove_after) || options.remove_after == 0) {
         return bad();

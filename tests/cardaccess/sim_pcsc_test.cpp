@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ using testing::SimPcsc;
 constexpr int32_t Code(LONG pcsc_code) {
   return static_cast<int32_t>(pcsc_code);
 }
+
+constexpr uint8_t kStubAtr[] = {0x3B, 0x9F, 0x95, 0x81, 0x31, 0xFE, 0x9F, 0x00, 0x66, 0x46,
+                                0x53, 0x05, 0x10, 0x00, 0x11, 0x71, 0xDF, 0x04, 0x00};
 
 // A card that answers every command with a fixed reply and can be pulled out.
 class StubCard : public sim::CardModel {
@@ -48,8 +52,8 @@ class StubCard : public sim::CardModel {
   bool powered = false;
   bool pull_on_command = false;
   int power_ons = 0;
-  std::vector<uint8_t> atr = {0x3B, 0x9F, 0x95, 0x81, 0x31, 0xFE, 0x9F, 0x00, 0x66, 0x46,
-                              0x53, 0x05, 0x10, 0x00, 0x11, 0x71, 0xDF, 0x04, 0x00};
+  // From an array: MinGW's g++ 12 misreads the inline list as uninitialised.
+  std::vector<uint8_t> atr{std::begin(kStubAtr), std::end(kStubAtr)};
   std::vector<uint8_t> reply = {0x90, 0x00};
   std::vector<std::vector<uint8_t>> received;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -211,9 +212,15 @@ TEST_F(DownloadTest, ScriptAlreadyReadIsLoadedWithoutReadingTheFile) {
   ExpectLoaded(data);
 }
 
-TEST_F(DownloadTest, PathKeepsItsCaseSoTheNextRunFindsTheFile) {
+// The path stays as the next run opens the same file: lower-cased on Windows, where
+// file names ignore case (as the window always did there), unchanged elsewhere.
+TEST_F(DownloadTest, PathStaysAsTheNextRunFindsTheFile) {
   panel.Controls().path_box = dir.Write("Image.BIN", JoinLines({AddressLine(0x2000, 0xFFFF)}));
-  const std::string path = panel.Controls().path_box;
+  std::string path = panel.Controls().path_box;
+#ifdef _WIN32
+  std::transform(path.begin(), path.end(), path.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+#endif
   Run();
   ASSERT_EQ(panel.Controls().status_box, kSuccess);
   EXPECT_EQ(panel.Controls().path_box, path);
@@ -556,22 +563,22 @@ std::vector<FaultCase> FaultCases() {
        false},
       {"FormatRefused",
        WithData(kHead),
-       {{FaultKind::kStatusWord, kFormatCommand, 0x6F00, 0}},
+       {{FaultKind::kStatusWord, kFormatCommand, 0x6F00, 0, {}}},
        "APP Data Aera Format! SW=0x6f00",
        true},
       {"FormatNotExchanged",
        WithData(kHead),
-       {{FaultKind::kRemove, kFormatCommand, 0, 0}},
+       {{FaultKind::kRemove, kFormatCommand, 0, 0, {}}},
        "APP Data Aera Format commumation Error!",
        false},
       {"AccessControl",
        WithData(kHead),
-       {{FaultKind::kStatusWord, kFormatCommand + 2, 0x6982, 0}},
+       {{FaultKind::kStatusWord, kFormatCommand + 2, 0x6982, 0, {}}},
        "Not satisfied with the Access Control!SW=0x6982",
        true},
       {"CommandRefused",
        WithData(kHead),
-       {{FaultKind::kStatusWord, kFormatCommand + 3, 0x6A80, 0}},
+       {{FaultKind::kStatusWord, kFormatCommand + 3, 0x6A80, 0, {}}},
        "App1 Command error at line 6!SW=0x6a80",
        true,
        6,
@@ -579,26 +586,26 @@ std::vector<FaultCase> FaultCases() {
       // Only 6982 is the access-control refusal; any other 69xx is a command error.
       {"CommandRefused69xx",
        WithData(kHead),
-       {{FaultKind::kStatusWord, kFormatCommand + 3, 0x6985, 0}},
+       {{FaultKind::kStatusWord, kFormatCommand + 3, 0x6985, 0, {}}},
        "App1 Command error at line 6!SW=0x6985",
        true,
        6,
        0x6985},
       {"CardRemovedAtLine",
        WithData(kHead),
-       {{FaultKind::kRemove, kFormatCommand + 2, 0, 0}},
+       {{FaultKind::kRemove, kFormatCommand + 2, 0, 0, {}}},
        "App1 Chip communication error! at line 5!",
        false,
        5},
       {"ChallengeRefused",
        WithData(kHead, 1),
-       {{FaultKind::kStatusWord, kFormatCommand + 2, 0x6985, 0}},
+       {{FaultKind::kStatusWord, kFormatCommand + 2, 0x6985, 0, {}}},
        "Wrtte APP CFG Data Error,Update Card Version Error! SW=0x6985",
        true},
       // Only a status word, no challenge bytes before it.
       {"ChallengeTooShort",
        WithData(kHead, 1),
-       {{FaultKind::kStatusWord, kFormatCommand + 2, 0x9000, 0}},
+       {{FaultKind::kStatusWord, kFormatCommand + 2, 0x9000, 0, {}}},
        "Wrtte APP CFG Data Error,Update Card Version Error! SW=0x9000",
        true},
       // Fewer than four challenge bytes: refused with the challenge's own status word.
@@ -618,12 +625,12 @@ std::vector<FaultCase> FaultCases() {
        0x6104},
       {"ChallengeNotExchanged",
        WithData(kHead, 1),
-       {{FaultKind::kRemove, kFormatCommand + 2, 0, 0}},
+       {{FaultKind::kRemove, kFormatCommand + 2, 0, 0, {}}},
        "Write APP CFG Data commumation Error!",
        false},
       {"ConfigurationNotExchanged",
        WithData(kHead, 1),
-       {{FaultKind::kRemove, kFormatCommand + 3, 0, 0}},
+       {{FaultKind::kRemove, kFormatCommand + 3, 0, 0, {}}},
        "Write APP CFG Data commumation Error!",
        false},
   };
@@ -652,10 +659,12 @@ TEST_P(DownloadFaultTest, EndsWithItsMessageAndTheErrorTone) {
   EXPECT_FALSE(card.Counter().has_value());
   EXPECT_FALSE(outcome.Succeeded());
   EXPECT_EQ(outcome.message, c.message);
-  if (c.line != 0)
+  if (c.line != 0) {
     EXPECT_EQ(outcome.line, c.line);
-  if (c.sw != 0)
+  }
+  if (c.sw != 0) {
     EXPECT_EQ(outcome.status_word, (StatusWord{uint8_t(c.sw >> 8), uint8_t(c.sw)}));
+  }
   if (c.faults.empty()) {
     // Not a command, not even the format; no pause of the loading either.
     EXPECT_TRUE(card.Commands().empty());
@@ -674,8 +683,8 @@ class DownloadSuccessWordTest : public DownloadTest,
 // The format and a data line answered with the word: the download goes on to its end.
 TEST_P(DownloadSuccessWordTest, CountsAsSuccess) {
   UseScript(WithData(kHead));
-  card.AddFault({FaultKind::kStatusWord, kFormatCommand, GetParam(), 0});
-  card.AddFault({FaultKind::kStatusWord, kFormatCommand + 2, GetParam(), 0});
+  card.AddFault({FaultKind::kStatusWord, kFormatCommand, GetParam(), 0, {}});
+  card.AddFault({FaultKind::kStatusWord, kFormatCommand + 2, GetParam(), 0, {}});
   Run();
   EXPECT_EQ(panel.Controls().status_box, kSuccess);
   EXPECT_TRUE(outcome.Succeeded());

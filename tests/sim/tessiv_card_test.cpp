@@ -362,12 +362,12 @@ TEST(TessivCard, FaultsAtTheKthCommand) {
     bool present_after;
     bool carried_out;  // whether the challenge was issued
   } const cases[] = {
-      {"status word", {FaultKind::kStatusWord, 2, 0x6982, 0}, "6982", true, false},
-      {"removal", {FaultKind::kRemove, 2, 0, 0}, "", false, false},
-      {"mute", {FaultKind::kMute, 2, 0, 0}, "", true, false},
-      {"short to one byte", {FaultKind::kShort, 2, 0, 1}, "*", true, true},
-      {"short to nothing", {FaultKind::kShort, 2, 0, 0}, "", true, true},
-      {"fault on another command", {FaultKind::kStatusWord, 3, 0x6982, 0}, "*9000", true, true},
+      {"status word", {FaultKind::kStatusWord, 2, 0x6982, 0, {}}, "6982", true, false},
+      {"removal", {FaultKind::kRemove, 2, 0, 0, {}}, "", false, false},
+      {"mute", {FaultKind::kMute, 2, 0, 0, {}}, "", true, false},
+      {"short to one byte", {FaultKind::kShort, 2, 0, 1, {}}, "*", true, true},
+      {"short to nothing", {FaultKind::kShort, 2, 0, 0, {}}, "", true, true},
+      {"fault on another command", {FaultKind::kStatusWord, 3, 0x6982, 0, {}}, "*9000", true, true},
   };
   for (const Case& c : cases) {
     TessivCard card;
@@ -392,7 +392,7 @@ TEST(TessivCard, FaultsAtTheKthCommand) {
 
 TEST(TessivCard, LongReplyKeepsDataAndStatusWord) {
   TessivCard card;
-  card.AddFault({FaultKind::kLong, 1, 0, 400});
+  card.AddFault({FaultKind::kLong, 1, 0, 400, {}});
   card.PowerOn();
   const auto reply = card.Transmit(H("0084000004"));
   ASSERT_EQ(reply.size(), 400u);

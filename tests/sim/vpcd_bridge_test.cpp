@@ -148,7 +148,7 @@ TEST(VpcdSession, BytesMayArriveOneByOne) {
 TEST(VpcdSession, CardLeavesOnRemovalFaultOrAfterKthCommand) {
   {
     TessivCard card;
-    card.AddFault({FaultKind::kRemove, 2, 0, 0});
+    card.AddFault({FaultKind::kRemove, 2, 0, 0, {}});
     VpcdSession session(card, 0);
     const auto in =
         H("000101"
