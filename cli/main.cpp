@@ -14,8 +14,10 @@
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
 #include "cli/console_panel.h"
+#include "cli/defaults.h"
 #include "cli/output.h"
 #include "cli/pcsc_presence.h"
+#include "cli/print_version.h"
 #include "cli/runs.h"
 #include "cli/signals.h"
 #include "cli/trace.h"
@@ -42,22 +44,32 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  const ParseOutcome parsed = ParseArgs(args);
+  const ParseOutcome parsed = ParseArgs(args, SystemDefaults());
   if (!parsed.ok) {
-    std::fprintf(stderr, "pelliton-cli: %s\n\n%s", AsTerminalText(parsed.error).c_str(),
-                 UsageText().c_str());
+    std::fprintf(stderr, "pelliton-cli: %s\n", AsTerminalText(parsed.error).c_str());
     return kExitUsage;
   }
   const CliOptions& options = parsed.options;
   Streams streams;
   streams.out_is_terminal = isatty(fileno(stdout)) == 1;
+  streams.err_is_terminal = isatty(fileno(stderr)) == 1;
+  if (options.verbosity > 0) {
+    for (const std::string& applied : options.defaults_applied)
+      Emit(stderr, "pelliton-cli: default " + AsTerminalText(applied) + "\n");
+  }
 
   SystemPcsc system_pcsc;
   SystemOrvo system_orvo;
   switch (options.command) {
     case Command::kHelp:
-      Emit(stdout, UsageText());
+      Emit(stdout, parsed.help);
       return CheckedExit(kExitSuccess, streams);
+    case Command::kVersion:
+      PrintVersion(stdout);
+      return CheckedExit(kExitSuccess, streams);
+    case Command::kJournal:
+      Emit(stderr, "pelliton-cli: this build keeps no journal\n");
+      return kExitFailed;
     case Command::kReaders:
       return RunReaders(options, system_pcsc, system_orvo, OrvoReaderAttached(), streams);
     case Command::kCheck:
@@ -69,8 +81,9 @@ int main(int argc, char** argv) {
 
   std::atomic<bool> stop{false};
   CardInProgress in_progress;
+  // Also tells which reader holds a card when none is named.
   std::optional<PcscPresence> presence;
-  if (options.each_card)
+  if (options.reader != ReaderChoice::kOrvo)
     presence.emplace(stop);
   // Before any other thread starts: every thread inherits the blocked signals.
   StopOnSignals signals(
