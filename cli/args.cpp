@@ -1,28 +1,50 @@
 #include "cli/args.h"
+#include "journal/journal.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <array>
+#include <memory>
 #include <optional>
 #include <string_view>
-
-#include "journal/journal.h"
 
 namespace pelliton::cli {
 
 namespace {
 
-std::optional<Command> CommandNamed(std::string_view name) {
-  if (name == "readers")
-    return Command::kReaders;
-  if (name == "info")
-    return Command::kInfo;
-  if (name == "download")
-    return Command::kDownload;
-  if (name == "check")
-    return Command::kCheck;
-  if (name == "journal")
-    return Command::kJournal;
-  if (name == "help")
-    return Command::kHelp;
-  return std::nullopt;
+constexpr char kProgram[] = "pelliton-cli";
+
+constexpr char kExitStatusText[] =
+    "Signals: a first Ctrl-C, SIGTERM or SIGHUP lets the card in progress finish;\n"
+    "a second one ends at once, leaving that card unfinished.\n\n"
+    "Exit status: 0 success, 1 the procedure failed, 2 usage error, 3 the output\n"
+    "could not be written; 128 + the signal's number when a second signal ended it.";
+
+// The options that take a value, in every spelling. Before CLI11 sees the arguments, a
+// value that looks like an option ("--reader --json") is refused and an option given
+// twice is named, as a production-line script's typing error, not taken as a value.
+constexpr std::array<std::string_view, 13> kValueOptions = {
+    "-r",        "--reader",  "--counter",      "--cards",   "--wait",
+    "--on-pass", "--on-fail", "--hook-timeout", "--readers", "--journal",
+    "--since",   "--format",  "--card"};
+
+constexpr std::array<std::string_view, 16> kFlags = {
+    "-h",     "--help",   "-V", "--version", "--orvo", "--each-card", "--trace",  "-j",
+    "--json", "--strict", "-v", "--verbose", "-q",     "--quiet",     "--verify", "--no-journal"};
+
+bool Listed(std::string_view name, const auto& list) {
+  return std::find(list.begin(), list.end(), name) != list.end();
+}
+
+// The counter rule of the window would read "12abc" as 12, "-5" as a number out of range
+// and a counter of 30 digits as 4294967295; on a production line each is a typing error.
+bool CounterTextWellFormed(std::string_view text) {
+  if (text.size() > 10)
+    return false;
+  if (text.starts_with('+'))
+    text.remove_prefix(1);
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 // A whole number from 1 to max, digits only.
@@ -41,240 +63,434 @@ bool ParseWholeNumber(std::string_view text, uint32_t max, uint32_t* value) {
   return true;
 }
 
-// The counter rule of the window would read "12abc" as 12, "-5" as a number out of range
-// and a counter of 30 digits as 4294967295; on a production line each is a typing error.
-bool CounterTextWellFormed(std::string_view text) {
-  if (text.size() > 10)
-    return false;
-  if (text.starts_with('+'))
-    text.remove_prefix(1);
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
 }
 
-ParseOutcome Fail(std::string error) {
-  ParseOutcome outcome;
-  outcome.error = std::move(error);
-  return outcome;
+// The arguments with the command moved to the front (options may come before it), or
+// a usage error.
+struct Arranged {
+  std::vector<std::string> args;
+  std::string command;  // the first argument that is no option, even on an error
+  bool help = false;    // "help COMMAND"
+  std::string error;
+};
+
+Arranged Arrange(const std::vector<std::string>& args) {
+  Arranged arranged;
+  std::optional<size_t> command_at;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--")
+      break;
+    if (args[i].size() < 2 || args[i][0] != '-') {
+      arranged.command = args[i];
+      break;
+    }
+    if (Listed(args[i], kValueOptions))
+      ++i;
+  }
+  std::vector<std::string> seen;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--")
+      break;
+    if (arg.size() < 2 || arg[0] != '-') {
+      if (!command_at)
+        command_at = i;
+      continue;
+    }
+    const size_t equals = arg.find('=');
+    const bool long_form = arg.starts_with("--");
+    std::string name = long_form && equals != std::string::npos ? arg.substr(0, equals) : arg;
+    if (!long_form && name.size() > 2 && Listed(name.substr(0, 2), kValueOptions))
+      name = name.substr(0, 2);  // "-rReader 1"
+    if (Listed(name, kValueOptions)) {
+      const bool inline_value = name.size() < arg.size();
+      const bool empty_inline = long_form && inline_value && equals + 1 == arg.size();
+      if (empty_inline ||
+          (!inline_value && (i + 1 >= args.size() || args[i + 1].starts_with("--")))) {
+        arranged.error = name + " needs a value";
+        return arranged;
+      }
+      // The reader filter of `journal` and the card's reader are one option name.
+      const std::string canonical = name == "-r" ? "--reader" : name;
+      if (std::find(seen.begin(), seen.end(), canonical) != seen.end()) {
+        arranged.error = name + " given twice";
+        return arranged;
+      }
+      seen.push_back(canonical);
+      if (!inline_value)
+        ++i;
+    } else if (long_form && equals != std::string::npos && Listed(name, kFlags)) {
+      arranged.error = name + " takes no value";
+      return arranged;
+    }
+  }
+  if (!command_at) {
+    arranged.args = args;
+    return arranged;
+  }
+  // "help COMMAND" is "COMMAND --help": CLI11 would take COMMAND for a command to run.
+  if (args[*command_at] == "help" && *command_at + 1 < args.size() &&
+      !args[*command_at + 1].starts_with('-')) {
+    arranged.args = {args[*command_at + 1], "--help"};
+    arranged.command = args[*command_at + 1];
+    arranged.help = true;
+    return arranged;
+  }
+  arranged.args.push_back(args[*command_at]);
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (i != *command_at)
+      arranged.args.push_back(args[i]);
+  }
+  return arranged;
 }
+
+const char* CommandName(Command command) {
+  switch (command) {
+    case Command::kReaders:
+      return "readers";
+    case Command::kInfo:
+      return "info";
+    case Command::kDownload:
+      return "download";
+    case Command::kCheck:
+      return "check";
+    case Command::kJournal:
+      return "journal";
+    case Command::kHelp:
+    case Command::kVersion:
+      break;
+  }
+  return "";
+}
+
+// A value given on the command line or else by a default, with its name for messages.
+struct Setting {
+  std::string text;
+  std::string label;  // "--wait" or "wait (from PELLITON_...)"
+  bool from_default = false;
+};
+
+// The whole command line as CLI11 sees it, bound to one CliOptions.
+class Parser {
+ public:
+  explicit Parser(const Defaults& defaults) : defaults_(defaults) {
+    app_.description("Load upgrade scripts onto Tessiv cards and read the cards back.");
+    app_.allow_extras();
+    app_.get_formatter()->column_width(24);
+    app_.add_flag("-V,--version", version_, "print the program's name and version, and exit");
+
+    readers_ = Add("readers", "list the PC/SC readers, numbered for -r, and the Orvo reader");
+    readers_->add_flag("-j,--json", options_.json, "one JSON object on stdout");
+
+    check_ = Add("check", "check SCRIPT line by line without a card");
+    check_->add_option("SCRIPT", options_.script, "the upgrade script")->required();
+    check_->add_flag("--strict", options_.strict, "any warning fails the check (exit status 1)");
+    check_->add_flag("-j,--json", options_.json, "one JSON object on stdout");
+
+    info_ = Add("info", "read the card's generation, application versions and counter");
+    download_ = Add("download", "check SCRIPT, load it onto the card and write the counter");
+    download_->add_option("SCRIPT", options_.script, "the upgrade script")->required();
+    download_->add_option("--counter", counter_, "usage counter to write, 1 to 5000; digits only")
+        ->type_name("N")
+        ->default_str("500");
+    for (CLI::App* card : {info_, download_})
+      AddCardOptions(card);
+
+    journal_ = Add("journal", "list the journal's card runs");
+    journal_->add_option("--journal", options_.journal_path, "the journal file")->type_name("PATH");
+    journal_->add_option("--since", options_.journal_since, "runs from this time on")
+        ->type_name("TIME");
+    journal_->add_option("-r,--reader", options_.journal_reader, "runs in this reader")
+        ->type_name("NAME");
+    journal_->add_option("--format", options_.journal_format, "table, csv or json")
+        ->type_name("FORMAT")
+        ->check(CLI::IsMember({"table", "csv", "json"}))
+        ->default_str("table");
+    journal_->add_option("--card", options_.journal_card, "runs of this card")
+        ->type_name("ATR|RUN-ID");
+    journal_->add_flag("-j,--json", options_.json, "the same as --format json");
+
+    help_ = Add("help", "this help; help COMMAND: the command's");
+    app_.footer(std::string("Run `pelliton-cli COMMAND --help` for a command's options.\n\n") +
+                kExitStatusText);
+  }
+
+  ParseOutcome Parse(const std::vector<std::string>& args) {
+    const Arranged arranged = Arrange(args);
+    if (!arranged.error.empty())
+      return Fail(arranged.error, Sub(arranged.command));
+    if (arranged.help && Sub(arranged.command) == nullptr)
+      return Fail("unknown command " + arranged.command, nullptr);
+    std::vector<std::string> reversed(arranged.args.rbegin(), arranged.args.rend());
+    try {
+      app_.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+      return Help(Selected());
+    } catch (const CLI::ParseError& e) {
+      return Fail(e.what(), Selected());
+    }
+    CLI::App* sub = Selected();
+    if (version_) {
+      options_.command = Command::kVersion;
+      return Ok();
+    }
+    if (sub == help_)
+      return Help(nullptr);
+    if (sub == nullptr) {
+      const std::vector<std::string> extras = app_.remaining();
+      if (extras.empty())
+        return Fail("no command given", nullptr);
+      const std::string& first = extras.front();
+      return Fail((first.starts_with('-') ? "unknown option " : "unknown command ") + first,
+                  nullptr);
+    }
+    bool options_ended = false;
+    const std::vector<std::string> extras = sub->remaining();
+    for (const std::string& extra : extras) {
+      if (extra == "--" && !options_ended) {
+        options_ended = true;
+        continue;
+      }
+      if (!options_ended && extra.size() > 1 && extra.starts_with('-'))
+        return Fail("unknown option " + extra + " for " + sub->get_name(), sub);
+      return Fail("unexpected argument " + extra, sub);
+    }
+    return Finish(sub);
+  }
+
+ private:
+  CLI::App* Add(const char* name, const char* description) {
+    CLI::App* sub = app_.add_subcommand(name, description);
+    sub->allow_extras();
+    sub->footer(kExitStatusText);
+    return sub;
+  }
+
+  void AddCardOptions(CLI::App* card) {
+    card->add_option("-r,--reader", reader_,
+                     "PC/SC reader: its number in `readers`, its name, or a part of its name\n"
+                     "no other reader's holds (default: the first holding a card)")
+        ->type_name("READER");
+    card->add_flag("--orvo", orvo_, "use the Orvo USB reader");
+    card->add_flag("--each-card", options_.each_card,
+                   "wait for a card, run, wait for its removal, repeat until\n"
+                   "interrupted; then print a tally");
+    card->add_option("--cards", cards_, "with --each-card: stop after N cards")->type_name("N");
+    card->add_option("--wait", wait_,
+                     "give up after S seconds waiting for a card that another\n"
+                     "program holds or that does not answer")
+        ->type_name("S")
+        ->default_str("30");
+    card->add_flag("--trace", options_.trace,
+                   "every APDU and response in hex, with its time, on stderr");
+    card->add_flag("-j,--json", options_.json, "one JSON object per card on stdout");
+    card->add_flag("-v,--verbose", options_.verbosity,
+                   "more on stderr: the reader chosen and each card's outcome;\n"
+                   "-vv also --trace");
+    card->add_flag("-q,--quiet", options_.quiet,
+                   "only the result: no progress, step texts, notes or verdict");
+    card->add_option("--on-pass", on_pass_, "after each card that passed, run CMD with /bin/sh")
+        ->type_name("CMD");
+    card->add_option("--on-fail", on_fail_, "after each card that failed, run CMD with /bin/sh")
+        ->type_name("CMD");
+    card->add_option("--hook-timeout", hook_timeout_,
+                     "end a hook (its whole process group) after S seconds")
+        ->type_name("S")
+        ->default_str("10");
+    card->add_option("--readers", options_.readers_spec, "run a station of several readers")
+        ->type_name("LIST");
+    card->add_flag("--verify", options_.verify, "read each card back after the run");
+    card->add_option("--journal", options_.journal_path, "record each card run in PATH")
+        ->type_name("PATH");
+    card->add_flag("--no-journal", options_.no_journal, "record no card run");
+  }
+
+  CLI::App* Sub(const std::string& name) const {
+    for (CLI::App* sub : {readers_, check_, info_, download_, journal_, help_}) {
+      if (sub->get_name() == name)
+        return sub;
+    }
+    return nullptr;
+  }
+
+  CLI::App* Selected() const {
+    for (CLI::App* sub : {readers_, check_, info_, download_, journal_, help_}) {
+      if (sub->parsed())
+        return sub;
+    }
+    return nullptr;
+  }
+
+  ParseOutcome Ok() {
+    ParseOutcome outcome;
+    outcome.ok = true;
+    outcome.options = std::move(options_);
+    return outcome;
+  }
+
+  // One line: the reason, then where the help is.
+  static ParseOutcome Fail(const std::string& reason, const CLI::App* sub) {
+    ParseOutcome outcome;
+    outcome.error =
+        reason + " (see " + kProgram +
+        (sub == nullptr || sub->get_name() == "help" ? std::string() : " " + sub->get_name()) +
+        " --help)";
+    return outcome;
+  }
+
+  ParseOutcome Help(CLI::App* sub) {
+    ParseOutcome outcome;
+    outcome.ok = true;
+    outcome.options.command = Command::kHelp;
+    if (sub == nullptr || sub == help_) {
+      // Not app_.help(), which would give the help of the command selected ("help").
+      outcome.help = app_.get_formatter()->make_help(&app_, kProgram, CLI::AppFormatMode::Normal);
+      return outcome;
+    }
+    std::string in_effect;
+    for (const char* key : {"reader", "counter", "wait", "on-pass", "on-fail", "hook-timeout"}) {
+      const auto found = defaults_.values.find(key);
+      if (found == defaults_.values.end() || !Uses(sub, key))
+        continue;
+      in_effect += "\n  " + std::string(key) + ": " + found->second.value + " (from " +
+                   found->second.source + ")";
+    }
+    if (!defaults_.error.empty() && (sub == info_ || sub == download_))
+      in_effect += "\n  none, the defaults are faulty: " + defaults_.error;
+    if (!in_effect.empty())
+      sub->footer("Defaults in effect:" + in_effect + "\n\n" + kExitStatusText);
+    outcome.help = sub->help(kProgram, CLI::AppFormatMode::Normal);
+    return outcome;
+  }
+
+  bool Uses(const CLI::App* sub, std::string_view key) const {
+    if (key == "counter")
+      return sub == download_;
+    return sub == info_ || sub == download_;
+  }
+
+  // The command line's value of option, else the default of key; none when neither.
+  std::optional<Setting> ValueOf(CLI::App* sub, const char* option, const std::string& given,
+                                 const char* key) {
+    if (sub->count(option) > 0)
+      return Setting{given, option, false};
+    const auto found = defaults_.values.find(key);
+    if (found == defaults_.values.end())
+      return std::nullopt;
+    const std::string label = std::string(key) + " (from " + found->second.source + ")";
+    options_.defaults_applied.push_back(std::string(key) + ": " + found->second.value + " (from " +
+                                        found->second.source + ")");
+    return Setting{found->second.value, label, true};
+  }
+
+  ParseOutcome Finish(CLI::App* sub) {
+    for (const Command command : {Command::kReaders, Command::kCheck, Command::kInfo,
+                                  Command::kDownload, Command::kJournal}) {
+      if (sub->get_name() == CommandName(command))
+        options_.command = command;
+    }
+    if (sub == journal_) {
+      std::string since;
+      if (!options_.journal_since.empty() &&
+          !journal::ParseSinceTime(options_.journal_since, &since)) {
+        return Fail("--since: " + Quoted(options_.journal_since) +
+                        " is not a UTC time YYYY-MM-DD[THH:MM[:SS[.mmm]]]",
+                    sub);
+      }
+      if (options_.json && sub->count("--format") > 0 && options_.journal_format != "json")
+        return Fail("--json and --format " + options_.journal_format + " exclude each other", sub);
+    }
+    if (sub != info_ && sub != download_)
+      return Ok();
+
+    if (!defaults_.error.empty())
+      return Fail(defaults_.error, sub);
+    if (orvo_ && sub->count("--reader") > 0)
+      return Fail("--reader and --orvo exclude each other", sub);
+    if (options_.quiet && options_.verbosity > 0)
+      return Fail("--quiet and --verbose exclude each other", sub);
+    if (!options_.journal_path.empty() && options_.no_journal)
+      return Fail("--journal and --no-journal exclude each other", sub);
+    if (orvo_) {
+      options_.reader = ReaderChoice::kOrvo;
+    } else if (const auto reader = ValueOf(sub, "--reader", reader_, "reader")) {
+      if (reader->text.empty())
+        return Fail(reader->label + " needs a reader name", sub);
+      options_.reader = ReaderChoice::kNamedPcsc;
+      options_.reader_name = reader->text;
+    }
+    if (sub == download_) {
+      if (const auto counter = ValueOf(sub, "--counter", counter_, "counter")) {
+        if (!CounterTextWellFormed(counter->text)) {
+          return Fail(counter->label + ": " + Quoted(counter->text) +
+                          " is not a number of at most 10 digits",
+                      sub);
+        }
+        options_.counter_text = counter->text;
+      }
+    }
+    if (const auto wait = ValueOf(sub, "--wait", wait_, "wait");
+        wait && !ParseWholeNumber(wait->text, 86400, &options_.wait_seconds)) {
+      return Fail(wait->label + ": " + Quoted(wait->text) +
+                      " is not a whole number of seconds from 1 to 86400",
+                  sub);
+    }
+    if (const auto timeout = ValueOf(sub, "--hook-timeout", hook_timeout_, "hook-timeout");
+        timeout && !ParseWholeNumber(timeout->text, 3600, &options_.hook_timeout_seconds)) {
+      return Fail(timeout->label + ": " + Quoted(timeout->text) +
+                      " is not a whole number of seconds from 1 to 3600",
+                  sub);
+    }
+    if (const auto hook = ValueOf(sub, "--on-pass", on_pass_, "on-pass"))
+      options_.on_pass = hook->text;
+    if (const auto hook = ValueOf(sub, "--on-fail", on_fail_, "on-fail"))
+      options_.on_fail = hook->text;
+
+    if (sub->count("--cards") > 0) {
+      if (!options_.each_card)
+        return Fail("--cards applies with --each-card only", sub);
+      if (!ParseWholeNumber(cards_, 1000000, &options_.card_limit))
+        return Fail("--cards: " + Quoted(cards_) + " is not a whole number from 1 to 1000000", sub);
+    }
+    if (options_.each_card && orvo_)
+      return Fail("--each-card waits for cards on a PC/SC reader; it does not apply with --orvo",
+                  sub);
+    if (options_.verbosity >= 2)
+      options_.trace = true;
+    return Ok();
+  }
+
+  const Defaults& defaults_;
+  CLI::App app_{"", kProgram};
+  CLI::App* readers_ = nullptr;
+  CLI::App* check_ = nullptr;
+  CLI::App* info_ = nullptr;
+  CLI::App* download_ = nullptr;
+  CLI::App* journal_ = nullptr;
+  CLI::App* help_ = nullptr;
+  CliOptions options_;
+  bool version_ = false;
+  bool orvo_ = false;
+  // Values checked after the parse, like the defaults that may stand in for them.
+  std::string reader_;
+  std::string counter_;
+  std::string cards_;
+  std::string wait_;
+  std::string hook_timeout_;
+  std::string on_pass_;
+  std::string on_fail_;
+};
 
 }  // namespace
 
-ParseOutcome ParseArgs(const std::vector<std::string>& args) {
-  CliOptions options;
-  std::vector<std::string> positional;
-  bool counter_given = false;
-  bool reader_given = false;
-  bool orvo_given = false;
-  bool cards_given = false;
-  bool wait_given = false;
-  bool options_ended = false;
-  bool format_given = false;
-
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    if (options_ended || arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_ended = true;
-      continue;
-    }
-    if (arg == "-h" || arg == "--help" || arg == "-V" || arg == "--version") {
-      ParseOutcome outcome;
-      outcome.ok = true;
-      outcome.options.command =
-          arg == "-V" || arg == "--version" ? Command::kVersion : Command::kHelp;
-      return outcome;
-    }
-    // "--name=value" and "--name value" are the same.
-    std::optional<std::string> inline_value;
-    if (const size_t eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
-      inline_value = arg.substr(eq + 1);
-      arg.resize(eq);
-    }
-    const bool takes_value = arg == "--counter" || arg == "--reader" || arg == "--cards" ||
-                             arg == "--wait" || arg == "--journal" || arg == "--since" ||
-                             arg == "--card" || arg == "--format";
-    if (!takes_value && inline_value)
-      return Fail(arg + " takes no value");
-    std::string value;
-    if (takes_value) {
-      if (inline_value) {
-        value = *inline_value;
-      } else if (i + 1 < args.size() && !args[i + 1].starts_with("--")) {
-        // A following option is never taken for the value ("--reader --json"); a
-        // value that really starts with "--" is written "--reader=--name".
-        value = args[++i];
-      } else {
-        return Fail(arg + " needs a value");
-      }
-    }
-
-    if (arg == "--counter") {
-      if (counter_given)
-        return Fail("--counter given twice");
-      if (!CounterTextWellFormed(value))
-        return Fail("--counter needs digits only (an optional leading +), at most 10");
-      counter_given = true;
-      options.counter_text = value;
-    } else if (arg == "--reader") {
-      if (reader_given)
-        return Fail("--reader given twice");
-      if (value.empty())
-        return Fail("--reader needs a reader name");
-      reader_given = true;
-      options.reader = ReaderChoice::kNamedPcsc;
-      options.reader_name = value;
-    } else if (arg == "--cards") {
-      if (cards_given)
-        return Fail("--cards given twice");
-      if (!ParseWholeNumber(value, 1000000, &options.card_limit))
-        return Fail("--cards needs a whole number from 1 to 1000000");
-      cards_given = true;
-    } else if (arg == "--wait") {
-      if (wait_given)
-        return Fail("--wait given twice");
-      if (!ParseWholeNumber(value, 86400, &options.wait_seconds))
-        return Fail("--wait needs a whole number of seconds from 1 to 86400");
-      wait_given = true;
-    } else if (arg == "--orvo") {
-      orvo_given = true;
-      options.reader = ReaderChoice::kOrvo;
-    } else if (arg == "--each-card") {
-      options.each_card = true;
-    } else if (arg == "--trace") {
-      options.trace = true;
-    } else if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "--strict") {
-      options.strict = true;
-    } else if (arg == "--journal") {
-      if (value.empty())
-        return Fail("--journal needs a file path");
-      options.journal_path = value;
-    } else if (arg == "--no-journal") {
-      options.no_journal = true;
-    } else if (arg == "--since") {
-      if (!journal::ParseSinceTime(value, &options.since))
-        return Fail("--since needs a UTC time: YYYY-MM-DD[THH:MM[:SS[.mmm]]]");
-    } else if (arg == "--card") {
-      if (value.empty())
-        return Fail("--card needs a run id or an ATR");
-      options.card = value;
-    } else if (arg == "--format") {
-      format_given = true;
-      if (value == "table")
-        options.format = JournalFormat::kTable;
-      else if (value == "csv")
-        options.format = JournalFormat::kCsv;
-      else if (value == "json")
-        options.format = JournalFormat::kJson;
-      else
-        return Fail("--format is table, csv or json");
-    } else {
-      return Fail("unknown option " + arg);
-    }
-  }
-
-  if (positional.empty())
-    return Fail("no command given");
-  const std::optional<Command> command = CommandNamed(positional[0]);
-  if (!command)
-    return Fail("unknown command " + positional[0]);
-  options.command = *command;
-
-  const bool takes_script = *command == Command::kDownload || *command == Command::kCheck;
-  const size_t expected = takes_script ? 2 : 1;
-  if (positional.size() < expected)
-    return Fail(positional[0] + " needs a script file");
-  if (positional.size() > expected)
-    return Fail("unexpected argument " + positional[expected]);
-  if (takes_script)
-    options.script = positional[1];
-
-  const bool uses_card = *command == Command::kInfo || *command == Command::kDownload;
-  if (reader_given && orvo_given)
-    return Fail("--reader and --orvo exclude each other");
-  const bool is_journal = *command == Command::kJournal;
-  if (((reader_given && !is_journal) || orvo_given || options.trace || wait_given) && !uses_card)
-    return Fail(positional[0] + " uses no card: --reader, --orvo, --trace and --wait do not apply");
-  if (counter_given && *command != Command::kDownload)
-    return Fail("--counter applies to download only");
-  if (options.each_card && !uses_card)
-    return Fail("--each-card applies to info and download only");
-  if (options.each_card && orvo_given)
-    return Fail("--each-card waits for cards on a PC/SC reader; it does not apply with --orvo");
-  if (cards_given && !options.each_card)
-    return Fail("--cards applies with --each-card only");
-  if (options.strict && *command != Command::kCheck)
-    return Fail("--strict applies to check only");
-  if (options.json && *command == Command::kHelp)
-    return Fail("--json does not apply to help");
-  if (!options.journal_path.empty() && options.no_journal)
-    return Fail("--journal and --no-journal exclude each other");
-  if ((!options.journal_path.empty() && !uses_card && !is_journal) ||
-      (options.no_journal && !uses_card))
-    return Fail("--journal and --no-journal apply to info and download (--journal to journal too)");
-  if ((!options.since.empty() || !options.card.empty() || format_given) && !is_journal)
-    return Fail("--since, --card and --format apply to journal only");
-  if (is_journal && options.json) {
-    if (format_given)
-      return Fail("--json and --format exclude each other");
-    options.format = JournalFormat::kJson;
-  }
-
-  ParseOutcome outcome;
-  outcome.ok = true;
-  outcome.options = std::move(options);
-  return outcome;
+ParseOutcome ParseArgs(const std::vector<std::string>& args, const Defaults& defaults) {
+  return Parser(defaults).Parse(args);
 }
 
 std::string UsageText() {
-  return "Usage:\n"
-         "  pelliton-cli readers [--json]\n"
-         "  pelliton-cli info [--reader NAME | --orvo] [--each-card [--cards N]] [--wait S]\n"
-         "                    [--trace] [--json]\n"
-         "  pelliton-cli download SCRIPT [--counter N] [--reader NAME | --orvo]\n"
-         "                        [--each-card [--cards N]] [--wait S] [--trace] [--json]\n"
-         "  pelliton-cli check SCRIPT [--strict] [--json]\n"
-         "  pelliton-cli journal [--since TIME] [--reader NAME] [--card RUN-ID|ATR]\n"
-         "                       [--format table|csv|json] [--journal PATH]\n"
-         "  pelliton-cli --version | -V\n"
-         "\n"
-         "Commands:\n"
-         "  readers   list the PC/SC readers and say whether an Orvo reader is attached\n"
-         "  info      read the card's generation, application versions and counter\n"
-         "  download  check SCRIPT, load it onto the card and write the counter\n"
-         "  check     check SCRIPT line by line without a card; warn where the card would\n"
-         "            surely get it wrong (misplaced or overlapping data, bad lengths)\n"
-         "  journal   list the journal's records of card runs\n"
-         "\n"
-         "Options:\n"
-         "  --reader NAME  use this PC/SC reader (default: the first one listed)\n"
-         "  --orvo         use the Orvo USB reader\n"
-         "  --counter N    usage counter to write, 1 to 5000 (default 500); digits only\n"
-         "  --each-card    wait for a card, run, wait for its removal, repeat until\n"
-         "                 interrupted; then print a tally\n"
-         "  --cards N      with --each-card: stop after N cards\n"
-         "  --wait S       give up after S seconds (default 30) waiting for a card that\n"
-         "                 another program holds or that does not answer\n"
-         "  --trace        every APDU and response in hex, with its time, on stderr\n"
-         "  --json         one JSON object per run on stdout\n"
-         "  --strict       with check: any warning fails the check (exit status 1)\n"
-         "  --journal PATH record every card run in this journal (default\n"
-         "                 $XDG_DATA_HOME/pelliton/journal.sqlite)\n"
-         "  --no-journal   record nothing\n"
-         "  --since TIME   journal: records from this UTC time on (YYYY-MM-DD[THH:MM[:SS]])\n"
-         "  --card ID      journal: one card's history, by run id or ATR\n"
-         "  --format F     journal: table (default), csv or json\n"
-         "\n"
-         "Signals: a first Ctrl-C, SIGTERM or SIGHUP lets the card in progress finish;\n"
-         "a second one ends at once, leaving that card unfinished.\n"
-         "\n"
-         "Exit status: 0 success, 1 the procedure failed, 2 usage error, 3 the output\n"
-         "could not be written, 4 the journal cannot be opened or written; 128 + the\n"
-         "signal's number when a second signal ended it.\n";
+  return Parser(Defaults{}).Parse({"--help"}).help;
 }
 
 }  // namespace pelliton::cli

@@ -1,21 +1,22 @@
 // The command line of pelliton-cli: which procedure to run, on which reader, and how
-// to report it.
+// to report it. Options not given on the command line take their defaults from the
+// environment and the configuration file (cli/defaults.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "cli/defaults.h"
+
 namespace pelliton::cli {
 
-// kVersion: print the program's name and version; no reader is touched.
 enum class Command { kHelp, kVersion, kReaders, kInfo, kDownload, kCheck, kJournal };
 
-// Which reader a card command uses. kFirstPcsc: the first PC/SC reader the service lists.
+// Which reader a card command uses. kFirstPcsc: the first PC/SC reader that holds a card,
+// else the first one the service lists. kNamedPcsc: reader_name as cli/reader_choice.h
+// reads it (an index, a full name or a part of one).
 enum class ReaderChoice { kFirstPcsc, kNamedPcsc, kOrvo };
-
-// How the journal command prints its records.
-enum class JournalFormat { kTable, kCsv, kJson };
 
 struct CliOptions {
   Command command = Command::kHelp;
@@ -33,25 +34,46 @@ struct CliOptions {
   bool trace = false;
   bool json = false;
   bool strict = false;  // check: any warning fails the check
-  // The journal of info and download runs: empty journal_path is the default one.
-  std::string journal_path;
-  bool no_journal = false;
-  // The journal command: records from this time prefix on (see ParseSinceTime), of the
-  // reader in reader_name, of one card (run id or ATR), printed so.
-  std::string since;
-  std::string card;
-  JournalFormat format = JournalFormat::kTable;
+  // -v: the reader chosen and each card's outcome in detail on stderr; -vv: also trace.
+  int verbosity = 0;
+  // -q: only the result; no progress, step texts, waiting notes or verdict banner.
+  bool quiet = false;
+  // Run through /bin/sh after each card that passed or failed, at most hook_timeout
+  // seconds each.
+  std::string on_pass;
+  std::string on_fail;
+  uint32_t hook_timeout_seconds = 10;
+
+  // The station of several readers; carried for it, read there.
+  std::string readers_spec;  // --readers LIST
+  bool verify = false;       // --verify
+  // The journal of card runs; carried for it, read there.
+  std::string journal_path;  // --journal PATH
+  bool no_journal = false;   // --no-journal
+  // The journal command's filters: --since TIME, --reader NAME, --format, --card.
+  std::string journal_since;
+  std::string journal_reader;
+  std::string journal_format = "table";
+  std::string journal_card;
+
+  // Defaults taken from the environment or the file, one "name: value (from SOURCE)"
+  // line each, for -v.
+  std::vector<std::string> defaults_applied;
 };
 
 struct ParseOutcome {
   bool ok = false;
   CliOptions options;
-  std::string error;  // one line, for a usage error
+  // A usage error: one line, with the reason and where to find help.
+  std::string error;
+  // With kHelp: the help of the command asked about (or of the program).
+  std::string help;
 };
 
-// args: the arguments after the program name.
-ParseOutcome ParseArgs(const std::vector<std::string>& args);
+// args: the arguments after the program name. defaults: for the options not given.
+ParseOutcome ParseArgs(const std::vector<std::string>& args, const Defaults& defaults = {});
 
+// The program's help: its commands and how to call each.
 std::string UsageText();
 
 }  // namespace pelliton::cli

@@ -2,13 +2,48 @@
 
 #include <algorithm>
 
-#include "cli/json.h"
 #include "cli/output.h"
 #include "engine/counter_rule.h"
 
 namespace pelliton::cli {
 
 namespace {
+
+// Length of the valid UTF-8 sequence starting at text[i], or 0 when there is none: no
+// overlong forms, no surrogates, nothing above U+10FFFF.
+size_t Utf8SequenceLength(const std::string& text, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0)
+      low = 0xA0;
+    if (lead == 0xED)
+      high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0)
+      low = 0x90;
+    if (lead == 0xF4)
+      high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size())
+    return 0;
+  if (byte(i + 1) < low || byte(i + 1) > high)
+    return 0;
+  for (size_t k = 2; k < length; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF)
+      return 0;
+  }
+  return length;
+}
 
 void AppendEscaped(std::string& text, unsigned char byte) {
   static constexpr char kDigits[] = "0123456789abcdef";

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <optional>
 
-#include "cli/json.h"
+#include <nlohmann/json.hpp>
+
+#include "cli/console_panel.h"
 #include "cli/runs.h"
 
 namespace pelliton::cli {
@@ -93,21 +95,21 @@ std::string Csv(const std::vector<JournalRecord>& records) {
 std::string Json(const std::vector<JournalRecord>& records) {
   std::string out;
   for (const JournalRecord& record : records) {
-    JsonWriter json;
-    json.BeginObject();
+    nlohmann::ordered_json json = nlohmann::ordered_json::object();
+    json["schema"] = 1;
+    json["command"] = "journal";
     for (const Field& field : kFields) {
-      json.Key(field.name);
       if (field.text != nullptr)
-        json.String(record.*field.text);
+        json[field.name] = record.*field.text;
       else if (field.number != nullptr)
-        json.Number(record.*field.number);
+        json[field.name] = record.*field.number;
       else if (const auto& value = record.*field.optional_number; value)
-        json.Number(*value);
+        json[field.name] = *value;
       else
-        json.Null();
+        json[field.name] = nullptr;
     }
-    json.EndObject();
-    out += json.Text() + "\n";
+    // Card texts and paths may hold any bytes; the output stays valid JSON.
+    out += json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
   }
   return out;
 }
@@ -195,23 +197,34 @@ bool RecordCardRun(Journal* journal, JournalRecord record, std::FILE* err) {
 }
 
 int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  journal::JournalQuery query;
+  if (!options.journal_since.empty() &&
+      !journal::ParseSinceTime(options.journal_since, &query.since)) {
+    Put(err,
+        "pelliton-cli: --since needs a UTC time: YYYY-MM-DD[THH:MM[:SS[.mmm]]] (see "
+        "pelliton-cli journal --help)\n");
+    return kExitUsage;
+  }
+  query.reader = options.journal_reader;
+  query.card = options.journal_card;
+  JournalFormat format = JournalFormat::kTable;
+  if (options.json || options.journal_format == "json")
+    format = JournalFormat::kJson;
+  else if (options.journal_format == "csv")
+    format = JournalFormat::kCsv;
+
   std::string error;
   const std::unique_ptr<Journal> journal =
       Journal::Open(PathOf(options), kProgram, Journal::Access::kRead, &error);
   std::vector<JournalRecord> records;
-  if (journal != nullptr) {
-    journal::JournalQuery query;
-    query.since = options.since;
-    query.reader = options.reader == ReaderChoice::kNamedPcsc ? options.reader_name : "";
-    query.card = options.card;
-    if (journal->List(query, &records, &error)) {
-      Put(out, JournalOutput(options.format, records));
-      if (!options.card.empty() && records.empty()) {
-        Put(err, "pelliton-cli: the journal holds no run of card " + options.card + "\n");
-        return kExitFailed;
-      }
-      return kExitSuccess;
+  if (journal != nullptr && journal->List(query, &records, &error)) {
+    Put(out, JournalOutput(format, records));
+    if (!options.journal_card.empty() && records.empty()) {
+      Put(err, "pelliton-cli: the journal holds no run of card " +
+                   AsTerminalText(options.journal_card) + "\n");
+      return kExitFailed;
     }
+    return kExitSuccess;
   }
   Put(err, "pelliton-cli: the journal cannot be read: " + error + "\n");
   return kExitJournal;

@@ -15,6 +15,9 @@ namespace pelliton::cli {
 // The journal could not be opened or written.
 inline constexpr int kExitJournal = 4;
 
+// How the journal command prints its records.
+enum class JournalFormat { kTable, kCsv, kJson };
+
 // For info and download: opens the journal the options name (--journal PATH, else the
 // default path), or none with --no-journal. False, with the reason on err, when the
 // journal cannot be opened for writing; no card may be run then.

@@ -15,6 +15,7 @@
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
 #include "cli/console_panel.h"
+#include "cli/defaults.h"
 #include "cli/journal_command.h"
 #include "cli/output.h"
 #include "cli/pcsc_presence.h"
@@ -45,31 +46,35 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  const ParseOutcome parsed = ParseArgs(args);
+  const ParseOutcome parsed = ParseArgs(args, SystemDefaults());
   if (!parsed.ok) {
-    std::fprintf(stderr, "pelliton-cli: %s\n\n%s", AsTerminalText(parsed.error).c_str(),
-                 UsageText().c_str());
+    std::fprintf(stderr, "pelliton-cli: %s\n", AsTerminalText(parsed.error).c_str());
     return kExitUsage;
   }
   const CliOptions& options = parsed.options;
   Streams streams;
   streams.out_is_terminal = isatty(fileno(stdout)) == 1;
+  streams.err_is_terminal = isatty(fileno(stderr)) == 1;
+  if (options.verbosity > 0) {
+    for (const std::string& applied : options.defaults_applied)
+      Emit(stderr, "pelliton-cli: default " + AsTerminalText(applied) + "\n");
+  }
 
   SystemPcsc system_pcsc;
   SystemOrvo system_orvo;
   switch (options.command) {
     case Command::kHelp:
-      Emit(stdout, UsageText());
+      Emit(stdout, parsed.help);
       return CheckedExit(kExitSuccess, streams);
     case Command::kVersion:
       Emit(stdout, std::string("pelliton-cli ") + kVersion + "\n");
       return CheckedExit(kExitSuccess, streams);
+    case Command::kJournal:
+      return CheckedExit(RunJournalCommand(options, streams.out, streams.err), streams);
     case Command::kReaders:
       return RunReaders(options, system_pcsc, system_orvo, OrvoReaderAttached(), streams);
     case Command::kCheck:
       return RunCheck(options, streams);
-    case Command::kJournal:
-      return RunJournalCommand(options, streams.out, streams.err);
     case Command::kInfo:
     case Command::kDownload:
       break;
@@ -83,8 +88,9 @@ int main(int argc, char** argv) {
 
   std::atomic<bool> stop{false};
   CardInProgress in_progress;
+  // Also tells which reader holds a card when none is named.
   std::optional<PcscPresence> presence;
-  if (options.each_card)
+  if (options.reader != ReaderChoice::kOrvo)
     presence.emplace(stop);
   // Before any other thread starts: every thread inherits the blocked signals.
   StopOnSignals signals(

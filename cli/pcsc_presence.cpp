@@ -25,18 +25,43 @@ void PcscPresence::Cancel() {
     SCardCancel(context_.load());
 }
 
+bool PcscPresence::HaveContext(long* error) {
+  if (has_context_.load())
+    return true;
+  SCARDCONTEXT context = 0;
+  const LONG rv = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);
+  if (rv != SCARD_S_SUCCESS) {
+    *error = rv;
+    return false;
+  }
+  context_.store(context);
+  has_context_.store(true);
+  return true;
+}
+
+std::vector<bool> PcscPresence::HoldsCard(const std::vector<std::string>& readers) {
+  long error = 0;
+  if (readers.empty() || !HaveContext(&error))
+    return {};
+  std::vector<SCARD_READERSTATE> states(readers.size());
+  for (size_t i = 0; i < readers.size(); ++i) {
+    states[i].szReader = readers[i].c_str();
+    states[i].dwCurrentState = SCARD_STATE_UNAWARE;
+  }
+  const LONG rv =
+      SCardGetStatusChange(context_.load(), 0, states.data(), static_cast<DWORD>(states.size()));
+  if (rv != SCARD_S_SUCCESS)
+    return {};
+  std::vector<bool> holds(readers.size());
+  for (size_t i = 0; i < readers.size(); ++i)
+    holds[i] = Reached(states[i].dwEventState, true);
+  return holds;
+}
+
 CardPresence::Wait PcscPresence::WaitFor(const std::string& reader, bool present, long* error) {
   *error = 0;
-  if (!has_context_.load()) {
-    SCARDCONTEXT context = 0;
-    const LONG rv = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);
-    if (rv != SCARD_S_SUCCESS) {
-      *error = rv;
-      return Wait::kFailed;
-    }
-    context_.store(context);
-    has_context_.store(true);
-  }
+  if (!HaveContext(error))
+    return Wait::kFailed;
   SCARD_READERSTATE state{};
   state.szReader = reader.c_str();
   state.dwCurrentState = SCARD_STATE_UNAWARE;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "cli/runs.h"
 
@@ -19,10 +20,16 @@ class PcscPresence final : public CardPresence {
   PcscPresence& operator=(const PcscPresence&) = delete;
 
   Wait WaitFor(const std::string& reader, bool present, long* error) override;
+  // One status query over all the readers with a zero timeout; empty when the service
+  // does not answer.
+  std::vector<bool> HoldsCard(const std::vector<std::string>& readers) override;
   // Safe from another thread.
   void Cancel();
 
  private:
+  // Establishes the context on first use; false when the service does not answer.
+  bool HaveContext(long* error);
+
   const std::atomic<bool>& stop_;
   std::atomic<SCARDCONTEXT> context_{0};
   std::atomic<bool> has_context_{false};

@@ -1,14 +1,20 @@
 #include "cli/render.h"
 
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <iterator>
 #include <utility>
 
 #include "cli/console_panel.h"
-#include "cli/json.h"
 #include "engine/card_info.h"
 
 namespace pelliton::cli {
 
 namespace {
+
+// Fields keep the order they are written in, so a line reads like the text output.
+using Json = nlohmann::ordered_json;
 
 const char* CommandName(Command command) {
   switch (command) {
@@ -29,6 +35,28 @@ const char* CommandName(Command command) {
   return "help";
 }
 
+// Every object starts alike, so a reader of a mixed log tells them apart.
+Json Header(const char* command) {
+  Json json;
+  json["schema"] = kJsonSchema;
+  json["command"] = command;
+  return json;
+}
+
+// One line whatever bytes it holds: a byte that is not UTF-8 becomes U+FFFD.
+std::string Line(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+bool IsUtf8(const std::string& text) {
+  try {
+    (void)Json(text).dump();
+    return true;
+  } catch (const Json::type_error&) {
+    return false;
+  }
+}
+
 // The card line as a field: no trailing blank, no line breaks.
 std::string CardLineField(VersionClass generation) {
   std::string line = CardLineOf(generation);
@@ -37,11 +65,17 @@ std::string CardLineField(VersionClass generation) {
   return line;
 }
 
+Json Messages(const std::vector<std::string>& messages) {
+  Json array = Json::array();
+  for (const std::string& message : messages)
+    array.push_back(WithLineFeeds(message));
+  return array;
+}
+
 // A path as a JSON field. A path that is not UTF-8 loses bytes in the string, so its
 // raw bytes follow in hex ("script_hex"), which still name the file.
-void PutPath(JsonWriter& json, const std::string& path) {
-  json.Key("script");
-  json.String(path);
+void PutPath(Json& json, const std::string& path) {
+  json["script"] = path;
   if (IsUtf8(path))
     return;
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -51,99 +85,111 @@ void PutPath(JsonWriter& json, const std::string& path) {
     hex += kDigits[static_cast<unsigned char>(c) >> 4];
     hex += kDigits[static_cast<unsigned char>(c) & 0x0F];
   }
-  json.Key("script_hex");
-  json.String(hex);
+  json["script_hex"] = hex;
 }
 
-void PutCardInfo(JsonWriter& json, const CardInfo& info) {
-  json.Key("card_line");
-  json.String(CardLineField(info.generation));
-  json.Key("application_line");
-  json.String(ApplicationLine(info));
-  json.Key("versions");
-  json.StringArray(info.versions);
-  json.Key("counter");
+void PutCardInfo(Json& json, const CardInfo& info) {
+  const std::string_view generation = GenerationName(info.generation);
+  json["card_version"] = generation.empty() ? Json() : Json(std::string(generation));
+  json["card_line"] = CardLineField(info.generation);
+  json["application_line"] = ApplicationLine(info);
+  // A card with one version text holds it for both applications.
+  json["one_version"] = info.one_version;
+  const std::string app1 = info.versions.empty() ? std::string() : info.versions.front();
+  json["app1_version"] = app1;
+  json["app2_version"] = info.versions.size() > 1 ? info.versions[1] : app1;
   if (info.counter) {
-    json.String(*info.counter);
+    const std::optional<uint32_t> number = CounterNumber(*info.counter);
+    json["counter"] = number ? Json(*number) : Json();
+    json["counter_text"] = *info.counter;
   } else {
-    json.Null();
+    json["counter"] = nullptr;
+    json["counter_text"] = nullptr;
   }
 }
 
-void PutApp(JsonWriter& json, const char* name, const AppTally& app) {
-  json.Key(name);
-  json.BeginObject();
-  json.Key("present");
-  json.Bool(app.addresses.present);
-  json.Key("start");
-  json.Number(app.addresses.start);
-  json.Key("end");
-  json.Number(app.addresses.end);
-  json.Key("data_lines");
-  json.Number(app.data_lines);
-  json.Key("data_bytes");
-  json.Number(static_cast<int64_t>(app.data_bytes));
-  json.EndObject();
+// The counter as typed, as a number: digits with an optional '+', at most 10 of them.
+Json CounterAsTyped(const std::string& text) {
+  std::string_view digits = text;
+  if (digits.starts_with('+'))
+    digits.remove_prefix(1);
+  if (digits.empty() || digits.size() > 10 ||
+      digits.find_first_not_of("0123456789") != std::string_view::npos)
+    return nullptr;
+  uint64_t number = 0;
+  for (const char c : digits)
+    number = number * 10 + static_cast<uint64_t>(c - '0');
+  return number;
+}
+
+Json AppJson(const AppTally& app) {
+  Json json;
+  json["present"] = app.addresses.present;
+  json["start"] = app.addresses.start;
+  json["end"] = app.addresses.end;
+  json["data_lines"] = app.data_lines;
+  json["data_bytes"] = app.data_bytes;
+  return json;
 }
 
 }  // namespace
 
+std::string WithLineFeeds(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      out += text[i];
+    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
+      out += '\n';
+    }
+  }
+  return out;
+}
+
+std::optional<uint32_t> CounterNumber(const std::string& characters) {
+  if (characters.empty() || characters.size() > 9 ||
+      characters.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  return static_cast<uint32_t>(std::stoul(characters));
+}
+
 std::string RunJson(const CliOptions& options, const std::string& reader, const CardRun& run,
                     std::optional<int> card_number) {
-  JsonWriter json;
-  json.BeginObject();
-  json.Key("command");
-  json.String(CommandName(options.command));
-  if (card_number) {
-    json.Key("card");
-    json.Number(*card_number);
-  }
-  json.Key("success");
-  json.Bool(run.outcome.Succeeded());
-  json.Key("reader");
-  json.String(options.reader == ReaderChoice::kOrvo ? std::string("Orvo reader") : reader);
+  Json json = Header(CommandName(options.command));
+  if (card_number)
+    json["card"] = *card_number;
+  json["success"] = run.outcome.Succeeded();
+  json["reader"] = reader;
+  json["atr"] = run.atr_hex.empty() ? Json() : Json(run.atr_hex);
+  json["elapsed_ms"] = run.elapsed.count();
   if (options.command == Command::kDownload) {
     PutPath(json, options.script);
-    json.Key("counter");
-    json.String(options.counter_text);
+    json["counter"] = CounterAsTyped(options.counter_text);
   }
-  json.Key("messages");
-  json.StringArray(run.messages);
+  json["messages"] = Messages(run.messages);
   if (options.command == Command::kInfo && run.outcome.Succeeded() && run.info)
     PutCardInfo(json, *run.info);
-  json.EndObject();
-  return json.Text() + "\n";
+  return Line(json);
 }
 
 std::string TallyOutput(const CliOptions& options, int cards,
                         const std::vector<TallyFailure>& failures, bool stopped) {
   const int failed = static_cast<int>(failures.size());
   if (options.json) {
-    JsonWriter json;
-    json.BeginObject();
-    json.Key("command");
-    json.String("tally");
-    json.Key("cards");
-    json.Number(cards);
-    json.Key("succeeded");
-    json.Number(cards - failed);
-    json.Key("failed");
-    json.Number(failed);
-    json.Key("interrupted");
-    json.Bool(stopped);
-    json.Key("failures");
-    json.BeginArray();
+    Json json = Header("tally");
+    json["cards"] = cards;
+    json["succeeded"] = cards - failed;
+    json["failed"] = failed;
+    json["interrupted"] = stopped;
+    json["failures"] = Json::array();
     for (const TallyFailure& failure : failures) {
-      json.BeginObject();
-      json.Key("card");
-      json.Number(failure.card);
-      json.Key("message");
-      json.String(failure.message);
-      json.EndObject();
+      Json entry;
+      entry["card"] = failure.card;
+      entry["message"] = WithLineFeeds(failure.message);
+      json["failures"].push_back(std::move(entry));
     }
-    json.EndArray();
-    json.EndObject();
-    return json.Text() + "\n";
+    return Line(json);
   }
   std::string text = "\nCards: " + std::to_string(cards) +
                      ", succeeded: " + std::to_string(cards - failed) +
@@ -158,20 +204,12 @@ std::string TallyOutput(const CliOptions& options, int cards,
 std::string ReadersOutput(const CliOptions& options, const std::vector<std::string>& readers,
                           bool service_running, bool orvo_attached) {
   if (options.json) {
-    JsonWriter json;
-    json.BeginObject();
-    json.Key("command");
-    json.String("readers");
-    json.Key("success");
-    json.Bool(!readers.empty() || orvo_attached);
-    json.Key("pcsc_service");
-    json.String(service_running ? "running" : "not running");
-    json.Key("pcsc_readers");
-    json.StringArray(readers);
-    json.Key("orvo_reader");
-    json.Bool(orvo_attached);
-    json.EndObject();
-    return json.Text() + "\n";
+    Json json = Header("readers");
+    json["success"] = !readers.empty() || orvo_attached;
+    json["pcsc_service"] = service_running ? "running" : "not running";
+    json["pcsc_readers"] = readers;
+    json["orvo_reader"] = orvo_attached;
+    return Line(json);
   }
   std::string text;
   if (!service_running) {
@@ -195,59 +233,65 @@ std::string CheckOutput(const CliOptions& options, const ScriptCheckReport& repo
       text += strict_refusal + "\n";
     return AsTerminalText(text);
   }
-  JsonWriter json;
-  json.BeginObject();
-  json.Key("command");
-  json.String("check");
-  json.Key("success");
-  json.Bool(CheckPasses(report, options.strict));
+  Json json = Header("check");
+  json["success"] = CheckPasses(report, options.strict);
   PutPath(json, options.script);
-  json.Key("messages");
   std::vector<std::string> messages;
   if (!report.sound) {
     messages.push_back(report.message);
   } else if (!strict_refusal.empty()) {
     messages.push_back(strict_refusal);
   }
-  json.StringArray(messages);
+  json["messages"] = Messages(messages);
   if (!report.sound) {
-    json.Key("line");
-    if (report.fault_line != 0) {
-      json.Number(report.fault_line);
-    } else {
-      json.Null();
-    }
+    json["line"] = report.fault_line != 0 ? Json(report.fault_line) : Json();
   } else {
-    json.Key("lines");
-    json.Number(report.lines);
-    json.Key("pass_through_lines");
-    json.Number(report.pass_through_lines);
-    PutApp(json, "app1", report.app1);
-    PutApp(json, "app2", report.app2);
-    json.Key("suits_v1_cards");
-    json.Bool(report.suits_old_cards);
+    json["lines"] = report.lines;
+    json["pass_through_lines"] = report.pass_through_lines;
+    json["app1"] = AppJson(report.app1);
+    json["app2"] = AppJson(report.app2);
+    json["suits_v1_cards"] = report.suits_old_cards;
   }
-  json.Key("warnings");
-  json.BeginArray();
+  json["warnings"] = Json::array();
   for (const ScriptWarning& warning : report.warnings) {
-    json.BeginObject();
-    json.Key("line");
-    if (warning.line != 0) {
-      json.Number(warning.line);
-    } else {
-      json.Null();
-    }
-    json.Key("code");
-    json.String(WarningCode(warning.kind));
-    json.Key("message");
-    json.String(warning.message);
-    json.EndObject();
+    Json entry;
+    entry["line"] = warning.line != 0 ? Json(warning.line) : Json();
+    entry["code"] = WarningCode(warning.kind);
+    entry["message"] = WithLineFeeds(warning.message);
+    json["warnings"].push_back(std::move(entry));
   }
-  json.EndArray();
-  json.Key("warnings_left_off");
-  json.Number(report.warnings_left_off);
-  json.EndObject();
-  return json.Text() + "\n";
+  json["warnings_left_off"] = report.warnings_left_off;
+  return Line(json);
+}
+
+std::string OutcomeDetail(const Outcome& outcome) {
+  static constexpr const char* kEnds[] = {
+      "success",        "no_script",        "refused",     "reset_failed",  "script_unreadable",
+      "script_refused", "wrong_generation", "script_line", "communication", "card_refused"};
+  const auto end = static_cast<size_t>(outcome.end);
+  std::string text = end < std::size(kEnds) ? kEnds[end] : "unknown";
+  char code[32];
+  if (outcome.status_word) {
+    std::snprintf(code, sizeof code, ", SW %02X%02X", outcome.status_word->sw1,
+                  outcome.status_word->sw2);
+    text += code;
+  }
+  if (outcome.transport_result) {
+    std::snprintf(code, sizeof code, ", transport code 0x%08X",
+                  static_cast<uint32_t>(*outcome.transport_result));
+    text += code;
+  }
+  if (outcome.line != 0)
+    text += ", line " + std::to_string(outcome.line);
+  return text + ", " + std::to_string(outcome.exchanges) + " exchanges";
+}
+
+std::string QuietOutput(const CardRun& run) {
+  if (run.outcome.Succeeded() && run.info) {
+    return AsTerminalText(CardLineField(run.info->generation) + "\n" + ApplicationLine(*run.info) +
+                          "\n");
+  }
+  return AsTerminalText(WithLineFeeds(run.outcome.message)) + "\n";
 }
 
 }  // namespace pelliton::cli

@@ -2,6 +2,7 @@
 // from the procedures' outcome values only.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,11 +13,17 @@
 
 namespace pelliton::cli {
 
+// The version of JSON objects pelliton-cli writes; raised when a field changes meaning or
+// goes, not when one is added.
+inline constexpr int kJsonSchema = 1;
+
 // One procedure run on a card.
 struct CardRun {
   Outcome outcome;
   std::optional<CardInfo> info;       // info, on success
   std::vector<std::string> messages;  // every text the run showed, in order
+  std::string atr_hex;                // the ATR the run read; empty when none
+  std::chrono::milliseconds elapsed{0};
 };
 
 // A failed card of a card loop.
@@ -25,7 +32,8 @@ struct TallyFailure {
   std::string message;
 };
 
-// One JSON line for a run of info or download; card_number with --each-card.
+// One JSON line for a run of info or download; card_number with --each-card. reader: the
+// reader as named in messages.
 std::string RunJson(const CliOptions& options, const std::string& reader, const CardRun& run,
                     std::optional<int> card_number);
 
@@ -40,5 +48,20 @@ std::string ReadersOutput(const CliOptions& options, const std::vector<std::stri
 
 // check: the report as JSON or text (escaped for a terminal).
 std::string CheckOutput(const CliOptions& options, const ScriptCheckReport& report);
+
+// -q: the run's result alone, as text for a terminal: for info that succeeded the card
+// and application lines, otherwise the run's message.
+std::string QuietOutput(const CardRun& run);
+
+// For -v: where the run ended and what it met, "card_refused, SW 6A80, line 13, 7
+// exchanges".
+std::string OutcomeDetail(const Outcome& outcome);
+
+// The message with "\r\n" and a lone "\r" as "\n", as JSON and hooks carry it.
+std::string WithLineFeeds(const std::string& text);
+
+// The counter a card's four counter characters stand for; none when they are not all
+// digits.
+std::optional<uint32_t> CounterNumber(const std::string& characters);
 
 }  // namespace pelliton::cli

@@ -1,16 +1,21 @@
 #include "cli/runs.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
 #include "cardaccess/card_access.h"
 #include "cli/console_panel.h"
+#include "cli/hooks.h"
 #include "cli/journal_command.h"
 #include "cli/output.h"
+#include "cli/reader_choice.h"
 #include "cli/render.h"
 #include "cli/script_check.h"
 #include "cli/trace.h"
+#include "cli/verdict.h"
 #include "engine/browse.h"
 #include "engine/card_info.h"
 #include "engine/counter_rule.h"
@@ -52,14 +57,16 @@ class CardSession {
       : options_(options),
         pauser_(pauser),
         streams_(streams),
-        panel_(options.json ? nullptr : streams.out,
-               options.command == Command::kDownload && streams.out_is_terminal && !options.json),
+        panel_(options.json || options.quiet ? nullptr : streams.out,
+               options.command == Command::kDownload && streams.out_is_terminal && !options.json &&
+                   !options.quiet),
         card_(pcsc, orvo),
         journal_(journal) {}
 
   // Lists the PC/SC readers and takes the chosen transport and reader. False, with a
-  // note on err, when a named reader is not listed.
-  bool ChooseReader() {
+  // note on err, when -r names no listed reader or more than one. presence (optional)
+  // tells which readers hold a card.
+  bool ChooseReader(CardPresence* presence) {
     std::vector<std::string> readers;
     const LONG listed = card_.ListReaders(&readers);
     if (options_.reader == ReaderChoice::kOrvo) {
@@ -69,16 +76,20 @@ class CardSession {
     card_.Mode() = ReaderMode::Pcsc;
     if (PcscServiceDown(listed))
       Put(streams_.err, kServiceDownNote);
-    if (options_.reader == ReaderChoice::kNamedPcsc) {
-      if (std::find(readers.begin(), readers.end(), options_.reader_name) == readers.end()) {
-        Put(streams_.err, "pelliton-cli: no PC/SC reader named \"" +
-                              AsTerminalText(options_.reader_name) +
-                              "\" is listed (see pelliton-cli readers)\n");
-        return false;
-      }
-      card_.SelectReader(options_.reader_name);
-    } else if (!readers.empty()) {
-      card_.SelectReader(readers.front());
+    const bool named = options_.reader == ReaderChoice::kNamedPcsc;
+    std::vector<bool> holds_card;
+    if (!named && readers.size() > 1 && presence != nullptr)
+      holds_card = presence->HoldsCard(readers);
+    const ReaderPick pick = PickReader(readers, named ? options_.reader_name : "", holds_card);
+    if (!pick.error.empty()) {
+      Put(streams_.err, "pelliton-cli: " + pick.error + "\n");
+      return false;
+    }
+    if (pick.index) {
+      card_.SelectReader(readers[*pick.index]);
+      if (options_.verbosity > 0)
+        Put(streams_.err, "pelliton-cli: reader " + AsTerminalText(readers[*pick.index]) + " (" +
+                              pick.reason + ")\n");
     }
     return true;
   }
@@ -94,6 +105,7 @@ class CardSession {
 
   CardRun Run() {
     panel_.StartRun();
+    const auto start = std::chrono::steady_clock::now();
     CardRun run;
     const journal::RunClock clock;
     if (options_.command == Command::kDownload) {
@@ -106,6 +118,14 @@ class CardSession {
     }
     panel_.ClearProgress();
     run.messages = panel_.Shown();
+    run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    const CardConnection& connection = card_.Connection();
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (uint32_t i = 0; i < connection.atr_length && i < sizeof connection.atr; ++i) {
+      run.atr_hex += kDigits[connection.atr[i] >> 4];
+      run.atr_hex += kDigits[connection.atr[i] & 0x0F];
+    }
     return run;
   }
 
@@ -175,6 +195,28 @@ class CardScope {
   CardInProgress* in_progress_;
 };
 
+// What follows each card: its result alone (-q), its outcome in detail (-v), the verdict
+// banner and the hook for its verdict. A hook's failure is told, never the card's.
+void AfterCard(const CliOptions& options, const std::string& reader, const CardRun& run,
+               std::optional<int> card_number, const Streams& streams) {
+  const bool passed = run.outcome.Succeeded();
+  if (options.quiet && !options.json)
+    Put(streams.out, QuietOutput(run));
+  if (options.verbosity > 0)
+    Put(streams.err, "pelliton-cli: outcome: " + OutcomeDetail(run.outcome) + "\n");
+  if (!options.quiet) {
+    const Verdict verdict{passed, reader, run.outcome.message, run.elapsed, card_number};
+    Put(streams.err,
+        VerdictBanner(verdict, BannerStyleFor(streams.err_is_terminal, std::getenv("NO_COLOR"))));
+  }
+  const std::string& hook = passed ? options.on_pass : options.on_fail;
+  if (hook.empty())
+    return;
+  const CardResult result{reader, passed, WithLineFeeds(run.outcome.message), run.atr_hex};
+  Put(streams.err, RunHook(passed ? "--on-pass" : "--on-fail", hook, result,
+                           std::chrono::seconds(options.hook_timeout_seconds)));
+}
+
 int EachCard(const CliOptions& options, CardSession& session, CardPresence& presence,
              const std::atomic<bool>& stop, const Streams& streams, CardInProgress* in_progress) {
   const std::string reader = session.ReaderName();
@@ -187,7 +229,8 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
   bool stopped = false;
   long error = 0;
   while (options.card_limit == 0 || cards < static_cast<int>(options.card_limit)) {
-    Put(streams.err, "Waiting for a card in " + AsTerminalText(reader) + " ...\n");
+    if (!options.quiet)
+      Put(streams.err, "Waiting for a card in " + AsTerminalText(reader) + " ...\n");
     const CardPresence::Wait arrived = presence.WaitFor(reader, true, &error);
     if (arrived == CardPresence::Wait::kStopped) {
       stopped = true;
@@ -200,12 +243,13 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
     CardRun run;
     {
       const CardScope scope(in_progress, cards, reader);
-      if (!options.json)
+      if (!options.json && !options.quiet)
         Put(streams.out, "== Card " + std::to_string(cards) + "\n");
       run = session.Run();
     }
     if (options.json)
       Put(streams.out, RunJson(options, reader, run, cards));
+    AfterCard(options, reader, run, cards, streams);
     if (!run.outcome.Succeeded())
       failures.push_back({cards, run.outcome.message});
     // No further card is programmed while its record would be lost.
@@ -220,7 +264,8 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
       stopped = true;
       break;
     }
-    Put(streams.err, "Remove the card.\n");
+    if (!options.quiet)
+      Put(streams.err, "Remove the card.\n");
     const CardPresence::Wait left = presence.WaitFor(reader, false, &error);
     if (left == CardPresence::Wait::kStopped) {
       stopped = true;
@@ -294,13 +339,14 @@ int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& p
     // one; on a production line that is a typing error, not a value.
     uint32_t counter = 0;
     if (ParseCounterText(options.counter_text, &counter) == CounterParse::kNotANumber) {
-      Put(streams.err, std::string(kCounterNotANumberMessage) + "\n\n" + UsageText());
+      Put(streams.err, "pelliton-cli: --counter: " + std::string(kCounterNotANumberMessage) +
+                           " (see pelliton-cli download --help)\n");
       return kExitUsage;
     }
   }
 
   CardSession session(options, pcsc, orvo, pauser, streams, journal);
-  if (!session.ChooseReader())
+  if (!session.ChooseReader(presence))
     return kExitFailed;
   int status = kExitFailed;
   if (options.each_card) {
@@ -314,7 +360,8 @@ int RunOnCard(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& p
       run = session.Run();
     }
     if (options.json)
-      Put(streams.out, RunJson(options, session.ReaderName(), run, std::nullopt));
+      Put(streams.out, RunJson(options, session.ReaderLabel(), run, std::nullopt));
+    AfterCard(options, session.ReaderLabel(), run, std::nullopt, streams);
     status = run.outcome.Succeeded() ? kExitSuccess : kExitFailed;
   }
   return CheckedExit(session.JournalFailed() ? kExitJournal : status, streams);

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cardaccess/orvo_api.h"
 #include "cardaccess/pcsc_api.h"
@@ -27,6 +28,8 @@ struct Streams {
   std::FILE* err = stderr;
   // Draw the download's progress bar on out.
   bool out_is_terminal = false;
+  // Colour the verdict banner and ring the bell on a failed card.
+  bool err_is_terminal = false;
 };
 
 // Waits on one PC/SC reader for a card to arrive or to leave.
@@ -37,6 +40,8 @@ class CardPresence {
   // Blocks until a card sits in the reader (present) or the reader is empty (!present),
   // or until a stop is asked for. On kFailed, *error is the service's code.
   virtual Wait WaitFor(const std::string& reader, bool present, long* error) = 0;
+  // Whether a card sits in each reader now, without waiting; empty when unknown.
+  virtual std::vector<bool> HoldsCard(const std::vector<std::string>& /*readers*/) { return {}; }
 };
 
 // The card a run is working on, for what other threads say when they end the process
@@ -65,7 +70,10 @@ int RunReaders(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, bool orv
 
 int RunCheck(const CliOptions& options, const Streams& streams);
 
-// info and download, once or (with --each-card) for every card that comes. stop ends
+// info and download, once or (with --each-card) for every card that comes; after each
+// card the verdict banner on err and the --on-pass or --on-fail hook. presence also
+// tells which reader holds a card when none is named (optional without --each-card).
+// stop ends
 // the card loop after the run in progress. in_progress (optional) is kept up to date
 // with the card being run. A failed write of the output ends the card loop after the
 // card whose result it carried. Each run is recorded in journal when it is not null; a

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pelliton::cli {
@@ -21,6 +24,8 @@ struct GoodCase {
   bool trace;
   bool json;
   uint32_t wait_seconds = 30;
+  int verbosity = 0;
+  bool quiet = false;
 };
 
 class ParseGood : public testing::TestWithParam<GoodCase> {};
@@ -40,6 +45,8 @@ TEST_P(ParseGood, Reads) {
   EXPECT_EQ(o.trace, c.trace);
   EXPECT_EQ(o.json, c.json);
   EXPECT_EQ(o.wait_seconds, c.wait_seconds);
+  EXPECT_EQ(o.verbosity, c.verbosity);
+  EXPECT_EQ(o.quiet, c.quiet);
 }
 
 using RC = ReaderChoice;
@@ -191,8 +198,47 @@ INSTANTIATE_TEST_SUITE_P(
                              0,
                              false,
                              true},
-                    GoodCase{"HelpWins",
-                             {"download", "--help", "--bogus"},
+                    GoodCase{"ShortOptionsAndReaderNumber",
+                             {"info", "-r", "1", "-j"},
+                             Command::kInfo,
+                             "",
+                             "500",
+                             RC::kNamedPcsc,
+                             "1",
+                             false,
+                             0,
+                             false,
+                             true},
+                    // -vv is -v and --trace.
+                    GoodCase{"TwiceVerboseTraces",
+                             {"download", "-vv", "x", "-rVirtual"},
+                             Command::kDownload,
+                             "x",
+                             "500",
+                             RC::kNamedPcsc,
+                             "Virtual",
+                             false,
+                             0,
+                             true,
+                             false,
+                             30,
+                             2},
+                    GoodCase{"Quiet",
+                             {"info", "-q", "--each-card"},
+                             Command::kInfo,
+                             "",
+                             "500",
+                             RC::kFirstPcsc,
+                             "",
+                             true,
+                             0,
+                             false,
+                             false,
+                             30,
+                             0,
+                             true},
+                    GoodCase{"HelpOfACommand",
+                             {"help", "download"},
                              Command::kHelp,
                              "",
                              "500",
@@ -202,9 +248,9 @@ INSTANTIATE_TEST_SUITE_P(
                              0,
                              false,
                              false},
-                    GoodCase{"VersionWinsOverCardOptions",
-                             {"info", "--orvo", "-V", "--bogus"},
-                             Command::kVersion,
+                    GoodCase{"HelpWins",
+                             {"download", "--help", "--bogus"},
+                             Command::kHelp,
                              "",
                              "500",
                              RC::kFirstPcsc,
@@ -223,20 +269,29 @@ struct BadCase {
 
 class ParseBad : public testing::TestWithParam<BadCase> {};
 
+// One line: the reason, then the help of the command it concerns.
 TEST_P(ParseBad, IsAUsageError) {
   const ParseOutcome outcome = ParseArgs(GetParam().args);
   EXPECT_FALSE(outcome.ok);
   EXPECT_NE(outcome.error.find(GetParam().error_part), std::string::npos) << outcome.error;
+  EXPECT_EQ(outcome.error.find('\n'), std::string::npos) << outcome.error;
+  const std::vector<std::string>& args = GetParam().args;
+  const bool known = !args.empty() && (args[0] == "info" || args[0] == "download" ||
+                                       args[0] == "check" || args[0] == "readers");
+  EXPECT_TRUE(outcome.error.ends_with(known ? " (see pelliton-cli " + args[0] + " --help)"
+                                            : " (see pelliton-cli --help)"))
+      << outcome.error;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, ParseBad,
     testing::Values(
-        BadCase{"Nothing", {}, "no command"},
+        BadCase{"Nothing", {}, "no command given"},
         BadCase{"UnknownCommand", {"flash"}, "unknown command flash"},
-        BadCase{"UnknownOption", {"info", "--fast"}, "unknown option --fast"},
-        BadCase{"DownloadWithoutScript", {"download"}, "needs a script"},
-        BadCase{"CheckWithoutScript", {"check", "--json"}, "needs a script"},
+        BadCase{"HelpOfUnknownCommand", {"help", "flash"}, "unknown command flash"},
+        BadCase{"UnknownOption", {"info", "--fast"}, "unknown option --fast for info"},
+        BadCase{"DownloadWithoutScript", {"download"}, "SCRIPT is required"},
+        BadCase{"CheckWithoutScript", {"check", "--json"}, "SCRIPT is required"},
         BadCase{"ExtraArgument", {"download", "a", "b"}, "unexpected argument b"},
         BadCase{"InfoTakesNoScript", {"info", "a.bin"}, "unexpected argument a.bin"},
         BadCase{"CounterWithoutValue", {"download", "a", "--counter"}, "--counter needs a value"},
@@ -245,47 +300,211 @@ INSTANTIATE_TEST_SUITE_P(
                 {"download", "a", "--counter", "--trace"},
                 "--counter needs a value"},
         BadCase{"CounterTwice", {"download", "a", "--counter", "1", "--counter", "2"}, "twice"},
-        BadCase{"CounterOnInfo", {"info", "--counter", "5"}, "download only"},
-        BadCase{"NegativeCounter", {"download", "a", "--counter=-5"}, "digits only"},
-        BadCase{"CounterWithLetters", {"download", "a", "--counter", "5OO"}, "digits only"},
-        BadCase{"CounterWithBlank", {"download", "a", "--counter", " 5"}, "digits only"},
-        BadCase{"CounterPlusAlone", {"download", "a", "--counter", "+"}, "digits only"},
-        BadCase{
-            "CounterElevenDigits", {"download", "a", "--counter", "00000000500"}, "digits only"},
-        BadCase{"WaitZero", {"info", "--wait", "0"}, "--wait needs"},
-        BadCase{"WaitOnCheck", {"check", "a", "--wait", "5"}, "uses no card"},
+        BadCase{"ReaderTwiceInTwoSpellings", {"info", "-r", "1", "--reader=2"}, "twice"},
+        BadCase{"CounterOnInfo", {"info", "--counter", "5"}, "unknown option --counter for info"},
+        BadCase{"NegativeCounter", {"download", "a", "--counter=-5"}, "is not a number"},
+        BadCase{"CounterWithLetters",
+                {"download", "a", "--counter", "5OO"},
+                "--counter: \"5OO\" is not a number of at most 10 digits"},
+        BadCase{"CounterWithBlank", {"download", "a", "--counter", " 5"}, "is not a number"},
+        BadCase{"CounterPlusAlone", {"download", "a", "--counter", "+"}, "is not a number"},
+        BadCase{"CounterElevenDigits",
+                {"download", "a", "--counter", "00000000500"},
+                "is not a number"},
+        BadCase{"WaitZero", {"info", "--wait", "0"}, "--wait: \"0\" is not a whole number"},
+        BadCase{"HookTimeoutZero", {"info", "--hook-timeout", "0"}, "--hook-timeout: \"0\""},
+        BadCase{"WaitOnCheck", {"check", "a", "--wait", "5"}, "unknown option --wait for check"},
         BadCase{"ReaderAndOrvo", {"info", "--orvo", "--reader", "R"}, "exclude"},
-        BadCase{"EmptyReaderName", {"info", "--reader="}, "reader name"},
-        BadCase{"ReaderOnCheck", {"check", "a", "--reader", "R"}, "uses no card"},
-        BadCase{"TraceOnReaders", {"readers", "--trace"}, "uses no card"},
-        BadCase{"EachCardOnCheck", {"check", "a", "--each-card"}, "--each-card applies"},
-        BadCase{"StrictOnDownload", {"download", "a", "--strict"}, "--strict applies to check"},
+        BadCase{"QuietAndVerbose", {"download", "a", "-q", "-v"}, "exclude"},
+        BadCase{"EmptyReaderName", {"info", "--reader="}, "--reader needs a value"},
+        BadCase{"ReaderOnCheck", {"check", "a", "--reader", "R"}, "unknown option --reader"},
+        BadCase{"TraceOnReaders", {"readers", "--trace"}, "unknown option --trace for readers"},
+        BadCase{"EachCardOnCheck", {"check", "a", "--each-card"}, "unknown option --each-card"},
+        BadCase{"StrictOnDownload", {"download", "a", "--strict"}, "unknown option --strict"},
         BadCase{"EachCardWithOrvo", {"info", "--orvo", "--each-card"}, "PC/SC"},
         BadCase{"CardsWithoutEachCard", {"info", "--cards", "2"}, "with --each-card only"},
         BadCase{"CardsZero", {"info", "--each-card", "--cards", "0"}, "whole number"},
         BadCase{"CardsNotANumber", {"info", "--each-card", "--cards", "3x"}, "whole number"},
         BadCase{"CardsHuge", {"info", "--each-card", "--cards", "99999999999"}, "whole number"},
-        BadCase{"ValueOnFlag", {"info", "--json=yes"}, "takes no value"},
-        BadCase{"JournalAndNoJournal", {"info", "--journal", "j", "--no-journal"}, "exclude"},
-        BadCase{"NoJournalOnJournal", {"journal", "--no-journal"}, "apply to info and download"},
-        BadCase{"JournalOnCheck", {"check", "a", "--journal", "j"}, "apply to info and download"},
-        BadCase{"SinceOnInfo", {"info", "--since", "2024-05-01"}, "journal only"},
-        BadCase{"SinceNotATime", {"journal", "--since", "2024-13-01"}, "UTC time"},
-        BadCase{"SinceHalfATime", {"journal", "--since", "2024-05-01T9"}, "UTC time"},
-        BadCase{"UnknownFormat", {"journal", "--format", "xml"}, "table, csv or json"},
-        BadCase{"JsonAndFormat", {"journal", "--json", "--format", "csv"}, "exclude"},
-        BadCase{"OrvoOnJournal", {"journal", "--orvo"}, "uses no card"}),
+        BadCase{"ValueOnFlag", {"info", "--json=yes"}, "--json takes no value"}),
     [](const testing::TestParamInfo<BadCase>& info) { return info.param.name; });
 
 TEST(Usage, NamesEveryCommandAndOption) {
   const std::string usage = UsageText();
-  for (const char* word :
-       {"readers",  "info",      "download",     "check",        "journal", "--reader",
-        "--orvo",   "--counter", "--each-card",  "--cards",      "--wait",  "--trace",
-        "--json",   "--strict",  "--journal",    "--no-journal", "--since", "--card",
-        "--format", "--version", "3 the output", "4 the journal"}) {
+  for (const char* word : {"readers", "info", "download", "check", "3 the output"})
     EXPECT_NE(usage.find(word), std::string::npos) << word;
+  const std::string download = ParseArgs({"download", "--help"}).help;
+  for (const char* word :
+       {"--reader", "--orvo", "--counter", "--each-card", "--cards", "--wait", "--trace", "--json",
+        "--on-pass", "--on-fail", "--hook-timeout", "-v,", "-q,", "3 the output"}) {
+    EXPECT_NE(download.find(word), std::string::npos) << word;
   }
+}
+
+// The environment and the configuration file stand in for options not given; the
+// command line wins, then the environment, then the file.
+struct DefaultsCase {
+  const char* name;
+  std::map<std::string, std::string> environment;
+  std::optional<std::string> config;
+  std::vector<std::string> args;
+  ReaderChoice reader;
+  std::string reader_name;
+  std::string counter_text;
+  uint32_t wait_seconds;
+  std::string error_part;  // empty: the parse succeeds
+};
+
+class ParseDefaults : public testing::TestWithParam<DefaultsCase> {};
+
+TEST_P(ParseDefaults, CommandLineThenEnvironmentThenFile) {
+  const DefaultsCase& c = GetParam();
+  const auto environment = [&c](const char* name) -> const char* {
+    const auto found = c.environment.find(name);
+    return found == c.environment.end() ? nullptr : found->second.c_str();
+  };
+  const Defaults defaults = MergeDefaults(environment, c.config, "/etc/cli.conf");
+  const ParseOutcome outcome = ParseArgs(c.args, defaults);
+  if (!c.error_part.empty()) {
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_NE(outcome.error.find(c.error_part), std::string::npos) << outcome.error;
+    return;
+  }
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_EQ(outcome.options.reader, c.reader);
+  EXPECT_EQ(outcome.options.reader_name, c.reader_name);
+  EXPECT_EQ(outcome.options.counter_text, c.counter_text);
+  EXPECT_EQ(outcome.options.wait_seconds, c.wait_seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, ParseDefaults,
+    testing::Values(DefaultsCase{"EnvironmentReader",
+                                 {{"PELLITON_READER", "PCD 00 01"}},
+                                 std::nullopt,
+                                 {"info"},
+                                 RC::kNamedPcsc,
+                                 "PCD 00 01",
+                                 "500",
+                                 30,
+                                 ""},
+                    DefaultsCase{"CommandLineReaderWins",
+                                 {{"PELLITON_READER", "PCD 00 01"}},
+                                 "reader = 7\n",
+                                 {"info", "-r", "0"},
+                                 RC::kNamedPcsc,
+                                 "0",
+                                 "500",
+                                 30,
+                                 ""},
+                    DefaultsCase{"OrvoWinsOverADefaultReader",
+                                 {{"PELLITON_READER", "PCD 00 01"}},
+                                 std::nullopt,
+                                 {"info", "--orvo"},
+                                 RC::kOrvo,
+                                 "",
+                                 "500",
+                                 30,
+                                 ""},
+                    DefaultsCase{
+                        "FileWithCommentsAndBlanks",
+                        {},
+                        "# station 4\n\n  counter =  1000 \r\nwait=5\nreader = Virtual PCD 00 00\n",
+                        {"download", "a"},
+                        RC::kNamedPcsc,
+                        "Virtual PCD 00 00",
+                        "1000",
+                        5,
+                        ""},
+                    DefaultsCase{"EnvironmentWinsOverFile",
+                                 {{"PELLITON_COUNTER", "2000"}},
+                                 "counter = 1000\n",
+                                 {"download", "a"},
+                                 RC::kFirstPcsc,
+                                 "",
+                                 "2000",
+                                 30,
+                                 ""},
+                    DefaultsCase{"CommandLineCounterWins",
+                                 {{"PELLITON_COUNTER", "2000"}},
+                                 std::nullopt,
+                                 {"download", "a", "--counter", "3"},
+                                 RC::kFirstPcsc,
+                                 "",
+                                 "3",
+                                 30,
+                                 ""},
+                    // info writes no counter: a faulty one is none of its business.
+                    DefaultsCase{"InfoIgnoresTheCounter",
+                                 {{"PELLITON_COUNTER", "many"}},
+                                 std::nullopt,
+                                 {"info"},
+                                 RC::kFirstPcsc,
+                                 "",
+                                 "500",
+                                 30,
+                                 ""},
+                    DefaultsCase{"FaultyEnvironmentCounterIsNamed",
+                                 {{"PELLITON_COUNTER", "5OO"}},
+                                 std::nullopt,
+                                 {"download", "a"},
+                                 RC::kFirstPcsc,
+                                 "",
+                                 "",
+                                 0,
+                                 "counter (from PELLITON_COUNTER): \"5OO\" is not a number"},
+                    DefaultsCase{"FaultyFileWaitIsNamed",
+                                 {},
+                                 "\nwait = soon\n",
+                                 {"info"},
+                                 RC::kFirstPcsc,
+                                 "",
+                                 "",
+                                 0,
+                                 "wait (from /etc/cli.conf line 2): \"soon\""},
+                    DefaultsCase{"UnknownKey",
+                                 {},
+                                 "countr = 5\n",
+                                 {"download", "a"},
+                                 RC::kFirstPcsc,
+                                 "",
+                                 "",
+                                 0,
+                                 "/etc/cli.conf line 1: unknown key \"countr\""},
+                    DefaultsCase{"LineWithoutEquals",
+                                 {},
+                                 "reader\n",
+                                 {"info"},
+                                 RC::kFirstPcsc,
+                                 "",
+                                 "",
+                                 0,
+                                 "/etc/cli.conf line 1: not a \"key = value\" line"}),
+    [](const testing::TestParamInfo<DefaultsCase>& info) { return info.param.name; });
+
+TEST(ParseDefaults, HelpSaysWhichDefaultsApply) {
+  Defaults defaults;
+  defaults.values["reader"] = {"Virtual PCD 00 00", "PELLITON_READER"};
+  defaults.values["counter"] = {"1000", "/etc/cli.conf line 2"};
+  const std::string info = ParseArgs({"info", "--help"}, defaults).help;
+  EXPECT_NE(info.find("reader: Virtual PCD 00 00 (from PELLITON_READER)"), std::string::npos)
+      << info;
+  EXPECT_EQ(info.find("counter: 1000"), std::string::npos) << info;
+  const std::string download = ParseArgs({"help", "download"}, defaults).help;
+  EXPECT_NE(download.find("counter: 1000 (from /etc/cli.conf line 2)"), std::string::npos)
+      << download;
+}
+
+TEST(ParseDefaults, ConfigPathPrefersAnAbsoluteXdgConfigHome) {
+  const auto with = [](const char* xdg, const char* home) {
+    return ConfigPath([=](const char* name) -> const char* {
+      return std::string_view(name) == "XDG_CONFIG_HOME" ? xdg : home;
+    });
+  };
+  EXPECT_EQ(with("/x", "/home/op"), "/x/pelliton/cli.conf");
+  EXPECT_EQ(with("relative", "/home/op"), "/home/op/.config/pelliton/cli.conf");
+  EXPECT_EQ(with(nullptr, "/home/op"), "/home/op/.config/pelliton/cli.conf");
+  EXPECT_EQ(with(nullptr, nullptr), "");
 }
 
 }  // namespace

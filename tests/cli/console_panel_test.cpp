@@ -22,6 +22,11 @@ TEST(AsTerminalText, TurnsWindowLineBreaksIntoLineBreaksAndEscapesControls) {
   EXPECT_EQ(AsTerminalText("\xc2\x9b"
                            "31m caf\xe9 “请”"),
             "\\xc2\\x9b31m caf\\xe9 “请”");
+  // Only strict UTF-8 passes: overlong forms, surrogates, values above U+10FFFF and a
+  // sequence cut short are bytes, each shown as its value.
+  EXPECT_EQ(AsTerminalText("\xC0\x80|\xE0\x80\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|x\xE4\xB8"),
+            "\\xc0\\x80|\\xe0\\x80\\xaf|\\xed\\xa0\\x80|\\xf4\\x90\\x80\\x80|x\\xe4\\xb8");
+  EXPECT_EQ(AsTerminalText("\xF0\x9F\x92\xB3"), "\xF0\x9F\x92\xB3");
 }
 
 struct BarCase {

@@ -132,7 +132,11 @@ TEST(JournalCommand, AppendedRecordsComeBackInEachFormat) {
     EXPECT_EQ(RunJournalCommand(parsed.options, out.file(), err.file()), c.status) << c.name;
     const std::string text = out.Text();
 
-    switch (parsed.options.format) {
+    const JournalFormat format = parsed.options.json || parsed.options.journal_format == "json"
+                                     ? JournalFormat::kJson
+                                 : parsed.options.journal_format == "csv" ? JournalFormat::kCsv
+                                                                          : JournalFormat::kTable;
+    switch (format) {
       case JournalFormat::kTable: {
         size_t at = 0;
         for (const std::string& id : c.run_ids) {
@@ -167,7 +171,11 @@ TEST(JournalCommand, AppendedRecordsComeBackInEachFormat) {
         size_t count = 0;
         while (std::getline(lines, line)) {
           ASSERT_LT(count, c.run_ids.size()) << c.name;
-          EXPECT_EQ(line.rfind("{\"run_id\":\"" + c.run_ids[count] + "\"", 0), 0u) << line;
+          EXPECT_EQ(line.rfind("{\"schema\":1,\"command\":\"journal\",\"run_id\":\"" +
+                                   c.run_ids[count] + "\"",
+                               0),
+                    0u)
+              << line;
           const bool info = c.run_ids[count] == "run-b";
           EXPECT_NE(line.find(info ? "\"counter_written\":null" : "\"counter_written\":1000"),
                     std::string::npos)

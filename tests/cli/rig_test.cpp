@@ -194,7 +194,8 @@ TEST_F(CliRig, DownloadThenInfoOnAV200Card) {
   result = RunCli({"info", "--json", "--trace"});
   EXPECT_EQ(result.status, 0);
   EXPECT_TRUE(EachLineIsJson(result.out)) << result.out;
-  EXPECT_NE(result.out.find(R"("counter":"1234")"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find(R"("counter":1234,"counter_text":"1234")"), std::string::npos)
+      << result.out;
   EXPECT_NE(result.err.find("> F0 88 00 00 08 11 22 33 44 55 66 77 88\n< 61 2C  ("),
             std::string::npos)
       << result.err;
@@ -249,6 +250,40 @@ INSTANTIATE_TEST_SUITE_P(
                     {"info"},
                     "Tessiv Card Version: V2.00 \n\nGet Card Info Error! SW=0x6d00\n"}),
     [](const ::testing::TestParamInfo<CardFailure>& info) { return info.param.name; });
+
+// A failed card on the second reader, found without -r because it alone holds a card:
+// the verdict is on stderr even with --json, the --on-fail hook is told the card's
+// result, and its own failure is reported without changing the card's.
+TEST_F(CliRig, FailingCardRunsTheFailHookWithItsResult) {
+  rig::SimProcess sim;
+  ASSERT_TRUE(sim.StartAndWait(1, {"--sw-at", "1:6581"}));
+  ScratchDir dir;
+  const std::string env_file = dir.PathOf("hook_env");
+  const std::string pass_file = dir.PathOf("pass_ran");
+  const Result result =
+      RunCli({"download", PELLITON_EXAMPLE_SCRIPT, "-j", "-v", "--on-pass", "touch " + pass_file,
+              "--on-fail", "env | grep ^PELLITON_ | sort > " + env_file + "; exit 4"});
+  EXPECT_EQ(result.status, 1) << result.err;
+  const std::string reader = rig::RigReaderName(1);
+  EXPECT_NE(
+      result.err.find("pelliton-cli: reader " + reader + " (the first reader holding a card)"),
+      std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("FAIL  " + reader + "  APP Data Aera Format! SW=0x6581  ("),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("pelliton-cli: --on-fail hook exited with status 4\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_TRUE(EachLineIsJson(result.out)) << result.out;
+  const std::string env = ReadFile(env_file);
+  EXPECT_TRUE(env.starts_with("PELLITON_ATR=3B")) << env;
+  EXPECT_NE(env.find("\nPELLITON_MESSAGE=APP Data Aera Format! SW=0x6581\nPELLITON_READER=" +
+                     reader + "\nPELLITON_RESULT=FAIL\n"),
+            std::string::npos)
+      << env;
+  EXPECT_FALSE(std::ifstream(pass_file).good());
+}
 
 struct CheckCase {
   const char* name;
@@ -387,7 +422,7 @@ TEST_F(CliRig, EachCardEndsCleanlyOnInterrupt) {
   EXPECT_EQ(cli.Wait(5000), 0);
   const std::string out = cli.Out();
   EXPECT_TRUE(EachLineIsJson(out)) << out;
-  EXPECT_NE(out.find(R"({"command":"tally","cards":1,"succeeded":1,"failed":0,)"
+  EXPECT_NE(out.find(R"({"schema":1,"command":"tally","cards":1,"succeeded":1,"failed":0,)"
                      R"("interrupted":true,"failures":[]})"),
             std::string::npos)
       << out;

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +27,7 @@ namespace {
 
 using testing_scripts::Join;
 using testing_scripts::SoundScript;
+using Json = nlohmann::ordered_json;
 
 // Just enough of an upgrade card: format, loads, pass-through, challenge, configuration
 // and the information query, each answered 90 00 unless the test set another word.
@@ -253,7 +258,11 @@ TEST_P(CliScriptTrouble, NotesTheReasonAfterTheWindowsMessage) {
     err_seen += err.size();
     EXPECT_EQ(status, c.note.empty() ? kExitSuccess : kExitFailed);
     EXPECT_EQ(out.substr(0, c.message.size()), c.message) << out;
-    EXPECT_EQ(err, note);
+    // The download's verdict line follows the note.
+    EXPECT_EQ(err.substr(0, note.size()), note) << err;
+    if (command == Command::kCheck) {
+      EXPECT_EQ(err, note);
+    }
   }
   EXPECT_EQ(card.loads, c.note.empty() ? 7 : 0);
 }
@@ -287,8 +296,9 @@ TEST_F(CliRuns, CounterThatIsNoNumberIsAUsageErrorAndTouchesNoCard) {
   options.counter_text = "5OO";
   EXPECT_EQ(Run(options), kExitUsage);
   EXPECT_EQ(out_.Text(), "");
-  // A usage error like any other: the window's message, then how to call the tool.
-  EXPECT_EQ(err_.Text(), "“请填入一个正整数。”\n\n" + UsageText());
+  // A usage error like any other: the window's message, then where the help is.
+  EXPECT_EQ(err_.Text(),
+            "pelliton-cli: --counter: “请填入一个正整数。” (see pelliton-cli download --help)\n");
   EXPECT_TRUE(pcsc_.Calls().empty());
 }
 
@@ -304,7 +314,10 @@ TEST_F(CliRuns, NamedReaderIsUsedAndAnUnlistedOneRefused) {
 
   options.reader_name = "Reader C";
   EXPECT_EQ(Run(options), kExitFailed);
-  EXPECT_NE(err_.Text().find("no PC/SC reader named \"Reader C\""), std::string::npos);
+  EXPECT_NE(err_.Text().find("-r \"Reader C\": no PC/SC reader's name holds it (listed: 0: "
+                             "Reader A, 1: Reader B)"),
+            std::string::npos)
+      << err_.Text();
 }
 
 TEST_F(CliRuns, FirstListedReaderIsTheDefault) {
@@ -358,7 +371,8 @@ TEST_P(CliNoReader, ReadersAndInfoTellWhy) {
   Capture info_err;
   RunOnCard(Options(Command::kInfo), pcsc_, orvo_, pause_, nullptr, stop_,
             Streams{info_out.file(), info_err.file(), false});
-  EXPECT_EQ(info_err.Text(), GetParam().info_err);
+  const std::string err = info_err.Text();
+  EXPECT_TRUE(err.starts_with(GetParam().info_err + "FAIL  ")) << err;
   // The window's own text stays.
   EXPECT_EQ(info_out.Text(), "Error: The smart Chip can't to be connected!\nCard Reset Error!\n");
 }
@@ -379,13 +393,19 @@ TEST_F(CliRuns, JsonForInfoCarriesTheCardsFields) {
   CliOptions options = Options(Command::kInfo);
   options.json = true;
   EXPECT_EQ(Run(options), kExitSuccess);
-  EXPECT_EQ(out_.Text(),
-            R"({"command":"info","success":true,"reader":"Reader \"A\"","messages":["Tessiv Card )"
-            R"(Version: V2.00 \r\n\r\nNorvane App Version:V3.05  counter:0500\r\n\r\nObtained )"
-            R"(upgrade card information for Norvane-IC Successfully!"],"card_line":"Tessiv Card )"
-            R"(Version: V2.00","application_line":"Norvane App Version:V3.05  counter:0500",)"
-            R"("versions":["V3.05"],"counter":"0500"})"
-            "\n");
+  const std::string text = out_.Text();
+  ASSERT_TRUE(text.ends_with("}\n")) << text;
+  Json json = Json::parse(text);
+  ASSERT_TRUE(json["elapsed_ms"].is_number_unsigned()) << text;
+  json.erase("elapsed_ms");
+  EXPECT_EQ(json.dump(),
+            R"({"schema":1,"command":"info","success":true,"reader":"Reader \"A\"",)"
+            R"("atr":"3B9F958131FE9F006646530501001171DF040000","messages":["Tessiv Card )"
+            R"(Version: V2.00 \n\nNorvane App Version:V3.05  counter:0500\n\nObtained )"
+            R"(upgrade card information for Norvane-IC Successfully!"],"card_version":"V2.00",)"
+            R"("card_line":"Tessiv Card Version: V2.00","application_line":"Norvane App )"
+            R"(Version:V3.05  counter:0500","one_version":true,"app1_version":"V3.05",)"
+            R"("app2_version":"V3.05","counter":500,"counter_text":"0500"})");
 }
 
 // The card refuses the counter after the load: the text begins like a success, the
@@ -398,8 +418,8 @@ TEST_F(CliRuns, JsonAndExitStatusComeFromTheOutcomeNotTheText) {
   options.json = true;
   EXPECT_EQ(Run(options), kExitFailed);
   const std::string text = out_.Text();
-  EXPECT_EQ(text.rfind(R"({"command":"download","success":false,)", 0), 0u) << text;
-  EXPECT_NE(text.find(R"(Download APP Successfull!\r\n\r\n This Tessiv card version)"),
+  EXPECT_EQ(text.rfind(R"({"schema":1,"command":"download","success":false,)", 0), 0u) << text;
+  EXPECT_NE(text.find(R"(Download APP Successfull!\n\n This Tessiv card version)"),
             std::string::npos)
       << text;
 }
@@ -413,8 +433,8 @@ TEST_F(CliRuns, JsonCarriesAPathThatIsNotUtf8InHex) {
   options.json = true;
   EXPECT_EQ(Run(options), kExitSuccess);
   const std::string text = out_.Text();
-  EXPECT_NE(text.find(R"(caf\ufffd.bin","script_hex":")"), std::string::npos) << text;
-  EXPECT_NE(text.find(R"(636166e92e62696e","counter":"500")"), std::string::npos) << text;
+  EXPECT_NE(text.find("caf\xEF\xBF\xBD.bin\",\"script_hex\":\""), std::string::npos) << text;
+  EXPECT_NE(text.find(R"(636166e92e62696e","counter":500,)"), std::string::npos) << text;
 }
 
 TEST_F(CliRuns, EachCardProgramsEveryCardAndTalliesTheFailures) {
@@ -452,11 +472,11 @@ TEST_F(CliRuns, EachCardStopsAtTheCardLimitWithoutWaitingForRemoval) {
   EXPECT_EQ(Run(options, &feeder), kExitSuccess);
   EXPECT_EQ(feeder.waits, std::vector<std::string>{"Reader A +"});
   const std::string text = out_.Text();
-  EXPECT_NE(text.find(R"({"command":"info","card":1,"success":true)"), std::string::npos);
-  EXPECT_NE(
-      text.find(R"({"command":"tally","cards":1,"succeeded":1,"failed":0,"interrupted":false,)"
-                R"("failures":[]})"),
-      std::string::npos)
+  EXPECT_NE(text.find(R"({"schema":1,"command":"info","card":1,"success":true)"),
+            std::string::npos);
+  EXPECT_NE(text.find(R"({"schema":1,"command":"tally","cards":1,"succeeded":1,"failed":0,)"
+                      R"("interrupted":false,"failures":[]})"),
+            std::string::npos)
       << text;
 }
 
@@ -471,6 +491,165 @@ TEST_F(CliRuns, EachCardEndsWhenAskedToStopAfterTheRunInProgress) {
   EXPECT_EQ(Run(options, &feeder), kExitSuccess);
   EXPECT_EQ(feeder.waits, std::vector<std::string>{"Reader A +"});
   EXPECT_NE(out_.Text().find("Cards: 1, succeeded: 1, failed: 0"), std::string::npos);
+}
+
+// The JSON fields the README documents, per object: every object's fields must be
+// among them, and the required ones there with their type.
+enum class Type { kNumber, kString, kBool, kArray, kObject, kStringOrNull, kNumberOrNull };
+
+struct Field {
+  const char* key;
+  Type type;
+  bool required = true;
+};
+
+bool HasType(const Json& value, Type type) {
+  switch (type) {
+    case Type::kNumber:
+      return value.is_number_integer();
+    case Type::kString:
+      return value.is_string();
+    case Type::kBool:
+      return value.is_boolean();
+    case Type::kArray:
+      return value.is_array();
+    case Type::kObject:
+      return value.is_object();
+    case Type::kStringOrNull:
+      return value.is_string() || value.is_null();
+    case Type::kNumberOrNull:
+      return value.is_number_integer() || value.is_null();
+  }
+  return false;
+}
+
+const std::map<std::string, std::vector<Field>>& DocumentedFields() {
+  static const std::vector<Field> kCard = {
+      {"schema", Type::kNumber},     {"command", Type::kString}, {"card", Type::kNumber, false},
+      {"success", Type::kBool},      {"reader", Type::kString},  {"atr", Type::kStringOrNull},
+      {"elapsed_ms", Type::kNumber}, {"messages", Type::kArray}};
+  static const std::map<std::string, std::vector<Field>> kFields = [] {
+    std::map<std::string, std::vector<Field>> fields;
+    fields["readers"] = {{"schema", Type::kNumber},      {"command", Type::kString},
+                         {"success", Type::kBool},       {"pcsc_service", Type::kString},
+                         {"pcsc_readers", Type::kArray}, {"orvo_reader", Type::kBool}};
+    fields["check"] = {{"schema", Type::kNumber},
+                       {"command", Type::kString},
+                       {"success", Type::kBool},
+                       {"script", Type::kString},
+                       {"script_hex", Type::kString, false},
+                       {"messages", Type::kArray},
+                       {"line", Type::kNumberOrNull, false},
+                       {"lines", Type::kNumber, false},
+                       {"pass_through_lines", Type::kNumber, false},
+                       {"app1", Type::kObject, false},
+                       {"app2", Type::kObject, false},
+                       {"suits_v1_cards", Type::kBool, false},
+                       {"warnings", Type::kArray},
+                       {"warnings_left_off", Type::kNumber}};
+    fields["info"] = kCard;
+    for (const Field& field : std::vector<Field>{{"card_version", Type::kStringOrNull, false},
+                                                 {"card_line", Type::kString, false},
+                                                 {"application_line", Type::kString, false},
+                                                 {"one_version", Type::kBool, false},
+                                                 {"app1_version", Type::kString, false},
+                                                 {"app2_version", Type::kString, false},
+                                                 {"counter", Type::kNumberOrNull, false},
+                                                 {"counter_text", Type::kStringOrNull, false}})
+      fields["info"].push_back(field);
+    fields["download"] = kCard;
+    fields["download"].push_back({"script", Type::kString});
+    fields["download"].push_back({"script_hex", Type::kString, false});
+    fields["download"].push_back({"counter", Type::kNumber});
+    fields["tally"] = {{"schema", Type::kNumber}, {"command", Type::kString},
+                       {"cards", Type::kNumber},  {"succeeded", Type::kNumber},
+                       {"failed", Type::kNumber}, {"interrupted", Type::kBool},
+                       {"failures", Type::kArray}};
+    return fields;
+  }();
+  return kFields;
+}
+
+// Every line of text against the documented fields; returns the commands seen.
+std::vector<std::string> CheckAgainstSchema(const std::string& text) {
+  std::vector<std::string> commands;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const Json json = Json::parse(line, nullptr, false);
+    EXPECT_TRUE(json.is_object()) << line;
+    if (!json.is_object())
+      continue;
+    const std::string command = json.value("command", "");
+    commands.push_back(command);
+    EXPECT_EQ(json.value("schema", 0), 1) << line;
+    const auto documented = DocumentedFields().find(command);
+    EXPECT_NE(documented, DocumentedFields().end()) << line;
+    if (documented == DocumentedFields().end())
+      continue;
+    for (const Field& field : documented->second) {
+      if (!json.contains(field.key)) {
+        EXPECT_FALSE(field.required) << command << " lacks " << field.key << ": " << line;
+        continue;
+      }
+      EXPECT_TRUE(HasType(json[field.key], field.type)) << command << "." << field.key;
+    }
+    for (const auto& [key, value] : json.items()) {
+      const bool known = std::any_of(documented->second.begin(), documented->second.end(),
+                                     [&key](const Field& field) { return key == field.key; });
+      EXPECT_TRUE(known) << command << " has the undocumented field " << key;
+    }
+    // Messages carry plain line feeds, as shown.
+    EXPECT_EQ(line.find("\\r"), std::string::npos) << line;
+  }
+  return commands;
+}
+
+TEST_F(CliRuns, EveryCommandsJsonHasTheDocumentedFields) {
+  TinyCard first;
+  TinyCard refusing;
+  refusing.refuse[0xF0DB] = 0x6581;
+  pcsc_.AttachReader("Reader A", &first);
+  Capture out;
+  Capture err;
+  const Streams streams{out.file(), err.file(), false};
+
+  CliOptions readers = Options(Command::kReaders);
+  readers.json = true;
+  RunReaders(readers, pcsc_, orvo_, false, streams);
+
+  CliOptions check = Options(Command::kCheck);
+  check.json = true;
+  RunCheck(check, streams);
+  std::vector<std::string> faulty = SoundScript();
+  faulty[4] = "F0D40000080000200000011FFE";
+  check.script = dir_.Write("faulty.bin", Join(faulty));
+  RunCheck(check, streams);
+
+  CliOptions info = Options(Command::kInfo);
+  info.json = true;
+  RunOnCard(info, pcsc_, orvo_, pause_, nullptr, stop_, streams);
+
+  CliOptions download = Options(Command::kDownload);
+  download.json = true;
+  download.counter_text = "+0100";
+  RunOnCard(download, pcsc_, orvo_, pause_, nullptr, stop_, streams);
+
+  CardFeeder feeder(pcsc_, "Reader A", {&first, &refusing});
+  download.each_card = true;
+  RunOnCard(download, pcsc_, orvo_, pause_, &feeder, stop_, streams);
+
+  const std::string text = out.Text();
+  EXPECT_EQ(CheckAgainstSchema(text),
+            (std::vector<std::string>{"readers", "check", "check", "info", "download", "download",
+                                      "download", "tally"}))
+      << text;
+  // The counter as typed, as a number; the card's counter characters, as a number.
+  EXPECT_NE(text.find(R"("counter":100,"messages")"), std::string::npos) << text;
+  EXPECT_NE(text.find(R"("counter":500,"counter_text":"0500")"), std::string::npos) << text;
+  EXPECT_NE(text.find(R"("failures":[{"card":2,"message":"APP Data Aera Format! SW=0x6581"}])"),
+            std::string::npos)
+      << text;
 }
 
 TEST(TraceExchange, ShowsCommandResponseAndTime) {
