@@ -19,7 +19,8 @@ constexpr char kExitStatusText[] =
     "Signals: a first Ctrl-C, SIGTERM or SIGHUP lets the card in progress finish;\n"
     "a second one ends at once, leaving that card unfinished.\n\n"
     "Exit status: 0 success, 1 the procedure failed, 2 usage error, 3 the output\n"
-    "could not be written; 128 + the signal's number when a second signal ended it.";
+    "could not be written, 4 the journal cannot be opened or written; 128 + the\n"
+    "signal's number when a second signal ended it.";
 
 // The options that take a value, in every spelling. Before CLI11 sees the arguments, a
 // value that looks like an option ("--reader --json") is refused and an option given
