@@ -16,7 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t copied = std::min(size - 1, sizeof reply);
   std::copy_n(data + 1, copied, reply);
 
-  const std::string text = pelliton::CardInfoTextOf(data[0], reply);
+  const pelliton::CardInfo info = pelliton::ReadCardInfo(pelliton::VersionClassOf(data[0]), reply);
+  const std::string text = pelliton::CardInfoTextOf(info);
+  // One version or two, and a counter exactly on the generations that keep one.
+  if (info.versions.size() != (info.one_version ? 1u : 2u) ||
+      info.counter.has_value() != pelliton::HasCounter(info.generation) ||
+      (info.counter && info.counter->size() > 4)) {
+    std::abort();
+  }
   // Card line (<= 31) + two labels (44) + texts (<= 29 + 9) + counter label (10) + breaks.
   if (text.size() > 31 + 44 + 38 + 10 + 4 || text.size() < 4 ||
       text.compare(text.size() - 4, 4, "\r\n\r\n") != 0) {
