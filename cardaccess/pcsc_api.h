@@ -5,6 +5,14 @@
 
 #include <winscard.h>
 
+// Reader names are byte strings here: on Windows the A forms of the calls and types that
+// take them, whatever UNICODE says.
+#ifdef _WIN32
+#define PELLITON_SCARD_BYTES(name) name##A
+#else
+#define PELLITON_SCARD_BYTES(name) name
+#endif
+
 #include <cstdint>
 #include <string>
 #include <vector>

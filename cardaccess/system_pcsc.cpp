@@ -5,13 +5,6 @@
 
 #include "cardaccess/pcsc_api.h"
 
-// Reader names are byte strings here: on Windows the A forms, whatever UNICODE says.
-#ifdef _WIN32
-#define PELLITON_SCARD_BYTES(name) name##A
-#else
-#define PELLITON_SCARD_BYTES(name) name
-#endif
-
 namespace pelliton {
 
 LONG SystemPcsc::EstablishContext(DWORD scope, SCARDCONTEXT* context) {
@@ -53,6 +46,11 @@ LONG SystemPcsc::ListReaders(SCARDCONTEXT context, std::vector<std::string>* nam
 
 LONG SystemPcsc::Connect(SCARDCONTEXT context, const std::string& reader, DWORD share_mode,
                          DWORD preferred_protocols, SCARDHANDLE* card, DWORD* active_protocol) {
+  // No context was established (card access keeps 0 for none): pcsc-lite's own answer,
+  // given here so that winscard is not asked (wine's aborts the process).
+  if (context == 0) {
+    return SCARD_E_INVALID_HANDLE;
+  }
   return PELLITON_SCARD_BYTES(SCardConnect)(context, reader.c_str(), share_mode,
                                             preferred_protocols, card, active_protocol);
 }

@@ -68,16 +68,6 @@ Defaults MergeDefaults(const std::function<const char*(const char*)>& getenv,
   return defaults;
 }
 
-std::string ConfigPath(const std::function<const char*(const char*)>& getenv) {
-  const char* xdg = getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && *xdg == '/')  // a relative value is to be ignored
-    return std::string(xdg) + "/pelliton/cli.conf";
-  const char* home = getenv("HOME");
-  if (home != nullptr && *home != '\0')
-    return std::string(home) + "/.config/pelliton/cli.conf";
-  return {};
-}
-
 Defaults SystemDefaults() {
   const auto environment = [](const char* name) -> const char* { return std::getenv(name); };
   const std::string path = ConfigPath(environment);

@@ -38,7 +38,8 @@ Defaults MergeDefaults(const std::function<const char*(const char*)>& getenv,
                        const std::string& config_path);
 
 // $XDG_CONFIG_HOME/pelliton/cli.conf, else $HOME/.config/pelliton/cli.conf; empty when
-// neither variable is set.
+// neither variable is set. On Windows %APPDATA%\pelliton\cli.conf, empty when APPDATA is
+// not an absolute path. (Defined with the platform's other calls, cli/platform_*.cpp.)
 std::string ConfigPath(const std::function<const char*(const char*)>& getenv);
 
 // The defaults of this process: its environment and its configuration file.

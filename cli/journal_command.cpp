@@ -174,7 +174,8 @@ void Put(std::FILE* stream, const std::string& text) {
 
 bool OpenRunJournal(const CliOptions& options, std::FILE* err, std::unique_ptr<Journal>* journal) {
   journal->reset();
-  if (options.no_journal)
+  // A build without a journal runs its cards as --no-journal does.
+  if (options.no_journal || !journal::JournalKept())
     return true;
   std::string error;
   *journal = Journal::Open(PathOf(options), kProgram, Journal::Access::kAppend, &error);
@@ -197,6 +198,10 @@ bool RecordCardRun(Journal* journal, JournalRecord record, std::FILE* err) {
 }
 
 int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  if (!journal::JournalKept()) {
+    Put(err, "pelliton-cli: this build keeps no journal\n");
+    return kExitJournal;
+  }
   journal::JournalQuery query;
   if (!options.journal_since.empty() &&
       !journal::ParseSinceTime(options.journal_since, &query.since)) {

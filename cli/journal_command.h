@@ -19,8 +19,8 @@ inline constexpr int kExitJournal = 4;
 enum class JournalFormat { kTable, kCsv, kJson };
 
 // For info and download: opens the journal the options name (--journal PATH, else the
-// default path), or none with --no-journal. False, with the reason on err, when the
-// journal cannot be opened for writing; no card may be run then.
+// default path), or none with --no-journal or in a build that keeps none. False, with the reason on
+// err, when the journal cannot be opened for writing; no card may be run then.
 bool OpenRunJournal(const CliOptions& options, std::FILE* err,
                     std::unique_ptr<journal::Journal>* journal);
 
@@ -29,7 +29,8 @@ bool OpenRunJournal(const CliOptions& options, std::FILE* err,
 bool RecordCardRun(journal::Journal* journal, journal::JournalRecord record, std::FILE* err);
 
 // The journal command: the records the options select, in their format, on out.
-// kExitJournal when the journal cannot be read; kExitFailed when --card finds nothing.
+// kExitJournal when the journal cannot be read (or this build keeps none); kExitFailed
+// when --card finds nothing.
 int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err);
 
 // The records as a text table, CSV (a header row, then one row per record, every field)

@@ -1,10 +1,7 @@
 // pelliton-cli: the tool's procedures from a terminal or a production-line script.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -19,6 +16,7 @@
 #include "cli/journal_command.h"
 #include "cli/output.h"
 #include "cli/pcsc_presence.h"
+#include "cli/platform.h"
 #include "cli/runs.h"
 #include "cli/signals.h"
 #include "cli/trace.h"
@@ -43,7 +41,7 @@ int main(int argc, char** argv) {
 
   // A reader that went away (a closed terminal, a dead "| tee") is an output error to
   // report once the card is done, not a reason to die in the middle of it.
-  std::signal(SIGPIPE, SIG_IGN);
+  PrepareStandardStreams();
 
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const ParseOutcome parsed = ParseArgs(args, SystemDefaults());
@@ -53,8 +51,8 @@ int main(int argc, char** argv) {
   }
   const CliOptions& options = parsed.options;
   Streams streams;
-  streams.out_is_terminal = isatty(fileno(stdout)) == 1;
-  streams.err_is_terminal = isatty(fileno(stderr)) == 1;
+  streams.out_is_terminal = IsTerminal(stdout);
+  streams.err_is_terminal = IsTerminal(stderr);
   if (options.verbosity > 0) {
     for (const std::string& applied : options.defaults_applied)
       Emit(stderr, "pelliton-cli: default " + AsTerminalText(applied) + "\n");

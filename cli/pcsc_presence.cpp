@@ -1,5 +1,7 @@
 #include "cli/pcsc_presence.h"
 
+#include "cardaccess/pcsc_api.h"
+
 namespace pelliton::cli {
 
 namespace {
@@ -43,13 +45,13 @@ std::vector<bool> PcscPresence::HoldsCard(const std::vector<std::string>& reader
   long error = 0;
   if (readers.empty() || !HaveContext(&error))
     return {};
-  std::vector<SCARD_READERSTATE> states(readers.size());
+  std::vector<PELLITON_SCARD_BYTES(SCARD_READERSTATE)> states(readers.size());
   for (size_t i = 0; i < readers.size(); ++i) {
     states[i].szReader = readers[i].c_str();
     states[i].dwCurrentState = SCARD_STATE_UNAWARE;
   }
-  const LONG rv =
-      SCardGetStatusChange(context_.load(), 0, states.data(), static_cast<DWORD>(states.size()));
+  const LONG rv = PELLITON_SCARD_BYTES(SCardGetStatusChange)(context_.load(), 0, states.data(),
+                                                             static_cast<DWORD>(states.size()));
   if (rv != SCARD_S_SUCCESS)
     return {};
   std::vector<bool> holds(readers.size());
@@ -62,11 +64,12 @@ CardPresence::Wait PcscPresence::WaitFor(const std::string& reader, bool present
   *error = 0;
   if (!HaveContext(error))
     return Wait::kFailed;
-  SCARD_READERSTATE state{};
+  PELLITON_SCARD_BYTES(SCARD_READERSTATE) state{};
   state.szReader = reader.c_str();
   state.dwCurrentState = SCARD_STATE_UNAWARE;
   while (!stop_.load()) {
-    const LONG rv = SCardGetStatusChange(context_.load(), kWaitSliceMs, &state, 1);
+    const LONG rv =
+        PELLITON_SCARD_BYTES(SCardGetStatusChange)(context_.load(), kWaitSliceMs, &state, 1);
     if (rv == SCARD_E_TIMEOUT || rv == SCARD_E_CANCELLED)
       continue;
     if (rv != SCARD_S_SUCCESS) {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cli/console_panel.h"
+#include "cli/platform.h"
 #include "engine/card_info.h"
 
 namespace pelliton::cli {
@@ -213,7 +214,7 @@ std::string ReadersOutput(const CliOptions& options, const std::vector<std::stri
   }
   std::string text;
   if (!service_running) {
-    text += "The PC/SC service (pcscd) is not running\n";
+    text += std::string("The PC/SC service (") + kPcscServiceName + ") is not running\n";
   } else if (readers.empty()) {
     text += "No PC/SC card reader exists!\n";
   } else {

@@ -11,6 +11,7 @@
 #include "cli/hooks.h"
 #include "cli/journal_command.h"
 #include "cli/output.h"
+#include "cli/platform.h"
 #include "cli/reader_choice.h"
 #include "cli/render.h"
 #include "cli/script_check.h"
@@ -31,12 +32,10 @@ void Put(std::FILE* out, const std::string& text) {
   Emit(out, text);
 }
 
-// The service's answer when pcscd is not there; the window only sees no readers.
-bool PcscServiceDown(LONG code) {
-  return code == SCARD_E_NO_SERVICE || code == SCARD_E_SERVICE_STOPPED;
+// When the service is not there the window only sees no readers; this says why.
+std::string ServiceDownNote() {
+  return std::string("pelliton-cli: the PC/SC service (") + kPcscServiceName + ") is not running\n";
 }
-
-constexpr char kServiceDownNote[] = "pelliton-cli: the PC/SC service (pcscd) is not running\n";
 
 // What the window's message cannot say about a script that was refused: why the file
 // could not be read, or that it looks like UTF-16 text.
@@ -75,7 +74,7 @@ class CardSession {
     }
     card_.Mode() = ReaderMode::Pcsc;
     if (PcscServiceDown(listed))
-      Put(streams_.err, kServiceDownNote);
+      Put(streams_.err, ServiceDownNote());
     const bool named = options_.reader == ReaderChoice::kNamedPcsc;
     std::vector<bool> holds_card;
     if (!named && readers.size() > 1 && presence != nullptr)

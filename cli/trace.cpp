@@ -116,10 +116,13 @@ std::string TraceExchange(const uint8_t* command, size_t command_length, int64_t
   return text;
 }
 
+// The longest ATR a card can give: pcsc-lite's MAX_ATR_SIZE, Windows' SCARD_ATR_LENGTH.
+constexpr DWORD kLongestAtr = 33;
+
 LONG TracingPcsc::Status(SCARDHANDLE card, uint8_t* atr, DWORD* atr_length) {
   const LONG result = inner_.Status(card, atr, atr_length);
   if (result == SCARD_S_SUCCESS && atr != nullptr && atr_length != nullptr)
-    Put(out_, "ATR " + HexBytes(atr, std::min<DWORD>(*atr_length, MAX_ATR_SIZE)) + "\n");
+    Put(out_, "ATR " + HexBytes(atr, std::min<DWORD>(*atr_length, kLongestAtr)) + "\n");
   return result;
 }
 

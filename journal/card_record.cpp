@@ -1,7 +1,7 @@
 #include "journal/card_record.h"
 
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 #include "engine/card_generation.h"
 #include "engine/script.h"
@@ -64,14 +64,17 @@ int64_t RunClock::ElapsedMs() const {
 
 std::string UtcText(std::chrono::system_clock::time_point time) {
   using namespace std::chrono;
-  const auto ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
-  const std::time_t seconds = static_cast<std::time_t>(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
-  const int millis = static_cast<int>(((ms % 1000) + 1000) % 1000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
+  // The calendar of <chrono>: the same on every platform, with no gmtime_r to look for.
+  const auto ms = floor<milliseconds>(time);
+  const auto day = floor<days>(ms);
+  const year_month_day date{day};
+  const hh_mm_ss clock{ms - day};
   char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, millis);
+  std::snprintf(
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+      static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
   return text;
 }
 

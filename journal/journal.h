@@ -91,6 +91,10 @@ class Journal {
   std::mt19937_64 random_;
 };
 
+// Whether this build keeps a journal. A build without SQLite keeps none: Open then always
+// fails, saying so, and the programs run their cards without records.
+bool JournalKept();
+
 // $XDG_DATA_HOME/pelliton/journal.sqlite, else ~/.local/share/pelliton/journal.sqlite;
 // empty when neither variable gives an absolute folder.
 std::string DefaultJournalPath();

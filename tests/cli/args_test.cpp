@@ -495,6 +495,20 @@ TEST(ParseDefaults, HelpSaysWhichDefaultsApply) {
       << download;
 }
 
+#ifdef _WIN32
+TEST(ParseDefaults, ConfigPathIsUnderAnAbsoluteAppData) {
+  const auto with = [](const char* appdata) {
+    return ConfigPath([=](const char* name) -> const char* {
+      return std::string_view(name) == "APPDATA" ? appdata : "C:\\elsewhere";
+    });
+  };
+  EXPECT_EQ(with("C:\\Users\\op\\AppData\\Roaming"),
+            "C:\\Users\\op\\AppData\\Roaming\\pelliton\\cli.conf");
+  EXPECT_EQ(with("\\\\server\\op"), "\\\\server\\op\\pelliton\\cli.conf");
+  EXPECT_EQ(with("relative"), "");
+  EXPECT_EQ(with(nullptr), "");
+}
+#else
 TEST(ParseDefaults, ConfigPathPrefersAnAbsoluteXdgConfigHome) {
   const auto with = [](const char* xdg, const char* home) {
     return ConfigPath([=](const char* name) -> const char* {
@@ -506,6 +520,7 @@ TEST(ParseDefaults, ConfigPathPrefersAnAbsoluteXdgConfigHome) {
   EXPECT_EQ(with(nullptr, "/home/op"), "/home/op/.config/pelliton/cli.conf");
   EXPECT_EQ(with(nullptr, nullptr), "");
 }
+#endif
 
 }  // namespace
 }  // namespace pelliton::cli

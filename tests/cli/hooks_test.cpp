@@ -30,6 +30,19 @@ TEST_P(Hook, ReportsAFailureOnlyAsALine) {
   }
 }
 
+#ifdef _WIN32
+// cmd.exe's language; a hung hook's second command is a process of its own.
+INSTANTIATE_TEST_SUITE_P(
+    Cli, Hook,
+    testing::Values(HookCase{"Succeeds",
+                             "if \"%PELLITON_RESULT%\"==\"FAIL\" (exit 0) else (exit 1)", ""},
+                    HookCase{"FailingStatus", "exit 7", "exited with status 7\n"},
+                    HookCase{"NotFound", "no-such-stack-light-tool",
+                             "exited with status 9009 (command not found)"},
+                    HookCase{"Hangs", "ping -n 30 127.0.0.1 >nul & ping -n 30 127.0.0.1 >nul",
+                             "did not end within"}),
+    [](const testing::TestParamInfo<HookCase>& info) { return info.param.name; });
+#else
 INSTANTIATE_TEST_SUITE_P(
     Cli, Hook,
     testing::Values(HookCase{"Succeeds", "test \"$PELLITON_RESULT\" = FAIL", ""},
@@ -39,6 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
                     HookCase{"KilledBySignal", "kill -9 $$", "was killed by signal 9"},
                     HookCase{"Hangs", "sleep 30 & sleep 30", "did not end within"}),
     [](const testing::TestParamInfo<HookCase>& info) { return info.param.name; });
+#endif
 
 }  // namespace
 }  // namespace pelliton::cli

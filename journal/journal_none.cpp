@@ -1,0 +1,37 @@
+// The journal of a build without SQLite (the Windows build made on Debian, which has no
+// SQLite for MinGW-w64): nothing is kept, and every attempt to open it says so.
+#include "journal/journal.h"
+
+namespace pelliton::journal {
+
+namespace {
+
+constexpr char kNoJournal[] = "this build keeps no journal";
+
+}  // namespace
+
+bool JournalKept() {
+  return false;
+}
+
+std::unique_ptr<Journal> Journal::Open(const std::string& /*path*/, const std::string& /*program*/,
+                                       Access /*access*/, std::string* error) {
+  *error = kNoJournal;
+  return nullptr;
+}
+
+// No Journal is ever made here; these only complete the class.
+Journal::~Journal() = default;
+
+bool Journal::Append(JournalRecord /*record*/, std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
+bool Journal::List(const JournalQuery& /*query*/, std::vector<JournalRecord>* /*records*/,
+                   std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
+}  // namespace pelliton::journal
