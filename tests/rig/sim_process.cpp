@@ -198,7 +198,7 @@ std::optional<ReaderEvents> ReadReaderEvents(const std::string& reader) {
 bool SimProcess::Start(int reader, const std::vector<std::string>& options) {
   Stop();
   const uint16_t port = VpcdPort();
-  if (port == 0 || (reader != 0 && reader != 1)) {
+  if (port == 0 || reader < 0 || reader >= kMaxRigReaders) {
     return false;
   }
   // Under TMPDIR, which the rig points into a folder it removes however the test ends.
