@@ -63,6 +63,7 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
   bool orvo_given = false;
   bool cards_given = false;
   bool wait_given = false;
+  bool readers_given = false;
   bool options_ended = false;
 
   for (size_t i = 0; i < args.size(); ++i) {
@@ -87,8 +88,8 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
       inline_value = arg.substr(eq + 1);
       arg.resize(eq);
     }
-    const bool takes_value =
-        arg == "--counter" || arg == "--reader" || arg == "--cards" || arg == "--wait";
+    const bool takes_value = arg == "--counter" || arg == "--reader" || arg == "--cards" ||
+                             arg == "--wait" || arg == "--readers";
     if (!takes_value && inline_value)
       return Fail(arg + " takes no value");
     std::string value;
@@ -131,6 +132,15 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
       if (!ParseWholeNumber(value, 86400, &options.wait_seconds))
         return Fail("--wait needs a whole number of seconds from 1 to 86400");
       wait_given = true;
+    } else if (arg == "--readers") {
+      if (readers_given)
+        return Fail("--readers given twice");
+      if (value.empty())
+        return Fail("--readers needs \"all\" or a list of readers");
+      readers_given = true;
+      options.readers_spec = value;
+    } else if (arg == "--verify") {
+      options.verify = true;
     } else if (arg == "--orvo") {
       orvo_given = true;
       options.reader = ReaderChoice::kOrvo;
@@ -174,6 +184,14 @@ ParseOutcome ParseArgs(const std::vector<std::string>& args) {
     return Fail("--each-card applies to info and download only");
   if (options.each_card && orvo_given)
     return Fail("--each-card waits for cards on a PC/SC reader; it does not apply with --orvo");
+  if (readers_given && (reader_given || orvo_given))
+    return Fail("--readers excludes --reader and --orvo");
+  if (readers_given && !options.each_card)
+    return Fail("--readers serves each reader with --each-card only");
+  if (readers_given && options.trace)
+    return Fail("--trace applies to one reader only, not with --readers");
+  if (options.verify && *command != Command::kDownload)
+    return Fail("--verify applies to download only");
   if (cards_given && !options.each_card)
     return Fail("--cards applies with --each-card only");
   if (options.strict && *command != Command::kCheck)
@@ -194,6 +212,8 @@ std::string UsageText() {
          "                    [--trace] [--json]\n"
          "  pelliton-cli download SCRIPT [--counter N] [--reader NAME | --orvo]\n"
          "                        [--each-card [--cards N]] [--wait S] [--trace] [--json]\n"
+         "                        [--verify]\n"
+         "  pelliton-cli info|download ... --each-card --readers all|LIST [--cards N]\n"
          "  pelliton-cli check SCRIPT [--strict] [--json]\n"
          "\n"
          "Commands:\n"
@@ -209,7 +229,12 @@ std::string UsageText() {
          "  --counter N    usage counter to write, 1 to 5000 (default 500); digits only\n"
          "  --each-card    wait for a card, run, wait for its removal, repeat until\n"
          "                 interrupted; then print a tally\n"
-         "  --cards N      with --each-card: stop after N cards\n"
+         "  --cards N      with --each-card: stop after N cards (per reader with --readers)\n"
+         "  --readers LIST with --each-card: serve several PC/SC readers at once; \"all\"\n"
+         "                 (readers plugged in later too) or names, unique parts of names\n"
+         "                 or indexes from \"readers\", separated by commas\n"
+         "  --verify       with download: read the card back after a success; a counter\n"
+         "                 that differs from the one written fails the card\n"
          "  --wait S       give up after S seconds (default 30) waiting for a card that\n"
          "                 another program holds or that does not answer\n"
          "  --trace        every APDU and response in hex, with its time, on stderr\n"

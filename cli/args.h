@@ -28,7 +28,9 @@ struct CliOptions {
   uint32_t card_limit = 0;  // 0: until interrupted
   bool trace = false;
   bool json = false;
-  bool strict = false;  // check: any warning fails the check
+  bool strict = false;       // check: any warning fails the check
+  std::string readers_spec;  // --readers: "all", or NAME,NAME... (unique substrings or indexes)
+  bool verify = false;       // --verify
 };
 
 struct ParseOutcome {

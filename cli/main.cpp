@@ -18,6 +18,7 @@
 #include "cli/pcsc_presence.h"
 #include "cli/runs.h"
 #include "cli/signals.h"
+#include "cli/station.h"
 #include "cli/trace.h"
 #include "cli/watchdog.h"
 #include "reader/hid_device.h"
@@ -70,16 +71,24 @@ int main(int argc, char** argv) {
   std::atomic<bool> stop{false};
   CardInProgress in_progress;
   std::optional<PcscPresence> presence;
-  if (options.each_card)
+  std::optional<Station> station;
+  if (!options.readers_spec.empty()) {
+    station.emplace(options, streams, stop, in_progress);
+  } else if (options.each_card) {
     presence.emplace(stop);
+  }
   // Before any other thread starts: every thread inherits the blocked signals.
   StopOnSignals signals(
       stop,
-      [&presence] {
+      [&presence, &station] {
         if (presence)
           presence->Cancel();
+        if (station)
+          station->Cancel();
       },
       in_progress);
+  if (station)
+    return station->Run();
 
   WatchedPcsc watched_pcsc(system_pcsc, std::chrono::seconds(options.wait_seconds));
   TracingPcsc traced_pcsc(watched_pcsc, stderr);

@@ -17,6 +17,10 @@ struct CardRun {
   Outcome outcome;
   std::optional<CardInfo> info;       // info, on success
   std::vector<std::string> messages;  // every text the run showed, in order
+  // With --verify, after a successful download: what the card information query read
+  // back (none when the query failed; its outcome is then the run's).
+  std::optional<CardInfo> read_back;
+  uint32_t counter_written = 0;  // download: the counter the run wrote or was to write
 };
 
 // A failed card of a card loop.

@@ -7,6 +7,7 @@
 #include "cardaccess/card_access.h"
 #include "cli/console_panel.h"
 #include "cli/output.h"
+#include "cli/read_back.h"
 #include "cli/render.h"
 #include "cli/script_check.h"
 #include "cli/trace.h"
@@ -31,16 +32,20 @@ bool PcscServiceDown(LONG code) {
 constexpr char kServiceDownNote[] = "pelliton-cli: the PC/SC service (pcscd) is not running\n";
 
 // One procedure on the card in the chosen reader, as the window's button would run it.
-class CardSession {
+class CardSession final : public ReaderSession {
  public:
+  // watcher: a station worker's, whose panel prints nothing itself.
   CardSession(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& pauser,
-              const Streams& streams)
+              const Streams& streams, PanelWatcher* watcher = nullptr)
       : options_(options),
         pauser_(pauser),
         streams_(streams),
-        panel_(options.json ? nullptr : streams.out,
-               options.command == Command::kDownload && streams.out_is_terminal && !options.json),
-        card_(pcsc, orvo) {}
+        panel_(options.json || watcher != nullptr ? nullptr : streams.out,
+               options.command == Command::kDownload && streams.out_is_terminal && !options.json &&
+                   watcher == nullptr),
+        card_(pcsc, orvo) {
+    panel_.SetWatcher(watcher);
+  }
 
   // Lists the PC/SC readers and takes the chosen transport and reader. False, with a
   // note on err, when a named reader is not listed.
@@ -68,17 +73,34 @@ class CardSession {
     return true;
   }
 
+  // A station worker's reader: lists the readers under this thread's own context and
+  // takes reader when listed; otherwise the service's code in *error (0 when the service
+  // answered but does not list it).
+  bool UseReader(const std::string& reader, long* error) {
+    std::vector<std::string> readers;
+    *error = card_.ListReaders(&readers);
+    card_.Mode() = ReaderMode::Pcsc;
+    if (std::find(readers.begin(), readers.end(), reader) == readers.end())
+      return false;
+    card_.SelectReader(reader);
+    return true;
+  }
+
   const std::string& ReaderName() { return card_.Connection().reader_name; }
   // The reader as named in messages and records.
   std::string ReaderLabel() {
     return options_.reader == ReaderChoice::kOrvo ? std::string("Orvo reader") : ReaderName();
   }
 
-  CardRun Run() {
+  CardRun Run() override {
     panel_.StartRun();
     CardRun run;
     if (options_.command == Command::kDownload) {
-      run.outcome = RunDownload();
+      const DownloadOutcome download = RunDownload();
+      run.outcome = download;
+      run.counter_written = download.counter;
+      if (options_.verify && download.Succeeded())
+        ReadBack(run);
     } else {
       CardInfoOutcome info = GetCardInfo(panel_, card_, pauser_);
       run.info = std::move(info.info);
@@ -90,12 +112,12 @@ class CardSession {
   }
 
  private:
-  Outcome RunDownload() {
+  DownloadOutcome RunDownload() {
     // The browse procedure's check comes first, as in the window, where no script
     // reaches the path box without it.
     const ScriptPrecheck precheck = PrecheckScript(options_.script);
     if (precheck != ScriptPrecheck::kAccepted) {
-      Outcome refused;
+      DownloadOutcome refused;
       refused.end = PrecheckEnd(precheck);
       refused.message = PrecheckMessage(precheck);
       panel_.AppMessageBox(refused.message);
@@ -104,6 +126,25 @@ class CardSession {
     panel_.SetPathBoxText(options_.script);
     panel_.SetCounterText(options_.counter_text);
     return OnDownload(panel_, card_, pauser_);
+  }
+
+  // --verify: the query on the same card; a failed query or a counter other than the one
+  // written makes the card a failure.
+  void ReadBack(CardRun& run) {
+    CardInfoOutcome query = GetCardInfo(panel_, card_, pauser_);
+    const uint32_t exchanges = run.outcome.exchanges + query.exchanges;
+    if (!query.Succeeded()) {
+      run.outcome = std::move(query);
+      run.outcome.exchanges = exchanges;
+      return;
+    }
+    run.read_back = query.info;
+    if (const auto mismatch = CounterMismatch(*query.info, run.counter_written)) {
+      run.outcome.end = RunEnd::kReadBack;
+      run.outcome.message = *mismatch;
+      panel_.AppMessageBox(*mismatch);
+    }
+    run.outcome.exchanges = exchanges;
   }
 
   const CliOptions& options_;
@@ -117,19 +158,20 @@ class CardSession {
 class CardScope {
  public:
   CardScope(CardInProgress* in_progress, std::optional<int> number, const std::string& reader)
-      : in_progress_(in_progress) {
+      : in_progress_(in_progress), reader_(reader) {
     if (in_progress_ != nullptr)
       in_progress_->Begin(number, reader);
   }
   ~CardScope() {
     if (in_progress_ != nullptr)
-      in_progress_->End();
+      in_progress_->End(reader_);
   }
   CardScope(const CardScope&) = delete;
   CardScope& operator=(const CardScope&) = delete;
 
  private:
   CardInProgress* in_progress_;
+  std::string reader_;
 };
 
 int EachCard(const CliOptions& options, CardSession& session, CardPresence& presence,
@@ -199,22 +241,40 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
 
 void CardInProgress::Begin(std::optional<int> number, const std::string& reader) {
   const std::lock_guard lock(mutex_);
-  active_ = true;
-  number_ = number;
-  reader_ = reader;
+  cards_[reader] = number;
 }
 
-void CardInProgress::End() {
+void CardInProgress::End(const std::string& reader) {
   const std::lock_guard lock(mutex_);
-  active_ = false;
+  cards_.erase(reader);
 }
 
 std::string CardInProgress::Describe() const {
   const std::lock_guard lock(mutex_);
-  if (!active_)
-    return {};
-  const std::string reader = reader_.empty() ? std::string("no reader") : AsTerminalText(reader_);
-  return (number_ ? "card " + std::to_string(*number_) : std::string("the card")) + " in " + reader;
+  std::string text;
+  for (const auto& [reader_name, number] : cards_) {
+    const std::string reader =
+        reader_name.empty() ? std::string("no reader") : AsTerminalText(reader_name);
+    text += (text.empty() ? "" : ", ") +
+            (number ? "card " + std::to_string(*number) : std::string("the card")) + " in " +
+            reader;
+  }
+  return text;
+}
+
+size_t CardInProgress::Count() const {
+  const std::lock_guard lock(mutex_);
+  return cards_.size();
+}
+
+std::unique_ptr<ReaderSession> MakeReaderSession(const CliOptions& options, PcscApi& pcsc,
+                                                 OrvoApi& orvo, Pauser& pauser,
+                                                 const std::string& reader, PanelWatcher* watcher,
+                                                 long* error) {
+  auto session = std::make_unique<CardSession>(options, pcsc, orvo, pauser, Streams{}, watcher);
+  if (!session->UseReader(reader, error))
+    return nullptr;
+  return session;
 }
 
 int CheckedExit(int status, const Streams& streams) {

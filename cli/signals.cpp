@@ -51,14 +51,15 @@ StopOnSignals::StopOnSignals(std::atomic<bool>& stop, std::function<void()> on_s
       if (signal == SIGUSR1)  // the run is over
         return;
       const std::string card = in_progress.Describe();
+      const char* verb = in_progress.Count() > 1 ? " are" : " is";
       if (stop.exchange(true)) {
         EndNow("pelliton-cli: stopped at once by a second signal" +
-                   (card.empty() ? std::string() : "; " + card + " is left unfinished") + "\n",
+                   (card.empty() ? std::string() : "; " + card + verb + " left unfinished") + "\n",
                128 + signal);
       }
       if (!card.empty()) {
-        WriteErr("pelliton-cli: finishing " + card +
-                 " first; a second signal stops at once and leaves it unfinished\n");
+        WriteErr("pelliton-cli: finishing " + card + " first; a second signal stops at once and" +
+                 (in_progress.Count() > 1 ? " leaves them" : " leaves it") + " unfinished\n");
       }
       if (on_stop)
         on_stop();
