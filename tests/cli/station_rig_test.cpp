@@ -59,7 +59,13 @@ TEST_P(StationRig, ServesEveryReaderAndTalliesEach) {
   ScratchDir dir;
   CliProcess cli(dir);
   std::vector<std::string> args = {"download", PELLITON_EXAMPLE_SCRIPT, "--each-card", "--json"};
-  args.insert(args.end(), c.args.begin(), c.args.end());
+  for (std::string arg : c.args) {
+    // "#k": rig reader k's name (the service numbers its readers in no fixed order here).
+    for (size_t at = arg.find('#'); at != std::string::npos; at = arg.find('#')) {
+      arg.replace(at, 2, rig::RigReaderName(arg[at + 1] - '0'));
+    }
+    args.push_back(arg);
+  }
   ASSERT_TRUE(cli.Start(args));
   for (const SimSpec& spec : c.sims) {
     if (!spec.started_late)
@@ -123,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {{0, kGoodCards, false},
                      {1, {"--cards", "2", "--remove-at", "10", "--insert-after-ms", "1000"}, false},
                      {2, kGoodCards, false}},
-                    {"--cards", "2", "--readers", "0,1,Virtual PCD 1 00 00"},
+                    {"--cards", "2", "--readers", "#0,#1,#2"},
                     0,
                     1,
                     {{0, 2, 0, ""}, {1, 0, 2, "App1 Chip communication error"}, {2, 2, 0, ""}}},
@@ -132,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
             {{0,
               {"--remove-after", std::to_string(kDownloadCommands + 2), "--counter-off-by", "1"}},
              {1, {"--remove-after", std::to_string(kDownloadCommands + 2)}}},
-            {"--cards", "1", "--verify", "--readers", "0,1"},
+            {"--cards", "1", "--verify", "--readers", "#0,#1"},
             0,
             1,
             {{0, 0, 1, "counter read back as 0501, written 500"}, {1, 1, 0, ""}}},
