@@ -300,9 +300,13 @@ class Parser {
                      "end a hook (its whole process group) after S seconds")
         ->type_name("S")
         ->default_str("10");
-    card->add_option("--readers", options_.readers_spec, "run a station of several readers")
+    card->add_option("--readers", options_.readers_spec,
+                     "with --each-card: serve several PC/SC readers at once; \"all\" (readers "
+                     "plugged in later too) or numbers, names or parts of names, comma-separated")
         ->type_name("LIST");
-    card->add_flag("--verify", options_.verify, "read each card back after the run");
+    card->add_flag("--verify", options_.verify,
+                   "with download: read the card back after a success; a counter read back "
+                   "other than the one written fails the card");
     card->add_option("--journal", options_.journal_path, "record each card run in PATH")
         ->type_name("PATH");
     card->add_flag("--no-journal", options_.no_journal, "record no card run");
@@ -458,6 +462,18 @@ class Parser {
     if (options_.each_card && orvo_)
       return Fail("--each-card waits for cards on a PC/SC reader; it does not apply with --orvo",
                   sub);
+    if (sub->count("--readers") > 0) {
+      if (options_.readers_spec.empty())
+        return Fail("--readers needs \"all\" or a list of readers", sub);
+      if (orvo_ || sub->count("--reader") > 0)
+        return Fail("--readers excludes --reader and --orvo", sub);
+      if (!options_.each_card)
+        return Fail("--readers serves each reader with --each-card only", sub);
+      if (options_.trace || options_.verbosity >= 2)
+        return Fail("--trace applies to one reader only, not with --readers", sub);
+    }
+    if (options_.verify && sub != download_)
+      return Fail("--verify applies to download only", sub);
     if (options_.verbosity >= 2)
       options_.trace = true;
     return Ok();

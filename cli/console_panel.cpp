@@ -166,6 +166,8 @@ void ConsolePanel::ShowInStatusBox(const std::string& text) {
 
 void ConsolePanel::Show(const std::string& text) {
   shown_.push_back(text);
+  if (watcher_ != nullptr)
+    watcher_->Shown(text);
   if (out_ == nullptr)
     return;
   ClearProgress();
@@ -204,11 +206,15 @@ void ConsolePanel::SetProgressRange(int lower, int upper) {
   progress_lower_ = lower;
   progress_upper_ = upper;
   progress_pos_ = std::clamp(progress_pos_, std::min(lower, upper), std::max(lower, upper));
+  if (watcher_ != nullptr)
+    watcher_->Progress(progress_lower_, progress_upper_, progress_pos_);
   DrawProgress();
 }
 
 void ConsolePanel::SetProgressPos(int position) {
   progress_pos_ = position;
+  if (watcher_ != nullptr)
+    watcher_->Progress(progress_lower_, progress_upper_, progress_pos_);
   DrawProgress();
 }
 

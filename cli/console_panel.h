@@ -22,6 +22,16 @@ std::string AsTerminalText(const std::string& window_text);
 // The bar as drawn on a terminal: "[#####.....]  50%"; position clamped to the range.
 std::string ProgressBarText(int lower, int upper, int position, int width);
 
+// Who follows a run as it goes besides the output stream: a station's status line.
+class PanelWatcher {
+ public:
+  virtual ~PanelWatcher() = default;
+  // A text the operator was shown, as the window shows it.
+  virtual void Shown(const std::string& text) = 0;
+  // The progress bar moved or changed its range.
+  virtual void Progress(int lower, int upper, int position) = 0;
+};
+
 class ConsolePanel final : public OperatorPanel {
  public:
   // out: where shown texts go (null: collected only). draw_progress: draw the bar on
@@ -30,6 +40,10 @@ class ConsolePanel final : public OperatorPanel {
   ~ConsolePanel() override;
   ConsolePanel(const ConsolePanel&) = delete;
   ConsolePanel& operator=(const ConsolePanel&) = delete;
+
+  // Tells watcher (null: nobody) of every text shown and every move of the bar, from the
+  // thread that runs the procedure.
+  void SetWatcher(PanelWatcher* watcher) { watcher_ = watcher; }
 
   // --- what the operator typed ---
   void SetPathBoxText(const std::string& path) override;
@@ -75,6 +89,7 @@ class ConsolePanel final : public OperatorPanel {
 
   std::FILE* out_;
   bool draw_progress_;
+  PanelWatcher* watcher_ = nullptr;
   bool progress_on_line_ = false;
   std::string last_bar_;
 

@@ -19,6 +19,7 @@
 #include "cli/platform.h"
 #include "cli/runs.h"
 #include "cli/signals.h"
+#include "cli/station.h"
 #include "cli/trace.h"
 #include "cli/watchdog.h"
 #include "pelliton/version.h"
@@ -88,16 +89,24 @@ int main(int argc, char** argv) {
   CardInProgress in_progress;
   // Also tells which reader holds a card when none is named.
   std::optional<PcscPresence> presence;
-  if (options.reader != ReaderChoice::kOrvo)
+  std::optional<Station> station;
+  if (!options.readers_spec.empty()) {
+    station.emplace(options, streams, stop, in_progress, journal.get());
+  } else if (options.reader != ReaderChoice::kOrvo) {
     presence.emplace(stop);
+  }
   // Before any other thread starts: every thread inherits the blocked signals.
   StopOnSignals signals(
       stop,
-      [&presence] {
+      [&presence, &station] {
         if (presence)
           presence->Cancel();
+        if (station)
+          station->Cancel();
       },
       in_progress);
+  if (station)
+    return station->Run();
 
   WatchedPcsc watched_pcsc(system_pcsc, std::chrono::seconds(options.wait_seconds));
   TracingPcsc traced_pcsc(watched_pcsc, stderr);

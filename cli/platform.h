@@ -30,6 +30,9 @@ void PrepareStandardStreams();
 // switched to them).
 bool IsTerminal(std::FILE* stream);
 
+// The terminal's width in columns; 80 when stream is no terminal or says nothing.
+size_t TerminalColumns(std::FILE* stream);
+
 // Writes text to the standard error descriptor itself, past the stream's buffer and
 // lock (the thread that owns the stream may be the one that is stuck).
 void WriteStandardError(const std::string& text);

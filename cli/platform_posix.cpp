@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <winscard.h>
@@ -32,6 +33,13 @@ void PrepareStandardStreams() {
 
 bool IsTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;
+}
+
+size_t TerminalColumns(std::FILE* stream) {
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+    return size.ws_col;
+  return 80;
 }
 
 void WriteStandardError(const std::string& text) {

@@ -70,6 +70,14 @@ bool IsTerminal(std::FILE* stream) {
          (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+size_t TerminalColumns(std::FILE* stream) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(HandleOf(stream), &info) &&
+      info.srWindow.Right > info.srWindow.Left)
+    return static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+  return 80;
+}
+
 void WriteStandardError(const std::string& text) {
   const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
   size_t written = 0;

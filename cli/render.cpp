@@ -171,6 +171,11 @@ std::string RunJson(const CliOptions& options, const std::string& reader, const 
   json["messages"] = Messages(run.messages);
   if (options.command == Command::kInfo && run.outcome.Succeeded() && run.info)
     PutCardInfo(json, *run.info);
+  if (run.read_back) {
+    Json read_back = Json::object();
+    PutCardInfo(read_back, *run.read_back);
+    json["read_back"] = std::move(read_back);
+  }
   return Line(json);
 }
 

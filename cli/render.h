@@ -24,6 +24,10 @@ struct CardRun {
   std::vector<std::string> messages;  // every text the run showed, in order
   std::string atr_hex;                // the ATR the run read; empty when none
   std::chrono::milliseconds elapsed{0};
+  // With --verify, after a successful download: what the card information query read
+  // back (none when the query failed; its outcome is then the run's).
+  std::optional<CardInfo> read_back;
+  uint32_t counter_written = 0;  // download: the counter the run wrote or was to write
 };
 
 // A failed card of a card loop.

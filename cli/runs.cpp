@@ -12,6 +12,7 @@
 #include "cli/journal_command.h"
 #include "cli/output.h"
 #include "cli/platform.h"
+#include "cli/read_back.h"
 #include "cli/reader_choice.h"
 #include "cli/render.h"
 #include "cli/script_check.h"
@@ -49,18 +50,21 @@ void NoteScriptTrouble(std::FILE* err, const std::string& path, ScriptReadError 
 }
 
 // One procedure on the card in the chosen reader, as the window's button would run it.
-class CardSession {
+class CardSession final : public ReaderSession {
  public:
+  // watcher: a station worker's, whose panel prints nothing itself.
   CardSession(const CliOptions& options, PcscApi& pcsc, OrvoApi& orvo, Pauser& pauser,
-              const Streams& streams, journal::Journal* journal)
+              const Streams& streams, journal::Journal* journal, PanelWatcher* watcher = nullptr)
       : options_(options),
         pauser_(pauser),
         streams_(streams),
-        panel_(options.json || options.quiet ? nullptr : streams.out,
+        panel_(options.json || options.quiet || watcher != nullptr ? nullptr : streams.out,
                options.command == Command::kDownload && streams.out_is_terminal && !options.json &&
-                   !options.quiet),
+                   !options.quiet && watcher == nullptr),
         card_(pcsc, orvo),
-        journal_(journal) {}
+        journal_(journal) {
+    panel_.SetWatcher(watcher);
+  }
 
   // Lists the PC/SC readers and takes the chosen transport and reader. False, with a
   // note on err, when -r names no listed reader or more than one. presence (optional)
@@ -93,22 +97,36 @@ class CardSession {
     return true;
   }
 
+  // A station worker's reader: lists the readers under this thread's own context and
+  // takes reader when listed; otherwise the service's code in *error (0 when the service
+  // answered but does not list it).
+  bool UseReader(const std::string& reader, long* error) {
+    std::vector<std::string> readers;
+    *error = card_.ListReaders(&readers);
+    card_.Mode() = ReaderMode::Pcsc;
+    if (std::find(readers.begin(), readers.end(), reader) == readers.end())
+      return false;
+    card_.SelectReader(reader);
+    return true;
+  }
+
   const std::string& ReaderName() { return card_.Connection().reader_name; }
   // The reader as named in messages and records.
   std::string ReaderLabel() {
     return options_.reader == ReaderChoice::kOrvo ? std::string("Orvo reader") : ReaderName();
   }
 
-  // Whether a run's record could not be written to the journal.
-  bool JournalFailed() const { return journal_failed_; }
+  bool JournalFailed() const override { return journal_failed_; }
 
-  CardRun Run() {
+  CardRun Run() override {
     panel_.StartRun();
     const auto start = std::chrono::steady_clock::now();
     CardRun run;
     const journal::RunClock clock;
     if (options_.command == Command::kDownload) {
-      run.outcome = RunDownload(clock);
+      DownloadOutcome download = RunDownload(clock, &run.read_back);
+      run.counter_written = download.counter;
+      run.outcome = std::move(download);
     } else {
       CardInfoOutcome info = GetCardInfo(panel_, card_, pauser_);
       Record(journal::InfoRecord(clock, info, card_));
@@ -135,7 +153,7 @@ class CardSession {
   }
 
   // The script is read once: the checks, the load and the record all take these bytes.
-  DownloadOutcome RunDownload(const journal::RunClock& clock) {
+  DownloadOutcome RunDownload(const journal::RunClock& clock, std::optional<CardInfo>* read_back) {
     ScriptText script;
     const ScriptReadError read = ReadScriptText(options_.script, &script);
     // The browse procedure's check comes first, as in the window, where no script
@@ -162,8 +180,34 @@ class CardSession {
     DownloadOutcome outcome = OnDownload(panel_, card_, pauser_, script);
     if (!outcome.Succeeded())
       NoteScriptTrouble(streams_.err, options_.script, read, script.LooksLikeUtf16());
-    Record(journal::DownloadRecord(clock, outcome, card_, options_.script, script.Bytes()));
+    if (options_.verify && outcome.Succeeded())
+      ReadBack(outcome, read_back);
+    // One record per card: the download, and with --verify what was read back.
+    journal::JournalRecord record =
+        journal::DownloadRecord(clock, outcome, card_, options_.script, script.Bytes());
+    if (*read_back)
+      journal::AddReadBack(**read_back, &record);
+    Record(std::move(record));
     return outcome;
+  }
+
+  // --verify: the query on the same card; a failed query or a counter other than the one
+  // written makes the card a failure.
+  void ReadBack(DownloadOutcome& outcome, std::optional<CardInfo>* read_back) {
+    CardInfoOutcome query = GetCardInfo(panel_, card_, pauser_);
+    const uint32_t exchanges = outcome.exchanges + query.exchanges;
+    if (!query.Succeeded()) {
+      static_cast<Outcome&>(outcome) = query;
+      outcome.exchanges = exchanges;
+      return;
+    }
+    *read_back = query.info;
+    if (const auto mismatch = CounterMismatch(*query.info, outcome.counter)) {
+      outcome.end = RunEnd::kReadBack;
+      outcome.message = *mismatch;
+      panel_.AppMessageBox(*mismatch);
+    }
+    outcome.exchanges = exchanges;
   }
 
   const CliOptions& options_;
@@ -179,19 +223,20 @@ class CardSession {
 class CardScope {
  public:
   CardScope(CardInProgress* in_progress, std::optional<int> number, const std::string& reader)
-      : in_progress_(in_progress) {
+      : in_progress_(in_progress), reader_(reader) {
     if (in_progress_ != nullptr)
       in_progress_->Begin(number, reader);
   }
   ~CardScope() {
     if (in_progress_ != nullptr)
-      in_progress_->End();
+      in_progress_->End(reader_);
   }
   CardScope(const CardScope&) = delete;
   CardScope& operator=(const CardScope&) = delete;
 
  private:
   CardInProgress* in_progress_;
+  std::string reader_;
 };
 
 // What follows each card: its result alone (-q), its outcome in detail (-v), the verdict
@@ -288,22 +333,41 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
 
 void CardInProgress::Begin(std::optional<int> number, const std::string& reader) {
   const std::lock_guard lock(mutex_);
-  active_ = true;
-  number_ = number;
-  reader_ = reader;
+  cards_[reader] = number;
 }
 
-void CardInProgress::End() {
+void CardInProgress::End(const std::string& reader) {
   const std::lock_guard lock(mutex_);
-  active_ = false;
+  cards_.erase(reader);
 }
 
 std::string CardInProgress::Describe() const {
   const std::lock_guard lock(mutex_);
-  if (!active_)
-    return {};
-  const std::string reader = reader_.empty() ? std::string("no reader") : AsTerminalText(reader_);
-  return (number_ ? "card " + std::to_string(*number_) : std::string("the card")) + " in " + reader;
+  std::string text;
+  for (const auto& [reader_name, number] : cards_) {
+    const std::string reader =
+        reader_name.empty() ? std::string("no reader") : AsTerminalText(reader_name);
+    text += (text.empty() ? "" : ", ") +
+            (number ? "card " + std::to_string(*number) : std::string("the card")) + " in " +
+            reader;
+  }
+  return text;
+}
+
+size_t CardInProgress::Count() const {
+  const std::lock_guard lock(mutex_);
+  return cards_.size();
+}
+
+std::unique_ptr<ReaderSession> MakeReaderSession(const CliOptions& options, PcscApi& pcsc,
+                                                 OrvoApi& orvo, Pauser& pauser,
+                                                 const std::string& reader, PanelWatcher* watcher,
+                                                 journal::Journal* journal, long* error) {
+  auto session =
+      std::make_unique<CardSession>(options, pcsc, orvo, pauser, Streams{}, journal, watcher);
+  if (!session->UseReader(reader, error))
+    return nullptr;
+  return session;
 }
 
 int CheckedExit(int status, const Streams& streams) {

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,6 +14,8 @@
 #include "cardaccess/orvo_api.h"
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
+#include "cli/console_panel.h"
+#include "cli/render.h"
 #include "engine/pauser.h"
 #include "journal/journal.h"
 
@@ -44,22 +48,45 @@ class CardPresence {
   virtual std::vector<bool> HoldsCard(const std::vector<std::string>& /*readers*/) { return {}; }
 };
 
-// The card a run is working on, for what other threads say when they end the process
-// (a second signal, a wait given up). Safe from any thread.
+// The cards runs are working on, one per reader at most, for what other threads say
+// when they end the process (a second signal, a wait given up). Safe from any thread.
 class CardInProgress {
  public:
-  // number: the card's number in a card loop; none for a single run.
+  // number: the card's number in a card loop; none for a single run. Replaces the
+  // reader's earlier card.
   void Begin(std::optional<int> number, const std::string& reader);
-  void End();
-  // "card 3 in READER", "the card in READER"; empty when no card is in progress.
+  // The card in reader is done.
+  void End(const std::string& reader);
+  // "card 3 in READER", "the card in READER", several joined by ", " in the readers'
+  // order; empty when no card is in progress.
   std::string Describe() const;
+  // How many cards are in progress.
+  size_t Count() const;
 
  private:
   mutable std::mutex mutex_;
-  bool active_ = false;
-  std::optional<int> number_;
-  std::string reader_;
+  std::map<std::string, std::optional<int>> cards_;  // by reader
 };
+
+// One procedure at a time on the card in one PC/SC reader, as the window's button runs
+// it: what a station worker uses of the CLI's card session.
+class ReaderSession {
+ public:
+  virtual ~ReaderSession() = default;
+  // The command's procedure on the card in the reader (with --verify, the read-back too).
+  virtual CardRun Run() = 0;
+  // Whether a run's record could not be written to the journal: no further card is run.
+  virtual bool JournalFailed() const = 0;
+};
+
+// A card session on the PC/SC reader named reader, printing nothing: what its runs show
+// goes to watcher (null: nowhere) and into each CardRun. Makes its own PC/SC context, so
+// make it on the thread that runs it. Null, with *error set to the service's code, when
+// the reader is not listed.
+std::unique_ptr<ReaderSession> MakeReaderSession(const CliOptions& options, PcscApi& pcsc,
+                                                 OrvoApi& orvo, Pauser& pauser,
+                                                 const std::string& reader, PanelWatcher* watcher,
+                                                 journal::Journal* journal, long* error);
 
 // Ends with the output check: when a write or flush of streams.out failed, says so on
 // err and returns kExitOutput instead of status.

@@ -20,14 +20,19 @@ StopOnSignals::StopOnSignals(std::atomic<bool>& stop, std::function<void()> on_s
                              const CardInProgress& in_progress)
     : requests_([&stop, on_stop = std::move(on_stop), &in_progress](int signal) {
         const std::string card = in_progress.Describe();
+        const bool several = in_progress.Count() > 1;
         if (stop.exchange(true)) {
-          EndNow("pelliton-cli: stopped at once by a second signal" +
-                     (card.empty() ? std::string() : "; " + card + " is left unfinished") + "\n",
-                 128 + signal);
+          EndNow(
+              "pelliton-cli: stopped at once by a second signal" +
+                  (card.empty() ? std::string()
+                                : "; " + card + (several ? " are" : " is") + " left unfinished") +
+                  "\n",
+              128 + signal);
         }
         if (!card.empty()) {
           WriteStandardError("pelliton-cli: finishing " + card +
-                             " first; a second signal stops at once and leaves it unfinished\n");
+                             " first; a second signal stops at once and" +
+                             (several ? " leaves them" : " leaves it") + " unfinished\n");
         }
         if (on_stop)
           on_stop();

@@ -30,6 +30,8 @@ enum class RunEnd : uint8_t {
   kScriptLine,        // a script line ended the run (line)
   kCommunication,     // an exchange failed (transport_result)
   kCardRefused,       // the card answered a status word that ends the run (status_word)
+  kReadBack,          // the run succeeded, but reading the card back afterwards showed
+                      // something other than what was written (front ends' read-back)
 };
 
 struct Outcome {

@@ -100,6 +100,8 @@ std::string_view RunEndName(RunEnd end) {
       return "communication";
     case RunEnd::kCardRefused:
       return "card_refused";
+    case RunEnd::kReadBack:
+      return "read_back";
   }
   return "unknown";
 }
@@ -131,15 +133,18 @@ JournalRecord DownloadRecord(const RunClock& clock, const DownloadOutcome& outco
   return record;
 }
 
+void AddReadBack(const CardInfo& info, JournalRecord* record) {
+  record->generation = std::string(GenerationName(info.generation));
+  record->first_version = info.first_text;
+  record->second_version = info.second_text;
+  record->counter_read = info.counter.value_or("");
+}
+
 JournalRecord InfoRecord(const RunClock& clock, const CardInfoOutcome& outcome, CardAccess& card) {
   JournalRecord record = CommonRecord(clock, outcome, card);
   record.procedure = "info";
-  if (outcome.info) {
-    record.generation = std::string(GenerationName(outcome.info->generation));
-    record.first_version = outcome.info->first_text;
-    record.second_version = outcome.info->second_text;
-    record.counter_read = outcome.info->counter.value_or("");
-  }
+  if (outcome.info)
+    AddReadBack(*outcome.info, &record);
   return record;
 }
 

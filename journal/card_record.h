@@ -42,6 +42,9 @@ JournalRecord DownloadRecord(const RunClock& clock, const DownloadOutcome& outco
                              CardAccess& card, const std::string& script_path,
                              std::string_view script_bytes);
 
+// Adds what a card information query read back after a download to its record.
+void AddReadBack(const CardInfo& info, JournalRecord* record);
+
 // The record of a card information query.
 JournalRecord InfoRecord(const RunClock& clock, const CardInfoOutcome& outcome, CardAccess& card);
 

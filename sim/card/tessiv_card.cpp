@@ -268,7 +268,7 @@ std::vector<uint8_t> TessivCard::WriteCounter(const uint8_t* apdu) {
   if (TessivCrc32(block, sizeof block) != GetBE(apdu + 9)) {
     return Sw(kBadCrc);
   }
-  counter_ = GetBE(apdu + 5);
+  counter_ = GetBE(apdu + 5) + config_.counter_off_by;
   return Sw(kOk);
 }
 

@@ -44,6 +44,9 @@ struct TessivConfig {
   uint32_t app2_end = 0x00021FFF;
   // Seed of the challenge generator, so that tests can reproduce challenges.
   uint64_t seed = 0x5E551u;
+  // Added to every counter the card accepts: a card that keeps another counter than it
+  // was sent, for tests of the read-back.
+  uint32_t counter_off_by = 0;
 
   // A 20-byte ATR starting 3B with `version` at byte 17.
   static std::vector<uint8_t> DefaultAtr(uint8_t version);

@@ -44,6 +44,7 @@ std::string BridgeUsage() {
          "  --text1 TEXT           first version text (V3.05)\n"
          "  --text2 TEXT           second version text (V3.05)\n"
          "  --seed N               challenge generator seed\n"
+         "  --counter-off-by N     the card keeps every counter written plus N (0)\n"
          "  --sw-at K:SW           answer status word SW (hex) to command K\n"
          "  --remove-at K          card leaves the reader at command K, unanswered\n"
          "  --remove-after K       card leaves the reader after answering command K\n"
@@ -106,6 +107,10 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
       options.card.text2 = value;
     } else if (name == "--seed") {
       if (!Number(value, options.card.seed)) {
+        return bad();
+      }
+    } else if (name == "--counter-off-by") {
+      if (!Number(value, options.card.counter_off_by)) {
         return bad();
       }
     } else if (name == "--sw-at") {

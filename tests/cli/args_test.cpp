@@ -326,7 +326,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"CardsZero", {"info", "--each-card", "--cards", "0"}, "whole number"},
         BadCase{"CardsNotANumber", {"info", "--each-card", "--cards", "3x"}, "whole number"},
         BadCase{"CardsHuge", {"info", "--each-card", "--cards", "99999999999"}, "whole number"},
-        BadCase{"ValueOnFlag", {"info", "--json=yes"}, "--json takes no value"}),
+        BadCase{"ValueOnFlag", {"info", "--json=yes"}, "--json takes no value"},
+        BadCase{"ReadersWithoutEachCard", {"info", "--readers", "all"}, "--each-card only"},
+        BadCase{"ReadersAndReader",
+                {"info", "--each-card", "--readers", "all", "--reader", "A"},
+                "excludes --reader"},
+        BadCase{
+            "ReadersTraced", {"info", "--each-card", "--readers", "0,1", "--trace"}, "one reader"},
+        BadCase{"VerifyOnInfo", {"info", "--verify"}, "download only"}),
     [](const testing::TestParamInfo<BadCase>& info) { return info.param.name; });
 
 TEST(Usage, NamesEveryCommandAndOption) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <winscard.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -91,19 +92,19 @@ std::vector<std::string> ListReaders() {
 }
 
 std::string RigReaderName(int reader) {
-  // vpcd names its readers after the configured friendly name with the slot number
-  // last: the reader on the configured port first.
-  const auto names = ListReaders();
-  std::vector<std::string> vpcd;
-  for (const auto& name : names) {
-    if (name.rfind("Virtual PCD", 0) == 0) {
-      vpcd.push_back(name);
-    }
-  }
-  if (reader < 0 || static_cast<size_t>(reader) >= vpcd.size()) {
+  // vpcd names its readers after the configured friendly name with the slot number last;
+  // the rig names each port pair's after its number ("Virtual PCD 1" for the second).
+  // pcscd lists them in whatever order it read its configuration, so the name is made
+  // here and then looked for.
+  if (reader < 0 || reader >= kMaxRigReaders) {
     return {};
   }
-  return vpcd[static_cast<size_t>(reader)];
+  const int pair = reader / 2;
+  const std::string name = "Virtual PCD" +
+                           (pair == 0 ? std::string() : " " + std::to_string(pair)) + " 00 0" +
+                           std::to_string(reader % 2);
+  const auto names = ListReaders();
+  return std::find(names.begin(), names.end(), name) != names.end() ? name : std::string();
 }
 
 bool WaitForCard(const std::string& reader, bool present, int timeout_ms) {
@@ -198,7 +199,7 @@ std::optional<ReaderEvents> ReadReaderEvents(const std::string& reader) {
 bool SimProcess::Start(int reader, const std::vector<std::string>& options) {
   Stop();
   const uint16_t port = VpcdPort();
-  if (port == 0 || (reader != 0 && reader != 1)) {
+  if (port == 0 || reader < 0 || reader >= kMaxRigReaders) {
     return false;
   }
   // Under TMPDIR, which the rig points into a folder it removes however the test ends.

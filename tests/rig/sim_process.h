@@ -22,8 +22,9 @@ std::string TessivSimPath();
 
 // Reader names in the order pcscd lists them; empty when none or no service.
 std::vector<std::string> ListReaders();
-// Name of the rig's vpcd reader 0 (on VpcdPort()) or 1 (on the port above); empty when
-// pcscd does not list it.
+// Readers a rig can have: two per vpcd port pair (PELLITON_RIG_PORT_PAIRS, up to 8).
+inline constexpr int kMaxRigReaders = 16;
+// Name of the rig's vpcd reader k (on VpcdPort() + k); empty when pcscd does not list it.
 std::string RigReaderName(int reader);
 // Polls pcscd until `reader` shows a card (present) or no card (!present). False when
 // that did not happen within `timeout_ms`. This only says what pcscd shows now: after a
@@ -49,7 +50,8 @@ class SimProcess {
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
-  // Starts tessiv-sim on rig reader 0 or 1 with further tessiv-sim options (e.g.
+  // Starts tessiv-sim on rig reader k (0 and 1 unless the rig has more port pairs) with further
+  // tessiv-sim options (e.g.
   // {"--version-byte", "03", "--remove-at", "4"}). It writes its state to a file of its
   // own (state_path()). Waits first (up to 5 s) until pcscd has counted the reader's
   // last card out. False when the process could not be started or the reader still
