@@ -53,8 +53,8 @@ std::string PcscCodeText(long error) {
 
 }  // namespace
 
-ReaderPick PickReaders(const std::string& spec, const std::vector<std::string>& listed) {
-  ReaderPick pick;
+StationPick PickReaders(const std::string& spec, const std::vector<std::string>& listed) {
+  StationPick pick;
   if (spec == "all") {
     pick.all = true;
     pick.names = listed;
@@ -519,7 +519,7 @@ int Station::Run() {
       return kExitFailed;
     }
   }
-  const ReaderPick pick = PickReaders(options_.readers_spec, listed);
+  const StationPick pick = PickReaders(options_.readers_spec, listed);
   if (!pick.error.empty()) {
     Emit(streams_.err, "pelliton-cli: " + AsTerminalText(pick.error) + "\n");
     return kExitFailed;

@@ -21,7 +21,7 @@
 namespace pelliton::cli {
 
 // The readers --readers chose among those the service lists.
-struct ReaderPick {
+struct StationPick {
   bool all = false;                // "all": also the readers that appear later
   std::vector<std::string> names;  // in the order given (all: the service's order)
   std::string error;               // one line; names is empty then
@@ -30,7 +30,7 @@ struct ReaderPick {
 // spec: "all", or a comma-separated list whose items each name a listed reader by its
 // whole name, by its index in listed (as "pelliton-cli readers" numbers them), or by a
 // part of its name that no other listed reader has, in that order of precedence.
-ReaderPick PickReaders(const std::string& spec, const std::vector<std::string>& listed);
+StationPick PickReaders(const std::string& spec, const std::vector<std::string>& listed);
 
 // What one reader's worker did.
 struct ReaderTally {

@@ -22,7 +22,7 @@ class PickReadersTest : public testing::TestWithParam<PickCase> {};
 
 TEST_P(PickReadersTest, ChoosesOrSaysWhy) {
   const PickCase& c = GetParam();
-  const ReaderPick pick = PickReaders(c.spec, kListed);
+  const StationPick pick = PickReaders(c.spec, kListed);
   EXPECT_EQ(pick.names, c.chosen);
   EXPECT_NE(pick.error.find(c.error_part), std::string::npos) << pick.error;
   EXPECT_EQ(pick.error.empty(), !c.chosen.empty());
