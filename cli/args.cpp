@@ -147,25 +147,6 @@ Arranged Arrange(const std::vector<std::string>& args) {
   return arranged;
 }
 
-const char* CommandName(Command command) {
-  switch (command) {
-    case Command::kReaders:
-      return "readers";
-    case Command::kInfo:
-      return "info";
-    case Command::kDownload:
-      return "download";
-    case Command::kCheck:
-      return "check";
-    case Command::kJournal:
-      return "journal";
-    case Command::kHelp:
-    case Command::kVersion:
-      break;
-  }
-  return "";
-}
-
 // A value given on the command line or else by a default, with its name for messages.
 struct Setting {
   std::string text;
@@ -501,6 +482,25 @@ class Parser {
 };
 
 }  // namespace
+
+const char* CommandName(Command command) {
+  switch (command) {
+    case Command::kReaders:
+      return "readers";
+    case Command::kInfo:
+      return "info";
+    case Command::kDownload:
+      return "download";
+    case Command::kCheck:
+      return "check";
+    case Command::kJournal:
+      return "journal";
+    case Command::kHelp:
+    case Command::kVersion:
+      break;
+  }
+  return "";
+}
 
 ParseOutcome ParseArgs(const std::vector<std::string>& args, const Defaults& defaults) {
   return Parser(defaults).Parse(args);

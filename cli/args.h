@@ -13,6 +13,9 @@ namespace pelliton::cli {
 
 enum class Command { kHelp, kVersion, kReaders, kInfo, kDownload, kCheck, kJournal };
 
+// The command's name on the command line ("download"); empty for kHelp and kVersion.
+const char* CommandName(Command command);
+
 // Which reader a card command uses. kFirstPcsc: the first PC/SC reader that holds a card,
 // else the first one the service lists. kNamedPcsc: reader_name as cli/reader_choice.h
 // reads it (an index, a full name or a part of one).

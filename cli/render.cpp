@@ -17,25 +17,6 @@ namespace {
 // Fields keep the order they are written in, so a line reads like the text output.
 using Json = nlohmann::ordered_json;
 
-const char* CommandName(Command command) {
-  switch (command) {
-    case Command::kReaders:
-      return "readers";
-    case Command::kInfo:
-      return "info";
-    case Command::kDownload:
-      return "download";
-    case Command::kCheck:
-      return "check";
-    case Command::kJournal:
-      return "journal";
-    case Command::kHelp:
-    case Command::kVersion:
-      break;
-  }
-  return "help";
-}
-
 // Every object starts alike, so a reader of a mixed log tells them apart.
 Json Header(const char* command) {
   Json json;

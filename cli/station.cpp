@@ -53,9 +53,9 @@ std::string PcscCodeText(long error) {
 
 }  // namespace
 
-StationPick PickReaders(const std::string& spec, const std::vector<std::string>& listed) {
+StationPick PickReaders(const std::string& wanted, const std::vector<std::string>& listed) {
   StationPick pick;
-  if (spec == "all") {
+  if (wanted == "all") {
     pick.all = true;
     pick.names = listed;
     return pick;
@@ -67,8 +67,8 @@ StationPick PickReaders(const std::string& spec, const std::vector<std::string>&
   };
   size_t from = 0;
   while (true) {
-    const size_t comma = spec.find(',', from);
-    const std::string item = spec.substr(from, comma == std::string::npos ? comma : comma - from);
+    const size_t comma = wanted.find(',', from);
+    const std::string item = wanted.substr(from, comma == std::string::npos ? comma : comma - from);
     if (item.empty())
       return fail("--readers has an empty item");
     std::string chosen;

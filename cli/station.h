@@ -27,10 +27,10 @@ struct StationPick {
   std::string error;               // one line; names is empty then
 };
 
-// spec: "all", or a comma-separated list whose items each name a listed reader by its
+// wanted: "all", or a comma-separated list whose items each name a listed reader by its
 // whole name, by its index in listed (as "pelliton-cli readers" numbers them), or by a
 // part of its name that no other listed reader has, in that order of precedence.
-StationPick PickReaders(const std::string& spec, const std::vector<std::string>& listed);
+StationPick PickReaders(const std::string& wanted, const std::vector<std::string>& listed);
 
 // What one reader's worker did.
 struct ReaderTally {

@@ -142,15 +142,13 @@ CardInfoOutcome GetCardInfo(OperatorPanel& panel, CardAccess& card, Pauser& paus
 
   const Exchanged query = Send(card, kInfoQuery, outcome);
   if (!query.Received())
-    return fail(RunEnd::kCommunication, query,
-                card_line + " Get Card Info commumation Error!");
+    return fail(RunEnd::kCommunication, query, card_line + " Get Card Info commumation Error!");
   if (!IsSuccessSw(query.sw))
     return fail(RunEnd::kCardRefused, query, StatusWordText(card_line, query.sw));
 
   const Exchanged reply = Send(card, kGetResponse, outcome);
   if (!reply.Received())
-    return fail(RunEnd::kCommunication, reply,
-                card_line + "Get Card Info commumation Error!");
+    return fail(RunEnd::kCommunication, reply, card_line + "Get Card Info commumation Error!");
   if (reply.sw.sw1 != 0x90)
     return fail(RunEnd::kCardRefused, reply, StatusWordText(card_line, reply.sw));
 

@@ -17,7 +17,7 @@ namespace {
 // Commands a download of the example script sends; with --verify two more.
 constexpr int kDownloadCommands = 44;
 
-struct SimSpec {
+struct SimSetup {
   int reader = 0;
   std::vector<std::string> options;
   bool started_late = false;  // after the station has started
@@ -32,7 +32,7 @@ struct Expected {
 
 struct StationCase {
   const char* name;
-  std::vector<SimSpec> sims;
+  std::vector<SimSetup> sims;
   std::vector<std::string> args;
   int interrupt_after_cards = 0;  // 0: the station ends by itself
   int status = 0;
@@ -50,11 +50,11 @@ class StationRig : public testing::TestWithParam<StationCase> {
 TEST_P(StationRig, ServesEveryReaderAndTalliesEach) {
   const StationCase& c = GetParam();
   std::vector<std::unique_ptr<rig::SimProcess>> sims;
-  for (const SimSpec& spec : c.sims) {
-    if (spec.started_late)
+  for (const SimSetup& wanted : c.sims) {
+    if (wanted.started_late)
       continue;
     sims.push_back(std::make_unique<rig::SimProcess>());
-    ASSERT_TRUE(sims.back()->StartAndWait(spec.reader, spec.options));
+    ASSERT_TRUE(sims.back()->StartAndWait(wanted.reader, wanted.options));
   }
   ScratchDir dir;
   CliProcess cli(dir);
@@ -67,12 +67,12 @@ TEST_P(StationRig, ServesEveryReaderAndTalliesEach) {
     args.push_back(arg);
   }
   ASSERT_TRUE(cli.Start(args));
-  for (const SimSpec& spec : c.sims) {
-    if (!spec.started_late)
+  for (const SimSetup& wanted : c.sims) {
+    if (!wanted.started_late)
       continue;
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     sims.push_back(std::make_unique<rig::SimProcess>());
-    ASSERT_TRUE(sims.back()->Start(spec.reader, spec.options));
+    ASSERT_TRUE(sims.back()->Start(wanted.reader, wanted.options));
   }
   if (c.interrupt_after_cards != 0) {
     ASSERT_TRUE(cli.WaitForOutput("\"command\":\"download\"", c.interrupt_after_cards))

@@ -13,7 +13,7 @@ const std::vector<std::string> kListed = {"Virtual PCD 00 00", "Virtual PCD 00 0
 
 struct PickCase {
   const char* name;
-  std::string spec;
+  std::string wanted;
   std::vector<std::string> chosen;  // empty: an error naming error_part
   const char* error_part = "";
 };
@@ -22,7 +22,7 @@ class PickReadersTest : public testing::TestWithParam<PickCase> {};
 
 TEST_P(PickReadersTest, ChoosesOrSaysWhy) {
   const PickCase& c = GetParam();
-  const StationPick pick = PickReaders(c.spec, kListed);
+  const StationPick pick = PickReaders(c.wanted, kListed);
   EXPECT_EQ(pick.names, c.chosen);
   EXPECT_NE(pick.error.find(c.error_part), std::string::npos) << pick.error;
   EXPECT_EQ(pick.error.empty(), !c.chosen.empty());
