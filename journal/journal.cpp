@@ -268,7 +268,7 @@ bool Journal::Prepare(std::string* error) {
   return true;
 }
 
-bool Journal::Append(JournalRecord record, std::string* error) {
+bool Journal::Append(JournalRecord record, std::string* error, std::string* run_id) {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (insert_ == nullptr) {
     *error = "the journal is open for reading only";
@@ -298,6 +298,8 @@ bool Journal::Append(JournalRecord record, std::string* error) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
   }
+  if (run_id != nullptr)
+    *run_id = std::move(record.run_id);
   return true;
 }
 
