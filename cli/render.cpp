@@ -143,6 +143,7 @@ std::string RunJson(const CliOptions& options, const std::string& reader, const 
     json["card"] = *card_number;
   json["success"] = run.outcome.Succeeded();
   json["reader"] = reader;
+  json["run_id"] = run.run_id.empty() ? Json() : Json(run.run_id);
   json["atr"] = run.atr_hex.empty() ? Json() : Json(run.atr_hex);
   json["elapsed_ms"] = run.elapsed.count();
   if (options.command == Command::kDownload) {

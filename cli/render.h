@@ -28,6 +28,8 @@ struct CardRun {
   // back (none when the query failed; its outcome is then the run's).
   std::optional<CardInfo> read_back;
   uint32_t counter_written = 0;  // download: the counter the run wrote or was to write
+  // The run id of the run's journal record; empty when the run was not recorded.
+  std::string run_id;
 };
 
 // A failed card of a card loop.

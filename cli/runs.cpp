@@ -122,6 +122,7 @@ class CardSession final : public ReaderSession {
     panel_.StartRun();
     const auto start = std::chrono::steady_clock::now();
     CardRun run;
+    run_id_.clear();
     const journal::RunClock clock;
     if (options_.command == Command::kDownload) {
       DownloadOutcome download = RunDownload(clock, &run.read_back);
@@ -135,6 +136,7 @@ class CardSession final : public ReaderSession {
     }
     panel_.ClearProgress();
     run.messages = panel_.Shown();
+    run.run_id = run_id_;
     run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     const CardConnection& connection = card_.Connection();
@@ -148,7 +150,7 @@ class CardSession final : public ReaderSession {
 
  private:
   void Record(journal::JournalRecord record) {
-    if (!RecordCardRun(journal_, std::move(record), streams_.err))
+    if (!RecordCardRun(journal_, std::move(record), streams_.err, &run_id_))
       journal_failed_ = true;
   }
 
@@ -217,6 +219,7 @@ class CardSession final : public ReaderSession {
   CardAccess card_;
   journal::Journal* journal_;
   bool journal_failed_ = false;
+  std::string run_id_;  // the run id of the current run's record; empty until written
 };
 
 // Keeps in_progress up to date for as long as one card is run.

@@ -7,9 +7,11 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 namespace pelliton::journal {
 
@@ -65,6 +67,23 @@ std::string HostName() {
   if (gethostname(name, sizeof name - 1) != 0)
     return "";
   return name;
+}
+
+// Asks for WAL mode; *mode_name is the mode the database is in after it (empty when the
+// statement failed). Returns the step's primary result code.
+int SetWalMode(sqlite3* db, std::string* mode_name) {
+  mode_name->clear();
+  sqlite3_stmt* mode = nullptr;
+  int rc = sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &mode, nullptr);
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_step(mode);
+    if (rc == SQLITE_ROW) {
+      const unsigned char* name = sqlite3_column_text(mode, 0);
+      *mode_name = name != nullptr ? reinterpret_cast<const char*>(name) : "";
+    }
+  }
+  sqlite3_finalize(mode);
+  return rc & 0xFF;
 }
 
 // A version 4 UUID in its usual text form.
@@ -211,15 +230,17 @@ std::unique_ptr<Journal> Journal::Open(const std::string& path, const std::strin
       *error = path + " is read-only";
       return nullptr;
     }
-    // The mode is the database's own and stays; asking again is cheap.
-    sqlite3_stmt* mode = nullptr;
+    // The mode is the database's own and stays; asking again is cheap. Turning a new
+    // file to WAL needs it alone for a moment: a second program opening it then gets
+    // SQLITE_BUSY at once, without its busy handler (waiting there could deadlock), so
+    // it asks again for as long as a writer would wait.
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
     std::string mode_name;
-    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &mode, nullptr) == SQLITE_OK &&
-        sqlite3_step(mode) == SQLITE_ROW) {
-      const unsigned char* name = sqlite3_column_text(mode, 0);
-      mode_name = name != nullptr ? reinterpret_cast<const char*>(name) : "";
+    while (SetWalMode(db, &mode_name) == SQLITE_BUSY &&
+           std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    sqlite3_finalize(mode);
     if (mode_name != "wal") {
       *error = Failure(db, path + ": cannot use write-ahead logging");
       return nullptr;
@@ -268,7 +289,7 @@ bool Journal::Prepare(std::string* error) {
   return true;
 }
 
-bool Journal::Append(JournalRecord record, std::string* error) {
+bool Journal::Append(JournalRecord record, std::string* error, std::string* run_id) {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (insert_ == nullptr) {
     *error = "the journal is open for reading only";
@@ -298,6 +319,8 @@ bool Journal::Append(JournalRecord record, std::string* error) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
   }
+  if (run_id != nullptr)
+    *run_id = std::move(record.run_id);
   return true;
 }
 

@@ -68,7 +68,8 @@ class Journal {
 
   // Adds the record in a transaction of its own, durable when it returns true. Waits
   // (up to kBusyTimeoutMs) while another program writes. Safe from several threads.
-  bool Append(JournalRecord record, std::string* error);
+  // run_id (optional) receives the record's run id once it is written.
+  bool Append(JournalRecord record, std::string* error, std::string* run_id = nullptr);
 
   // The records that match, oldest first.
   bool List(const JournalQuery& query, std::vector<JournalRecord>* records, std::string* error);

@@ -23,7 +23,7 @@ std::unique_ptr<Journal> Journal::Open(const std::string& /*path*/, const std::s
 // No Journal is ever made here; these only complete the class.
 Journal::~Journal() = default;
 
-bool Journal::Append(JournalRecord /*record*/, std::string* error) {
+bool Journal::Append(JournalRecord /*record*/, std::string* error, std::string* /*run_id*/) {
   *error = kNoJournal;
   return false;
 }

@@ -401,14 +401,15 @@ TEST_F(CliRuns, JsonForInfoCarriesTheCardsFields) {
   Json json = Json::parse(text);
   ASSERT_TRUE(json["elapsed_ms"].is_number_unsigned()) << text;
   json.erase("elapsed_ms");
-  EXPECT_EQ(json.dump(),
-            R"({"schema":1,"command":"info","success":true,"reader":"Reader \"A\"",)"
-            R"("atr":"3B9F958131FE9F006646530501001171DF040000","messages":["Tessiv Card )"
-            R"(Version: V2.00 \n\nNorvane App Version:V3.05  counter:0500\n\nObtained )"
-            R"(upgrade card information for Norvane-IC Successfully!"],"card_version":"V2.00",)"
-            R"("card_line":"Tessiv Card Version: V2.00","application_line":"Norvane App )"
-            R"(Version:V3.05  counter:0500","one_version":true,"app1_version":"V3.05",)"
-            R"("app2_version":"V3.05","counter":500,"counter_text":"0500"})");
+  EXPECT_EQ(
+      json.dump(),
+      R"({"schema":1,"command":"info","success":true,"reader":"Reader \"A\"",)"
+      R"("run_id":null,"atr":"3B9F958131FE9F006646530501001171DF040000","messages":["Tessiv Card )"
+      R"(Version: V2.00 \n\nNorvane App Version:V3.05  counter:0500\n\nObtained )"
+      R"(upgrade card information for Norvane-IC Successfully!"],"card_version":"V2.00",)"
+      R"("card_line":"Tessiv Card Version: V2.00","application_line":"Norvane App )"
+      R"(Version:V3.05  counter:0500","one_version":true,"app1_version":"V3.05",)"
+      R"("app2_version":"V3.05","counter":500,"counter_text":"0500"})");
 }
 
 // The card refuses the counter after the load: the text begins like a success, the
@@ -541,7 +542,7 @@ const std::map<std::string, std::vector<Field>>& DocumentedFields() {
   static const std::vector<Field> kCard = {
       {"schema", Type::kNumber},     {"command", Type::kString}, {"card", Type::kNumber, false},
       {"success", Type::kBool},      {"reader", Type::kString},  {"atr", Type::kStringOrNull},
-      {"elapsed_ms", Type::kNumber}, {"messages", Type::kArray}};
+      {"elapsed_ms", Type::kNumber}, {"messages", Type::kArray}, {"run_id", Type::kStringOrNull}};
   static const std::map<std::string, std::vector<Field>> kFields = [] {
     std::map<std::string, std::vector<Field>> fields;
     fields["readers"] = {{"schema", Type::kNumber},      {"command", Type::kString},
