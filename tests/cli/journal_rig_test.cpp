@@ -140,7 +140,7 @@ class Sims {
 // field from the card, the script and the run.
 
 // One reader's simulated cards and what each card's record must say.
-struct ReaderSpec {
+struct ReaderSetup {
   int reader = 0;
   std::vector<std::string> sim_options;  // beside --cards and --version-byte
   uint8_t generation_byte = 0x04;
@@ -159,7 +159,7 @@ struct BatchCase {
   // reader k), all started at once on one journal.
   std::vector<std::vector<std::string>> processes;
   std::vector<int> statuses;  // each process's exit status
-  std::vector<ReaderSpec> readers;
+  std::vector<ReaderSetup> readers;
 };
 
 void PrintTo(const BatchCase& c, std::ostream* out) {
@@ -172,12 +172,12 @@ TEST_P(JournalBatch, RecordsEveryCardOnceWithItsFields) {
   const BatchCase& c = GetParam();
   const std::string cards = std::to_string(c.cards);
   std::vector<std::pair<int, std::vector<std::string>>> sim_options;
-  for (const ReaderSpec& spec : c.readers) {
+  for (const ReaderSetup& setup : c.readers) {
     char generation[3];
-    std::snprintf(generation, sizeof generation, "%02X", spec.generation_byte);
+    std::snprintf(generation, sizeof generation, "%02X", setup.generation_byte);
     std::vector<std::string> options = {"--cards", cards, "--version-byte", generation};
-    options.insert(options.end(), spec.sim_options.begin(), spec.sim_options.end());
-    sim_options.emplace_back(spec.reader, options);
+    options.insert(options.end(), setup.sim_options.begin(), setup.sim_options.end());
+    sim_options.emplace_back(setup.reader, options);
   }
   Sims sims;
   ASSERT_TRUE(sims.Start(sim_options));
@@ -230,10 +230,11 @@ TEST_P(JournalBatch, RecordsEveryCardOnceWithItsFields) {
     ASSERT_NE(found, records.end());
     const Json& record = found->second;
     SCOPED_TRACE(record.dump());
-    const auto spec = std::find_if(c.readers.begin(), c.readers.end(), [&](const ReaderSpec& spec) {
-      return rig::RigReaderName(spec.reader) == line["reader"];
-    });
-    ASSERT_NE(spec, c.readers.end());
+    const auto setup =
+        std::find_if(c.readers.begin(), c.readers.end(), [&](const ReaderSetup& setup) {
+          return rig::RigReaderName(setup.reader) == line["reader"];
+        });
+    ASSERT_NE(setup, c.readers.end());
     ++records_of[line["reader"].get<std::string>()];
 
     EXPECT_EQ(record["reader"], line["reader"]);
@@ -242,15 +243,15 @@ TEST_P(JournalBatch, RecordsEveryCardOnceWithItsFields) {
     EXPECT_EQ(record["station"], HostName());
     EXPECT_TRUE(std::regex_match(record["time_utc"].get<std::string>(),
                                  std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
-    EXPECT_EQ(record["atr"], AtrHex(spec->generation_byte));
+    EXPECT_EQ(record["atr"], AtrHex(setup->generation_byte));
     EXPECT_EQ(line["atr"], record["atr"]);
-    EXPECT_EQ(record["generation"], spec->generation);
-    EXPECT_EQ(record["outcome"], spec->outcome);
-    EXPECT_EQ(line["success"], spec->outcome == "success");
+    EXPECT_EQ(record["generation"], setup->generation);
+    EXPECT_EQ(record["outcome"], setup->outcome);
+    EXPECT_EQ(line["success"], setup->outcome == "success");
     EXPECT_EQ(WithLineFeeds(record["message"].get<std::string>()), line["messages"].back());
-    EXPECT_EQ(record["status_word"], spec->status_word);
-    if (spec->apdus != 0) {
-      EXPECT_EQ(record["apdu_count"], spec->apdus);
+    EXPECT_EQ(record["status_word"], setup->status_word);
+    if (setup->apdus != 0) {
+      EXPECT_EQ(record["apdu_count"], setup->apdus);
     }
     EXPECT_GT(record["apdu_count"].get<int64_t>(), 0);
     EXPECT_GT(record["duration_ms"].get<int64_t>(), 0);
@@ -267,8 +268,8 @@ TEST_P(JournalBatch, RecordsEveryCardOnceWithItsFields) {
       EXPECT_EQ(record["first_version"].get<std::string>().rfind(line["app1_version"], 0), 0u);
     }
   }
-  for (const ReaderSpec& spec : c.readers)
-    EXPECT_EQ(records_of[rig::RigReaderName(spec.reader)], c.cards) << spec.reader;
+  for (const ReaderSetup& setup : c.readers)
+    EXPECT_EQ(records_of[rig::RigReaderName(setup.reader)], c.cards) << setup.reader;
 }
 
 const std::vector<std::string> kDownload = {"download", PELLITON_EXAMPLE_SCRIPT, "--counter",
