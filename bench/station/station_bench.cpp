@@ -4,10 +4,6 @@
 // reader. Prints cards per minute per N, the median of several rounds.
 //
 // station_bench [CARDS_PER_READER [ROUNDS]]   (20 and 3 by default)
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,9 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/cli_process.h"
 #include "tests/rig/sim_process.h"
-
-extern char** environ;
 
 namespace {
 
@@ -27,28 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 // Commands the download of the example script sends.
 constexpr int kDownloadCommands = 44;
-
-// Exit status of the CLI, -1 when it could not run or did not end normally.
-int RunCli(const std::vector<std::string>& args) {
-  std::vector<std::string> all = {PELLITON_CLI};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : all)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, PELLITON_CLI, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0)
-    return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Cards per minute of one round on the first `readers` rig readers; negative on failure.
 double Round(int readers, int cards) {
@@ -64,9 +37,15 @@ double Round(int readers, int cards) {
     // By name: the service's numbering follows the order it read its configuration in.
     names += (k == 0 ? "" : ",") + pelliton::rig::RigReaderName(k);
   }
+  const pelliton::ScratchDir dir;
+  pelliton::cli::CliProcess cli(dir);
   const auto start = Clock::now();
-  const int status = RunCli({"download", PELLITON_EXAMPLE_SCRIPT, "--each-card", "--cards",
-                             std::to_string(cards), "--readers", names, "--json"});
+  if (!cli.Start({"download", PELLITON_EXAMPLE_SCRIPT, "--no-journal", "--each-card", "--cards",
+                  std::to_string(cards), "--readers", names, "--json"})) {
+    std::fprintf(stderr, "station_bench: pelliton-cli did not start\n");
+    return -1;
+  }
+  const int status = cli.Wait(10 * 60 * 1000);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (status != 0) {
     std::fprintf(stderr, "station_bench: pelliton-cli ended with %d\n", status);
