@@ -164,9 +164,7 @@ class CardSession final : public ReaderSession {
         read == ScriptReadError::kNone ? PrecheckScript(script) : ScriptPrecheck::kUnreadable;
     if (precheck != ScriptPrecheck::kAccepted) {
       DownloadOutcome refused;
-      refused.end = PrecheckEnd(precheck);
-      refused.message = PrecheckMessage(precheck);
-      panel_.AppMessageBox(refused.message);
+      ShowPrecheckRefusal(panel_, precheck, refused);
       NoteScriptTrouble(streams_.err, options_.script, read, script.LooksLikeUtf16());
       // A script that could not be read has no size or digest to record.
       journal::JournalRecord record =
