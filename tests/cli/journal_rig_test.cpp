@@ -126,7 +126,10 @@ class Sims {
   ~Sims() {
     std::vector<std::thread> stops;
     for (auto& sim : sims_)
-      stops.emplace_back([&sim] { sim->Stop(); });
+      stops.emplace_back([&sim] {
+        sim->WaitUntilUnused();
+        sim->Stop();
+      });
     for (std::thread& stop : stops)
       stop.join();
   }

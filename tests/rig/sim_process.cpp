@@ -153,6 +153,8 @@ std::optional<ReaderEvents> ReadReaderEvents(const Context& context, const std::
   events.count = static_cast<uint16_t>(now >> 16);
   events.present = (now & SCARD_STATE_PRESENT) != 0 && (now & SCARD_STATE_MUTE) == 0;
   events.empty = (now & SCARD_STATE_EMPTY) != 0;
+  events.mute = (now & SCARD_STATE_MUTE) != 0;
+  events.in_use = (now & (SCARD_STATE_INUSE | SCARD_STATE_EXCLUSIVE)) != 0;
   return events;
 }
 
@@ -160,17 +162,23 @@ std::optional<ReaderEvents> ReadReaderEvents(const Context& context, const std::
 // removal its polling notices, so an even count means its polling last saw the reader
 // empty. A reader shown empty with an odd count was marked empty outside that polling
 // (the card left in the middle of a command) and the removal is still to be counted.
+// A reader shown mute with an even count is one whose card left while pcscd cleaned up
+// after a killed client: its polling counted the card out, then the cleanup's reset
+// failed and marked the reader "present, mute", which nothing but the next card's
+// insertion changes. The polling knows the card is gone, so that reader is ready too.
 bool CountedOut(const ReaderEvents& events) {
-  return events.empty && events.count % 2 == 0;
+  return !events.present && (events.empty || events.mute) && events.count % 2 == 0;
 }
 bool CountedIn(const ReaderEvents& events) {
   return events.present && events.count % 2 == 1;
 }
 
-// Polls `reader` every 20 ms until `done` holds; the last reading, or nullopt on timeout.
+// Polls `reader` every 20 ms until `done` holds; the last reading, or nullopt on timeout
+// (then `last` keeps the last reading, for the note that says so).
 std::optional<ReaderEvents> PollReader(const std::string& reader,
                                        const std::function<bool(const ReaderEvents&)>& done,
-                                       int timeout_ms) {
+                                       int timeout_ms,
+                                       std::optional<ReaderEvents>* last = nullptr) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   Context context;
   while (true) {
@@ -179,14 +187,24 @@ std::optional<ReaderEvents> PollReader(const std::string& reader,
       return events;
     }
     if (Clock::now() >= deadline) {
+      if (last != nullptr) {
+        *last = events;
+      }
       return std::nullopt;
     }
     SleepMs(20);
   }
 }
 
-void Note(const std::string& reader, const char* what) {
-  std::fprintf(stderr, "rig: %s: %s\n", reader.c_str(), what);
+// A wait that ran out, with what pcscd showed last, so that a failure can be told apart
+// from a slow machine.
+void Note(const std::string& reader, const char* what, const std::optional<ReaderEvents>& last) {
+  std::string shown = "no answer from pcscd";
+  if (last) {
+    shown = "count " + std::to_string(last->count) + (last->present ? ", present" : "") +
+            (last->empty ? ", empty" : "") + (last->mute ? ", mute" : "");
+  }
+  std::fprintf(stderr, "rig: %s: %s (last shown: %s)\n", reader.c_str(), what, shown.c_str());
 }
 
 }  // namespace
@@ -214,8 +232,9 @@ bool SimProcess::Start(int reader, const std::vector<std::string>& options) {
   reader_name_ = RigReaderName(reader);
   inserted_count_.reset();
   // A card started before pcscd has counted the last one out may never be seen.
-  if (!reader_name_.empty() && !PollReader(reader_name_, CountedOut, 5000)) {
-    Note(reader_name_, "the last card was not counted out within 5 s; no new card started");
+  std::optional<ReaderEvents> last;
+  if (!reader_name_.empty() && !PollReader(reader_name_, CountedOut, 5000, &last)) {
+    Note(reader_name_, "the last card was not counted out within 5 s; no new card started", last);
     return false;
   }
   state_path_ = dir_ + "/state";
@@ -263,6 +282,13 @@ bool SimProcess::WaitForRemoval(int timeout_ms) {
       .has_value();
 }
 
+bool SimProcess::WaitUntilUnused(int timeout_ms) {
+  return !reader_name_.empty() &&
+         PollReader(
+             reader_name_, [](const ReaderEvents& e) { return !e.in_use; }, timeout_ms)
+             .has_value();
+}
+
 bool SimProcess::Running() {
   if (pid_ <= 0) {
     return false;
@@ -290,7 +316,8 @@ int SimProcess::Stop() {
     }
     pid_ = -1;
     if (!WaitForRemoval(5000)) {
-      Note(reader_name_, "the stopped card was not counted out within 5 s");
+      Note(reader_name_, "the stopped card was not counted out within 5 s",
+           ReadReaderEvents(reader_name_));
     }
   }
   if (!dir_.empty()) {

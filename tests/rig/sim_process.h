@@ -39,6 +39,8 @@ struct ReaderEvents {
   uint16_t count = 0;
   bool present = false;  // a card that answered its reset
   bool empty = false;
+  bool mute = false;    // shown present, but its last reset failed
+  bool in_use = false;  // some program is connected to the card
 };
 // Nullopt when pcscd does not answer for `reader`.
 std::optional<ReaderEvents> ReadReaderEvents(const std::string& reader);
@@ -64,13 +66,17 @@ class SimProcess {
   // present; remembers that count. False on timeout.
   bool WaitForInsertion(int timeout_ms = 5000);
   // Waits until pcscd's polling has counted the card out: its count has moved on from
-  // the insertion's and the reader is empty. Only then is the next card started on the
+  // the insertion's and the reader shows no card. Only then is the next card started on the
   // reader sure to be seen. False on timeout.
   bool WaitForRemoval(int timeout_ms = 5000);
   // SIGTERM, then SIGKILL after 2 s; then WaitForRemoval(5000). Returns the exit status
   // (-1 when not started or killed by a signal).
   int Stop();
   bool Running();
+  // Waits until no program is connected to the card any more: after a client was
+  // killed, until pcscd has cleaned up after it, whose reset would otherwise race the
+  // card's stop. False on timeout.
+  bool WaitUntilUnused(int timeout_ms = 5000);
   // Takes the card out of the reader (SIGUSR1) and waits (up to 5 s) until pcscd has
   // counted it out, or, with --cards N, possibly the next card already in. False when
   // the signal could not be sent or the wait ran out.
