@@ -35,6 +35,37 @@ std::vector<size_t> All(size_t count) {
 
 }  // namespace
 
+ReaderMatch MatchReader(const std::vector<std::string>& readers, const std::string& text) {
+  ReaderMatch match;
+  if (const auto exact = std::find(readers.begin(), readers.end(), text); exact != readers.end()) {
+    match.kind = ReaderMatch::Kind::kWholeName;
+    match.index = static_cast<size_t>(exact - readers.begin());
+    return match;
+  }
+  // At most nine digits: a longer number is no index of any list, and stoul cannot fail.
+  if (!text.empty() && text.size() <= 9 &&
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    match.index = std::stoul(text);
+    match.kind = match.index < readers.size() ? ReaderMatch::Kind::kNumber
+                                              : ReaderMatch::Kind::kNumberOutOfRange;
+    return match;
+  }
+  const std::string wanted = Lower(text);
+  for (size_t i = 0; i < readers.size(); ++i) {
+    if (Lower(readers[i]).find(wanted) != std::string::npos)
+      match.several.push_back(i);
+  }
+  if (match.several.size() == 1) {
+    match.kind = ReaderMatch::Kind::kPart;
+    match.index = match.several.front();
+    match.several.clear();
+  } else {
+    match.kind =
+        match.several.empty() ? ReaderMatch::Kind::kNoName : ReaderMatch::Kind::kSeveralNames;
+  }
+  return match;
+}
+
 ReaderPick PickReader(const std::vector<std::string>& readers, const std::string& requested,
                       const std::vector<bool>& holds_card) {
   ReaderPick pick;
@@ -54,43 +85,33 @@ ReaderPick PickReader(const std::vector<std::string>& readers, const std::string
   }
 
   const std::string shown = "\"" + AsTerminalText(requested) + "\"";
-  if (const auto exact = std::find(readers.begin(), readers.end(), requested);
-      exact != readers.end()) {
-    pick.index = static_cast<size_t>(exact - readers.begin());
-    pick.reason = "named in full";
-    return pick;
-  }
+  const ReaderMatch match = MatchReader(readers, requested);
   const std::string listed = readers.empty()
                                  ? "no PC/SC reader is listed"
                                  : "listed: " + Candidates(readers, All(readers.size()));
-  if (requested.size() <= 9 && std::all_of(requested.begin(), requested.end(),
-                                           [](char c) { return c >= '0' && c <= '9'; })) {
-    const size_t number = std::stoul(requested);
-    if (number < readers.size()) {
-      pick.index = number;
-      pick.reason = "number " + std::to_string(number) + " in the list";
-      return pick;
-    }
-    pick.error = "-r " + shown + ": no PC/SC reader has that number (" + listed + ")";
-    return pick;
-  }
-  std::vector<size_t> matches;
-  const std::string wanted = Lower(requested);
-  for (size_t i = 0; i < readers.size(); ++i) {
-    if (Lower(readers[i]).find(wanted) != std::string::npos)
-      matches.push_back(i);
-  }
-  if (matches.size() == 1) {
-    pick.index = matches.front();
-    pick.reason = "the one reader whose name holds " + shown;
-    return pick;
-  }
-  if (matches.empty()) {
-    pick.error = "-r " + shown + ": no PC/SC reader's name holds it (" + listed + ")";
-  } else {
-    pick.error = "-r " + shown + " is ambiguous: " + std::to_string(matches.size()) +
-                 " readers' names hold it (" + Candidates(readers, matches) +
-                 "); give the number or more of the name";
+  if (match.chosen())
+    pick.index = match.index;
+  switch (match.kind) {
+    case ReaderMatch::Kind::kWholeName:
+      pick.reason = "named in full";
+      break;
+    case ReaderMatch::Kind::kNumber:
+      pick.reason = "number " + std::to_string(match.index) + " in the list";
+      break;
+    case ReaderMatch::Kind::kPart:
+      pick.reason = "the one reader whose name holds " + shown;
+      break;
+    case ReaderMatch::Kind::kNumberOutOfRange:
+      pick.error = "-r " + shown + ": no PC/SC reader has that number (" + listed + ")";
+      break;
+    case ReaderMatch::Kind::kNoName:
+      pick.error = "-r " + shown + ": no PC/SC reader's name holds it (" + listed + ")";
+      break;
+    case ReaderMatch::Kind::kSeveralNames:
+      pick.error = "-r " + shown + " is ambiguous: " + std::to_string(match.several.size()) +
+                   " readers' names hold it (" + Candidates(readers, match.several) +
+                   "); give the number or more of the name";
+      break;
   }
   return pick;
 }

@@ -20,6 +20,18 @@ struct ReaderPick {
   std::string error;
 };
 
+// How one text names a listed reader, in this order: its whole name; a number, the
+// reader's index; a part of its name (in any case) that no other listed name holds.
+// -r and --readers both choose by it and word their own messages.
+struct ReaderMatch {
+  enum class Kind { kWholeName, kNumber, kPart, kNumberOutOfRange, kNoName, kSeveralNames };
+  Kind kind = Kind::kNoName;
+  size_t index = 0;             // the reader chosen (the first three kinds)
+  std::vector<size_t> several;  // kSeveralNames: the readers whose names hold the text
+  bool chosen() const { return kind <= Kind::kPart; }
+};
+ReaderMatch MatchReader(const std::vector<std::string>& readers, const std::string& text);
+
 // readers: as the service lists them. requested: -r's text, empty for none. holds_card:
 // per reader whether a card sits in it (shorter than readers, or empty, when unknown).
 ReaderPick PickReader(const std::vector<std::string>& readers, const std::string& requested,

@@ -15,6 +15,7 @@
 #include "cli/output.h"
 #include "cli/pcsc_presence.h"
 #include "cli/platform.h"
+#include "cli/reader_choice.h"
 #include "cli/status_lines.h"
 #include "cli/trace.h"
 #include "cli/watchdog.h"
@@ -38,10 +39,6 @@ constexpr DWORD kWatchSliceMs = 500;
 // come out as U+FFFD rather than as an exception.
 std::string Dump(const Json& json) {
   return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-bool AllDigits(const std::string& text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
 std::string PcscCodeText(long error) {
@@ -71,27 +68,21 @@ StationPick PickReaders(const std::string& wanted, const std::vector<std::string
     const std::string item = wanted.substr(from, comma == std::string::npos ? comma : comma - from);
     if (item.empty())
       return fail("--readers has an empty item");
-    std::string chosen;
-    if (std::find(listed.begin(), listed.end(), item) != listed.end()) {
-      chosen = item;
-    } else if (AllDigits(item) && item.size() <= 4) {
-      const size_t index = std::stoul(item);
-      if (index >= listed.size())
+    const ReaderMatch match = MatchReader(listed, item);
+    switch (match.kind) {
+      case ReaderMatch::Kind::kNumberOutOfRange:
         return fail("no PC/SC reader has index " + item + " (see pelliton-cli readers)");
-      chosen = listed[index];
-    } else {
-      std::vector<std::string> matches;
-      for (const std::string& name : listed) {
-        if (name.find(item) != std::string::npos)
-          matches.push_back(name);
-      }
-      if (matches.empty())
+      case ReaderMatch::Kind::kNoName:
         return fail("no PC/SC reader is named \"" + item + "\" (see pelliton-cli readers)");
-      if (matches.size() > 1)
-        return fail("\"" + item + "\" is part of " + std::to_string(matches.size()) +
+      case ReaderMatch::Kind::kSeveralNames:
+        return fail("\"" + item + "\" is part of " + std::to_string(match.several.size()) +
                     " reader names; give more of the name");
-      chosen = matches.front();
+      case ReaderMatch::Kind::kWholeName:
+      case ReaderMatch::Kind::kNumber:
+      case ReaderMatch::Kind::kPart:
+        break;
     }
+    const std::string& chosen = listed[match.index];
     if (std::find(pick.names.begin(), pick.names.end(), chosen) != pick.names.end())
       return fail("reader \"" + chosen + "\" is chosen twice");
     pick.names.push_back(chosen);

@@ -29,7 +29,7 @@ struct StationPick {
 
 // wanted: "all", or a comma-separated list whose items each name a listed reader by its
 // whole name, by its index in listed (as "pelliton-cli readers" numbers them), or by a
-// part of its name that no other listed reader has, in that order of precedence.
+// part of its name (in any case) that no other listed reader has, as -r chooses.
 StationPick PickReaders(const std::string& wanted, const std::vector<std::string>& listed);
 
 // What one reader's worker did.

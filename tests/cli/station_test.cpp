@@ -37,6 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // "3" is part of "Orvo 3" but an index first; a whole name beats both.
                     PickCase{"IndexBeforePart", "3,0", {"Orvo 3", "Virtual PCD 00 00"}},
                     PickCase{"UniquePart", "1 00 00,Orvo", {"Virtual PCD 1 00 00", "Orvo 3"}},
+                    PickCase{"PartInAnyCase", "orvo", {"Orvo 3"}},
                     PickCase{"PartOfSeveral", "00 01,PCD", {}, "part of 3 reader names"},
                     PickCase{"Unknown", "Acme", {}, "no PC/SC reader is named \"Acme\""},
                     PickCase{"IndexOutOfRange", "4", {}, "index 4"},
