@@ -14,9 +14,14 @@ void EngineProcedures::OnBrowseScript(OperatorPanel& panel) {
 
 void EngineProcedures::OnDownload(OperatorPanel& panel) {
   const journal::RunClock clock;
-  const DownloadOutcome outcome = pelliton::OnDownload(panel, card_, pauser_);
-  if (journal_ != nullptr)
-    Record(panel, journal::DownloadRecord(clock, outcome, card_, panel.ScriptPath()));
+  std::optional<ScriptText> read;
+  const DownloadOutcome outcome = pelliton::OnDownload(panel, card_, pauser_, &read);
+  if (journal_ == nullptr)
+    return;
+  // The record names the bytes the run checked and loaded, not the file as it is now.
+  Record(panel,
+         read ? journal::DownloadRecord(clock, outcome, card_, panel.ScriptPath(), read->Bytes())
+              : journal::DownloadRecord(clock, outcome, card_, panel.ScriptPath()));
 }
 
 void EngineProcedures::GetCardInfo(OperatorPanel& panel) {

@@ -41,9 +41,18 @@ std::string PathForNextRun(const std::string& path) {
 
 class DownloadRun {
  public:
-  // script: the script already read, or null to read it from the panel's path.
-  DownloadRun(OperatorPanel& panel, CardAccess& card, Pauser& pauser, const ScriptText* script)
-      : panel_(panel), card_(card), x_(card.Exchange()), pauser_(pauser), script_(script) {}
+  // script: the script already read, or null to read it from the panel's path, into
+  // *read when that is given (which then outlives the run).
+  DownloadRun(OperatorPanel& panel, CardAccess& card, Pauser& pauser, const ScriptText* script,
+              std::optional<ScriptText>* read = nullptr)
+      : panel_(panel),
+        card_(card),
+        x_(card.Exchange()),
+        pauser_(pauser),
+        script_(script),
+        read_(read != nullptr ? *read : own_read_) {
+    read_.reset();
+  }
 
   DownloadOutcome Run();
 
@@ -102,7 +111,8 @@ class DownloadRun {
 
   DownloadOutcome outcome_;
   const ScriptText* script_;
-  ScriptText read_;  // the script read by this run, when none was given
+  std::optional<ScriptText> own_read_;
+  std::optional<ScriptText>& read_;  // the script read by this run, when none was given
   ScriptAddresses addresses_;
   uint32_t step_ = 1;
   int position_ = 0;
@@ -152,9 +162,10 @@ DownloadOutcome DownloadRun::Run() {
 
 bool DownloadRun::ReadScript() {
   if (script_ == nullptr) {
-    if (ReadScriptText(panel_.ScriptPath(), &read_) != ScriptReadError::kNone)
+    ScriptText text;
+    if (ReadScriptText(panel_.ScriptPath(), &text) != ScriptReadError::kNone)
       return false;
-    script_ = &read_;
+    script_ = &read_.emplace(std::move(text));
   }
   panel_.ScriptPath() = PathForNextRun(panel_.ScriptPath());
   addresses_ = DecodeAddressLines(script_->Body());
@@ -322,6 +333,11 @@ DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pause
 DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pauser,
                            const ScriptText& script) {
   return DownloadRun(panel, card, pauser, &script).Run();
+}
+
+DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pauser,
+                           std::optional<ScriptText>* read) {
+  return DownloadRun(panel, card, pauser, nullptr, read).Run();
 }
 
 uint32_t ProgressStep(uint32_t line_count) {

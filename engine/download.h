@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "cardaccess/card_access.h"
 #include "engine/operator_panel.h"
@@ -19,6 +20,11 @@ DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pause
 // bytes: the run reads no file, and the panel's path only names the script.
 DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pauser,
                            const ScriptText& script);
+// The same as the first, handing back in *read the script as the run read it (nullopt
+// when the run ended before reading it, or could not read it): the bytes that were
+// checked and loaded, for the run's record.
+DownloadOutcome OnDownload(OperatorPanel& panel, CardAccess& card, Pauser& pauser,
+                           std::optional<ScriptText>* read);
 
 // Number of script lines between two steps of the progress bar.
 uint32_t ProgressStep(uint32_t line_count);

@@ -212,6 +212,23 @@ TEST_F(DownloadTest, ScriptAlreadyReadIsLoadedWithoutReadingTheFile) {
   ExpectLoaded(data);
 }
 
+// A run that reads the script hands back the very bytes it loaded (a byte-order mark
+// included) for its record, and a run that ended before reading hands back none.
+TEST_F(DownloadTest, HandsBackTheScriptItRead) {
+  const std::string bytes = "\xEF\xBB\xBF" + JoinLines(TwoAppScript(2, nullptr));
+  UseScript(bytes);
+  std::optional<ScriptText> read;
+  outcome = OnDownload(panel, access, pauser, &read);
+  ASSERT_EQ(panel.Controls().status_box, kSuccess);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->Bytes(), bytes);
+
+  panel.Controls().counter_box = "0";
+  outcome = OnDownload(panel, access, pauser, &read);
+  EXPECT_EQ(outcome.end, RunEnd::kRefused);
+  EXPECT_FALSE(read.has_value());
+}
+
 // The path stays as the next run opens the same file: lower-cased on Windows, where
 // file names ignore case (as the window always did there), unchanged elsewhere.
 TEST_F(DownloadTest, PathStaysAsTheNextRunFindsTheFile) {
