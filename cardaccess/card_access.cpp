@@ -99,6 +99,8 @@ int32_t CardAccess::ResetCardPcsc() {
   pcsc_.BeginTransaction(card);
   if (status != SCARD_S_SUCCESS) {
     last_reset_fault_ = ResetFault::kStatus;
+  } else {
+    ++atr_reads_;
   }
   return static_cast<int32_t>(status);
 }
@@ -122,6 +124,7 @@ int32_t CardAccess::ResetCardOrvo() {
     return kOrvoResetFailed;
   }
   connection_.atr_length = static_cast<uint32_t>(atr_length);
+  ++atr_reads_;
   return 0;
 }
 

@@ -94,6 +94,9 @@ class CardAccess {
   // holds is first released with the call of the transport that made it (HandleKind), once.
   int32_t ResetCard();
   ResetFault LastResetFault() const { return last_reset_fault_; }
+  // How many resets have read an ATR so far: a run that wants the ATR of its own reset
+  // compares it before and after (the cell keeps an earlier card's ATR otherwise).
+  uint64_t AtrReads() const { return atr_reads_; }
   // Sends Exchange().command (command_length bytes) and receives into
   // Exchange().response; response_length goes in as the granted capacity (at most
   // 300) and comes back as the received length. 0 when a response with a status word
@@ -115,6 +118,7 @@ class CardAccess {
   SCARDCONTEXT retired_context_ = 0;
   ReaderMode mode_ = ReaderMode::UsbReader;
   ResetFault last_reset_fault_ = ResetFault::kNone;
+  uint64_t atr_reads_ = 0;
   CardConnection connection_;
   ApduExchange exchange_;
 };

@@ -35,6 +35,11 @@ class ForwardingPcsc : public PcscApi {
                 DWORD command_length, uint8_t* response, DWORD* response_length) override {
     return inner_.Transmit(card, send_header, command, command_length, response, response_length);
   }
+  LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout_ms,
+                       std::vector<ReaderState>* states) override {
+    return inner_.GetStatusChange(context, timeout_ms, states);
+  }
+  LONG Cancel(SCARDCONTEXT context) override { return inner_.Cancel(context); }
 
  protected:
   PcscApi& inner_;

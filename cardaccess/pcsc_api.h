@@ -19,6 +19,25 @@
 
 namespace pelliton {
 
+// The service's reader-change notification: a status-change wait on this name ends when
+// a reader comes or goes.
+inline constexpr char kReaderChangeName[] = "\\\\?PnP?\\Notification";
+
+// One reader in a status-change wait: the state the caller knows goes in, the state the
+// service sees comes out. Both the service and winscard keep a count of card insertions
+// and removals in the high 16 bits of the state (EventCount).
+struct ReaderState {
+  std::string reader;
+  DWORD current = SCARD_STATE_UNAWARE;
+  DWORD event = 0;
+};
+
+// The card insertions and removals the service has counted on a reader: a new card in
+// the reader changes it even when its present/empty state looks the same as before.
+inline uint32_t EventCount(DWORD state) {
+  return static_cast<uint32_t>(state >> 16) & 0xFFFFu;
+}
+
 class PcscApi {
  public:
   virtual ~PcscApi() = default;
@@ -38,6 +57,16 @@ class PcscApi {
   virtual LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_header,
                         const uint8_t* command, DWORD command_length, uint8_t* response,
                         DWORD* response_length) = 0;
+  // Waits up to timeout_ms (INFINITE: no bound) until a state differs from its current
+  // one, then fills in every event. SCARD_E_TIMEOUT when nothing changed, SCARD_E_CANCELLED
+  // when Cancel() ended the wait. Implementations without waits answer
+  // SCARD_E_UNSUPPORTED_FEATURE.
+  virtual LONG GetStatusChange(SCARDCONTEXT /*context*/, DWORD /*timeout_ms*/,
+                               std::vector<ReaderState>* /*states*/) {
+    return SCARD_E_UNSUPPORTED_FEATURE;
+  }
+  // Ends a GetStatusChange in progress on context; safe from any thread.
+  virtual LONG Cancel(SCARDCONTEXT /*context*/) { return SCARD_E_UNSUPPORTED_FEATURE; }
 };
 
 // The system's PC/SC client library.
@@ -54,6 +83,9 @@ class SystemPcsc final : public PcscApi {
   LONG Disconnect(SCARDHANDLE card, DWORD disposition) override;
   LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_header, const uint8_t* command,
                 DWORD command_length, uint8_t* response, DWORD* response_length) override;
+  LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout_ms,
+                       std::vector<ReaderState>* states) override;
+  LONG Cancel(SCARDCONTEXT context) override;
 };
 
 }  // namespace pelliton

@@ -83,4 +83,26 @@ LONG SystemPcsc::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_header,
                        response_length);
 }
 
+LONG SystemPcsc::GetStatusChange(SCARDCONTEXT context, DWORD timeout_ms,
+                                 std::vector<ReaderState>* states) {
+  if (states == nullptr || states->empty())
+    return SCARD_E_INVALID_PARAMETER;
+  std::vector<PELLITON_SCARD_BYTES(SCARD_READERSTATE)> native(states->size());
+  for (size_t i = 0; i < states->size(); ++i) {
+    native[i].szReader = (*states)[i].reader.c_str();
+    native[i].dwCurrentState = (*states)[i].current;
+  }
+  const LONG result = PELLITON_SCARD_BYTES(SCardGetStatusChange)(context, timeout_ms, native.data(),
+                                                                 static_cast<DWORD>(native.size()));
+  if (result == SCARD_S_SUCCESS) {
+    for (size_t i = 0; i < states->size(); ++i)
+      (*states)[i].event = native[i].dwEventState;
+  }
+  return result;
+}
+
+LONG SystemPcsc::Cancel(SCARDCONTEXT context) {
+  return SCardCancel(context);
+}
+
 }  // namespace pelliton

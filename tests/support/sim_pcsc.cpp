@@ -1,10 +1,12 @@
 #include "tests/support/sim_pcsc.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace pelliton::testing {
 
 void SimPcsc::AttachReader(const std::string& name, sim::CardModel* card, DWORD protocol) {
+  const Lock lock(mutex_);
   if (FindReader(name) != nullptr) {
     return;
   }
@@ -13,43 +15,172 @@ void SimPcsc::AttachReader(const std::string& name, sim::CardModel* card, DWORD 
   reader.card = card;
   reader.protocol = protocol;
   reader.present = card != nullptr && card->Present();
+  reader.events = reader.present ? 1 : 0;
   readers_.push_back(std::move(reader));
+  reader_changes_++;
+  Changed();
 }
 
 void SimPcsc::DetachReader(const std::string& name) {
-  std::erase_if(readers_, [&](const Reader& r) { return r.name == name; });
+  const Lock lock(mutex_);
+  if (std::erase_if(readers_, [&](const Reader& r) { return r.name == name; }) != 0)
+    reader_changes_++;
+  Changed();
 }
 
 void SimPcsc::InsertCard(const std::string& name, sim::CardModel* card) {
+  const Lock lock(mutex_);
   Reader* reader = FindReader(name);
   if (reader == nullptr) {
     return;
   }
   // Whatever was in the reader is gone: handles made before see a removed card.
+  const bool present = card != nullptr && card->Present();
+  reader->events += (reader->present ? 1 : 0) + (present ? 1 : 0);
   reader->card = card;
-  reader->present = card != nullptr && card->Present();
+  reader->present = present;
   reader->powered = false;
   reader->atr.clear();
   reader->insertion++;
   reader->transaction_holder = 0;
+  reader->stalled = false;
+  Changed();
+}
+
+void SimPcsc::SetServiceRunning(bool running) {
+  const Lock lock(mutex_);
+  if (service_running_ && !running) {
+    for (const auto& [context, alive] : contexts_)
+      dead_contexts_.insert(context);
+    contexts_.clear();
+    for (const auto& [handle, connection] : connections_)
+      dead_handles_.insert(handle);
+    connections_.clear();
+    for (Reader& reader : readers_)
+      reader.transaction_holder = 0;
+  }
+  service_running_ = running;
+  Changed();
+}
+
+void SimPcsc::HoldForOtherProgram(const std::string& name, bool held) {
+  const Lock lock(mutex_);
+  if (Reader* reader = FindReader(name); reader != nullptr)
+    reader->held_by_other = held;
+  Changed();
+}
+
+void SimPcsc::StallAfter(const std::string& name, int commands) {
+  const Lock lock(mutex_);
+  if (Reader* reader = FindReader(name); reader != nullptr)
+    reader->commands_before_stall = commands;
+}
+
+void SimPcsc::StopStalling(const std::string& name) {
+  const Lock lock(mutex_);
+  if (Reader* reader = FindReader(name); reader != nullptr) {
+    reader->commands_before_stall = -1;
+    reader->stalled = false;
+  }
+  Changed();
+}
+
+bool SimPcsc::Stalled(const std::string& name) const {
+  const Lock lock(mutex_);
+  const Reader* reader = FindReader(name);
+  return reader != nullptr && reader->stalled;
+}
+
+std::vector<std::string> SimPcsc::Calls() const {
+  const Lock lock(mutex_);
+  return calls_;
+}
+
+LONG SimPcsc::CheckContext(SCARDCONTEXT context) const {
+  if (dead_contexts_.count(context) != 0)
+    return SCARD_E_NO_SERVICE;
+  return contexts_.count(context) != 0 ? SCARD_S_SUCCESS : SCARD_E_INVALID_HANDLE;
+}
+
+DWORD SimPcsc::StateOf(const std::string& name) {
+  if (name == kReaderChangeName)
+    return static_cast<DWORD>(reader_changes_ & 0xFFFF) << 16;
+  Reader* reader = FindReader(name);
+  if (reader == nullptr)
+    return SCARD_STATE_UNKNOWN;
+  Refresh(*reader);
+  DWORD state = reader->present ? SCARD_STATE_PRESENT : SCARD_STATE_EMPTY;
+  if (reader->present && std::any_of(connections_.begin(), connections_.end(),
+                                     [&](const auto& c) { return c.second.reader == name; }))
+    state |= SCARD_STATE_INUSE;
+  return state | static_cast<DWORD>(reader->events & 0xFFFF) << 16;
+}
+
+LONG SimPcsc::GetStatusChange(SCARDCONTEXT context, DWORD timeout_ms,
+                              std::vector<ReaderState>* states) {
+  Lock lock(mutex_);
+  calls_.push_back("GetStatusChange");
+  if (states == nullptr || states->empty())
+    return SCARD_E_INVALID_PARAMETER;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (true) {
+    if (const LONG checked = CheckContext(context); checked != SCARD_S_SUCCESS)
+      return checked;
+    if (cancelled_.erase(context) != 0)
+      return SCARD_E_CANCELLED;
+    bool changed = false;
+    for (ReaderState& state : *states) {
+      const DWORD now = StateOf(state.reader);
+      const DWORD known = state.current & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
+      // A caller unaware of the state, or one that knows another, is told at once.
+      if (now != known) {
+        state.event = now | SCARD_STATE_CHANGED;
+        changed = true;
+      } else {
+        state.event = now;
+      }
+    }
+    if (changed)
+      return SCARD_S_SUCCESS;
+    if (timeout_ms != INFINITE) {
+      if (changed_.wait_until(lock, deadline) == std::cv_status::timeout &&
+          std::chrono::steady_clock::now() >= deadline)
+        return SCARD_E_TIMEOUT;
+    } else {
+      changed_.wait(lock);
+    }
+  }
+}
+
+LONG SimPcsc::Cancel(SCARDCONTEXT context) {
+  const Lock lock(mutex_);
+  if (const LONG checked = CheckContext(context); checked != SCARD_S_SUCCESS)
+    return checked;
+  cancelled_.insert(context);
+  Changed();
+  return SCARD_S_SUCCESS;
 }
 
 int SimPcsc::Connections(const std::string& reader) const {
+  const Lock lock(mutex_);
   return static_cast<int>(std::count_if(connections_.begin(), connections_.end(),
                                         [&](const auto& c) { return c.second.reader == reader; }));
 }
 
 bool SimPcsc::TransactionHeld(const std::string& name) const {
+  const Lock lock(mutex_);
   const Reader* reader = FindReader(name);
   return reader != nullptr && reader->transaction_holder != 0;
 }
 
 bool SimPcsc::Powered(const std::string& name) const {
+  const Lock lock(mutex_);
   const Reader* reader = FindReader(name);
   return reader != nullptr && reader->powered;
 }
 
 int SimPcsc::PowerUps(const std::string& name) const {
+  const Lock lock(mutex_);
   const Reader* reader = FindReader(name);
   return reader == nullptr ? 0 : reader->power_ups;
 }
@@ -70,17 +201,24 @@ const SimPcsc::Reader* SimPcsc::FindReader(const std::string& name) const {
 void SimPcsc::Refresh(Reader& reader) {
   const bool present = reader.card != nullptr && reader.card->Present();
   if (!present && reader.present) {
+    reader.events++;
     reader.present = false;
     reader.powered = false;
     reader.atr.clear();
     reader.insertion++;
     reader.transaction_holder = 0;
+    Changed();
   } else if (present && !reader.present) {
+    reader.events++;
     reader.present = true;
+    Changed();
   }
 }
 
 LONG SimPcsc::Check(SCARDHANDLE card, Connection** connection, Reader** reader) {
+  if (dead_handles_.count(card) != 0) {
+    return SCARD_E_NO_SERVICE;
+  }
   auto it = connections_.find(card);
   if (it == connections_.end()) {
     return SCARD_E_INVALID_HANDLE;
@@ -134,6 +272,7 @@ void SimPcsc::Drop(SCARDHANDLE card) {
 }
 
 LONG SimPcsc::EstablishContext(DWORD scope, SCARDCONTEXT* context) {
+  Lock lock(mutex_);
   calls_.push_back("EstablishContext");
   if (context == nullptr) {
     return SCARD_E_INVALID_PARAMETER;
@@ -150,7 +289,11 @@ LONG SimPcsc::EstablishContext(DWORD scope, SCARDCONTEXT* context) {
 }
 
 LONG SimPcsc::ReleaseContext(SCARDCONTEXT context) {
+  Lock lock(mutex_);
   calls_.push_back("ReleaseContext");
+  if (dead_contexts_.erase(context) != 0) {
+    return SCARD_S_SUCCESS;
+  }
   if (contexts_.erase(context) == 0) {
     return SCARD_E_INVALID_HANDLE;
   }
@@ -167,6 +310,7 @@ LONG SimPcsc::ReleaseContext(SCARDCONTEXT context) {
 }
 
 LONG SimPcsc::ListReaders(SCARDCONTEXT context, std::vector<std::string>* names) {
+  Lock lock(mutex_);
   calls_.push_back("ListReaders");
   if (names == nullptr) {
     return SCARD_E_INVALID_PARAMETER;
@@ -174,8 +318,8 @@ LONG SimPcsc::ListReaders(SCARDCONTEXT context, std::vector<std::string>* names)
   if (!service_running_) {
     return SCARD_E_NO_SERVICE;
   }
-  if (contexts_.count(context) == 0) {
-    return SCARD_E_INVALID_HANDLE;
+  if (const LONG checked = CheckContext(context); checked != SCARD_S_SUCCESS) {
+    return checked;
   }
   if (readers_.empty()) {
     return SCARD_E_NO_READERS_AVAILABLE;
@@ -189,18 +333,30 @@ LONG SimPcsc::ListReaders(SCARDCONTEXT context, std::vector<std::string>* names)
 
 LONG SimPcsc::Connect(SCARDCONTEXT context, const std::string& name, DWORD share_mode,
                       DWORD preferred_protocols, SCARDHANDLE* card, DWORD* active_protocol) {
+  Lock lock(mutex_);
   calls_.push_back("Connect");
   if (card == nullptr || active_protocol == nullptr) {
     return SCARD_E_INVALID_PARAMETER;
   }
-  if (contexts_.count(context) == 0) {
-    return SCARD_E_INVALID_HANDLE;
+  if (const LONG checked = CheckContext(context); checked != SCARD_S_SUCCESS) {
+    return checked;
   }
   if (share_mode != SCARD_SHARE_SHARED && share_mode != SCARD_SHARE_EXCLUSIVE &&
       share_mode != SCARD_SHARE_DIRECT) {
     return SCARD_E_INVALID_VALUE;
   }
   Reader* reader = FindReader(name);
+  if (reader == nullptr) {
+    return SCARD_E_UNKNOWN_READER;
+  }
+  // pcsc-lite holds a connect back while another program's transaction lasts.
+  changed_.wait(lock, [&] {
+    reader = FindReader(name);
+    return reader == nullptr || !reader->held_by_other || CheckContext(context) != SCARD_S_SUCCESS;
+  });
+  if (const LONG checked = CheckContext(context); checked != SCARD_S_SUCCESS) {
+    return checked;
+  }
   if (reader == nullptr) {
     return SCARD_E_UNKNOWN_READER;
   }
@@ -235,10 +391,12 @@ LONG SimPcsc::Connect(SCARDCONTEXT context, const std::string& name, DWORD share
   *card = next_handle_++;
   connections_[*card] = connection;
   *active_protocol = reader->protocol;
+  Changed();
   return SCARD_S_SUCCESS;
 }
 
 LONG SimPcsc::Status(SCARDHANDLE card, uint8_t* atr, DWORD* atr_length) {
+  Lock lock(mutex_);
   calls_.push_back("Status");
   Connection* connection = nullptr;
   Reader* reader = nullptr;
@@ -264,11 +422,22 @@ LONG SimPcsc::Status(SCARDHANDLE card, uint8_t* atr, DWORD* atr_length) {
 }
 
 LONG SimPcsc::BeginTransaction(SCARDHANDLE card) {
+  Lock lock(mutex_);
   calls_.push_back("BeginTransaction");
   Connection* connection = nullptr;
   Reader* reader = nullptr;
   if (const LONG checked = Check(card, &connection, &reader); checked != SCARD_S_SUCCESS) {
     return checked;
+  }
+  if (reader->held_by_other) {
+    const std::string name = reader->name;
+    changed_.wait(lock, [&] {
+      const Reader* r = FindReader(name);
+      return connections_.count(card) == 0 || r == nullptr || !r->held_by_other;
+    });
+    if (const LONG checked = Check(card, &connection, &reader); checked != SCARD_S_SUCCESS) {
+      return checked;
+    }
   }
   if (reader->transaction_holder != 0 && reader->transaction_holder != card) {
     return SCARD_E_SHARING_VIOLATION;
@@ -278,6 +447,7 @@ LONG SimPcsc::BeginTransaction(SCARDHANDLE card) {
 }
 
 LONG SimPcsc::EndTransaction(SCARDHANDLE card, DWORD disposition) {
+  Lock lock(mutex_);
   calls_.push_back("EndTransaction");
   Connection* connection = nullptr;
   Reader* reader = nullptr;
@@ -293,7 +463,11 @@ LONG SimPcsc::EndTransaction(SCARDHANDLE card, DWORD disposition) {
 }
 
 LONG SimPcsc::Disconnect(SCARDHANDLE card, DWORD disposition) {
+  Lock lock(mutex_);
   calls_.push_back("Disconnect");
+  if (dead_handles_.erase(card) != 0) {
+    return SCARD_E_NO_SERVICE;
+  }
   auto it = connections_.find(card);
   if (it == connections_.end()) {
     return SCARD_E_INVALID_HANDLE;
@@ -306,12 +480,14 @@ LONG SimPcsc::Disconnect(SCARDHANDLE card, DWORD disposition) {
     }
   }
   Drop(card);
+  Changed();
   return SCARD_S_SUCCESS;
 }
 
 LONG SimPcsc::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_header,
                        const uint8_t* command, DWORD command_length, uint8_t* response,
                        DWORD* response_length) {
+  Lock lock(mutex_);
   calls_.push_back("Transmit");
   if (send_header == nullptr || command == nullptr || command_length == 0 || response == nullptr ||
       response_length == nullptr) {
@@ -330,6 +506,21 @@ LONG SimPcsc::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_header,
   }
   if (send_header->dwProtocol != connection->protocol) {
     return SCARD_E_PROTO_MISMATCH;
+  }
+  if (reader->commands_before_stall == 0) {
+    // The card stopped answering: the command waits as pcsc-lite's would, until the test
+    // lets it go; then the card is mute.
+    reader->stalled = true;
+    Changed();
+    const std::string name = reader->name;
+    changed_.wait(lock, [&] {
+      const Reader* r = FindReader(name);
+      return r == nullptr || !r->stalled;
+    });
+    return SCARD_E_NOT_TRANSACTED;
+  }
+  if (reader->commands_before_stall > 0) {
+    reader->commands_before_stall--;
   }
   const std::vector<uint8_t> reply = reader->card->Transmit(command, command_length);
   if (reply.empty()) {

@@ -20,12 +20,27 @@
 // - Transmit: the send header's protocol must be the active one
 //   (SCARD_E_PROTO_MISMATCH); a mute card gives SCARD_E_NOT_TRANSACTED, a response above
 //   the capacity SCARD_E_INSUFFICIENT_BUFFER with the count needed.
+// - GetStatusChange blocks as the service's does, until a reader's state differs from the
+//   one passed in (present/empty, and the count of insertions and removals in the high 16
+//   bits), the time runs out or Cancel() is called on the context; a reader not attached
+//   is SCARD_STATE_UNKNOWN, and kReaderChangeName changes whenever a reader comes or goes.
+// - A stopped service ends every context: their calls and waits answer
+//   SCARD_E_NO_SERVICE, also after the service is started again.
+// - Safe from several threads, as the service is: each reader's worker calls it at once.
+//
+// What tests can make it do beyond the service: hold a reader for another program
+// (connects and transactions wait until it is let go, as pcsc-lite's do) and make a
+// reader's card stop answering after a number of commands (the command waits until it is
+// let go).
 #pragma once
 
 #include <winscard.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,7 +57,17 @@ class SimPcsc : public PcscApi {
   void DetachReader(const std::string& name);
   // Puts another card (or none) into an attached reader.
   void InsertCard(const std::string& name, sim::CardModel* card);
-  void SetServiceRunning(bool running) { service_running_ = running; }
+  // Stopping the service ends every context made so far.
+  void SetServiceRunning(bool running);
+  // While held, connects to reader and transactions on it wait, as behind another
+  // program's transaction.
+  void HoldForOtherProgram(const std::string& reader, bool held);
+  // After commands more commands, the card in reader stops answering: the next command
+  // waits until StopStalling(reader).
+  void StallAfter(const std::string& reader, int commands);
+  void StopStalling(const std::string& reader);
+  // Whether a command to reader is waiting in a stall now.
+  bool Stalled(const std::string& reader) const;
 
   // What tests look at.
   int OpenContexts() const { return static_cast<int>(contexts_.size()); }
@@ -52,7 +77,7 @@ class SimPcsc : public PcscApi {
   // Cold resets (power-ups) the reader has given its cards.
   int PowerUps(const std::string& reader) const;
   // Every call by name, in order ("Connect", "Status", "Transmit", ...).
-  const std::vector<std::string>& Calls() const { return calls_; }
+  std::vector<std::string> Calls() const;
 
   LONG EstablishContext(DWORD scope, SCARDCONTEXT* context) override;
   LONG ReleaseContext(SCARDCONTEXT context) override;
@@ -65,6 +90,9 @@ class SimPcsc : public PcscApi {
   LONG Disconnect(SCARDHANDLE card, DWORD disposition) override;
   LONG Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_header, const uint8_t* command,
                 DWORD command_length, uint8_t* response, DWORD* response_length) override;
+  LONG GetStatusChange(SCARDCONTEXT context, DWORD timeout_ms,
+                       std::vector<ReaderState>* states) override;
+  LONG Cancel(SCARDCONTEXT context) override;
 
  private:
   struct Reader {
@@ -78,6 +106,10 @@ class SimPcsc : public PcscApi {
     uint64_t power_cycle = 0;
     int power_ups = 0;
     SCARDHANDLE transaction_holder = 0;
+    uint32_t events = 0;  // insertions and removals, as the service counts them
+    bool held_by_other = false;
+    int commands_before_stall = -1;  // -1: never
+    bool stalled = false;
   };
   struct Connection {
     SCARDCONTEXT context = 0;
@@ -88,6 +120,12 @@ class SimPcsc : public PcscApi {
     uint64_t power_cycle = 0;
   };
 
+  using Lock = std::unique_lock<std::mutex>;
+  // The state a status-change wait reports for name, count included.
+  DWORD StateOf(const std::string& name);
+  // A context's calls: SCARD_S_SUCCESS, or what a dead or unknown one answers.
+  LONG CheckContext(SCARDCONTEXT context) const;
+  void Changed() { changed_.notify_all(); }
   Reader* FindReader(const std::string& name);
   const Reader* FindReader(const std::string& name) const;
   // Notices a card taken out or put back since the last call.
@@ -97,7 +135,13 @@ class SimPcsc : public PcscApi {
   void ApplyDisposition(Reader& reader, SCARDHANDLE card, DWORD disposition);
   void Drop(SCARDHANDLE card);
 
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
   bool service_running_ = true;
+  std::set<SCARDCONTEXT> dead_contexts_;  // ended by a stop of the service
+  std::set<SCARDHANDLE> dead_handles_;
+  std::set<SCARDCONTEXT> cancelled_;
+  uint32_t reader_changes_ = 0;
   std::vector<Reader> readers_;
   std::map<SCARDCONTEXT, bool> contexts_;
   std::map<SCARDHANDLE, Connection> connections_;
