@@ -13,7 +13,7 @@ void EngineProcedures::OnBrowseScript(OperatorPanel& panel) {
 }
 
 void EngineProcedures::OnDownload(OperatorPanel& panel) {
-  const journal::RunClock clock;
+  const journal::RunClock clock(card_);
   std::optional<ScriptText> read;
   const DownloadOutcome outcome = pelliton::OnDownload(panel, card_, pauser_, &read);
   if (journal_ == nullptr)
@@ -25,7 +25,7 @@ void EngineProcedures::OnDownload(OperatorPanel& panel) {
 }
 
 void EngineProcedures::GetCardInfo(OperatorPanel& panel) {
-  const journal::RunClock clock;
+  const journal::RunClock clock(card_);
   const CardInfoOutcome outcome = pelliton::GetCardInfo(panel, card_, pauser_);
   if (journal_ != nullptr)
     Record(panel, journal::InfoRecord(clock, outcome, card_));

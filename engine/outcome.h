@@ -32,6 +32,8 @@ enum class RunEnd : uint8_t {
   kCardRefused,       // the card answered a status word that ends the run (status_word)
   kReadBack,          // the run succeeded, but reading the card back afterwards showed
                       // something other than what was written (front ends' read-back)
+  kUnfinished,        // the card or reader stopped answering and was given up: the card
+                      // may be left half-loaded
 };
 
 struct Outcome {

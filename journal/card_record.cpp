@@ -24,7 +24,7 @@ JournalRecord CommonRecord(const RunClock& clock, const Outcome& outcome, CardAc
   record.duration_ms = clock.ElapsedMs();
   const CardConnection& connection = card.Connection();
   record.reader = card.Mode() == ReaderMode::UsbReader ? "Orvo reader" : connection.reader_name;
-  if (ReadAnAtr(outcome.end)) {
+  if (ReadAnAtr(outcome.end) && clock.ReadAtrSinceStart(card)) {
     static const char kDigits[] = "0123456789ABCDEF";
     for (uint32_t i = 0; i < connection.atr_length && i < kAtrBufferSize; ++i) {
       record.atr.push_back(kDigits[connection.atr[i] >> 4]);
@@ -49,8 +49,10 @@ JournalRecord CommonRecord(const RunClock& clock, const Outcome& outcome, CardAc
 
 }  // namespace
 
-RunClock::RunClock()
-    : wall_(std::chrono::system_clock::now()), steady_(std::chrono::steady_clock::now()) {}
+RunClock::RunClock(const CardAccess& card)
+    : wall_(std::chrono::system_clock::now()),
+      steady_(std::chrono::steady_clock::now()),
+      atr_reads_(card.AtrReads()) {}
 
 std::string RunClock::StartText() const {
   return UtcText(wall_);
@@ -82,6 +84,8 @@ std::string_view RunEndName(RunEnd end) {
   switch (end) {
     case RunEnd::kSuccess:
       return "success";
+    case RunEnd::kUnfinished:
+      return "unfinished";
     case RunEnd::kNoScript:
       return "no_script";
     case RunEnd::kRefused:

@@ -16,14 +16,19 @@ namespace pelliton::journal {
 // its duration. Make one just before the procedure runs.
 class RunClock {
  public:
-  RunClock();
+  // card: the card access the run uses, so that the record holds an ATR only when this
+  // run's own reset read it (the access keeps the previous card's otherwise).
+  explicit RunClock(const CardAccess& card);
   // "2024-05-01T09:30:12.345Z".
   std::string StartText() const;
   int64_t ElapsedMs() const;
+  // Whether a reset of card read an ATR since the clock was made.
+  bool ReadAtrSinceStart(const CardAccess& card) const { return card.AtrReads() > atr_reads_; }
 
  private:
   std::chrono::system_clock::time_point wall_;
   std::chrono::steady_clock::time_point steady_;
+  uint64_t atr_reads_ = 0;
 };
 
 // The UTC time as the journal writes it, milliseconds included.

@@ -118,7 +118,7 @@ void BM_DownloadCardRecord(benchmark::State& state) {
   outcome.exchanges = 1030;
   std::string error;
   for (auto _ : state) {
-    const pelliton::journal::RunClock clock;
+    const pelliton::journal::RunClock clock(card);
     if (!journal.get()->Append(pelliton::journal::DownloadRecord(clock, outcome, card, script),
                                &error)) {
       state.SkipWithError(error.c_str());

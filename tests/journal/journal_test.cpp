@@ -120,6 +120,7 @@ struct RecordCase {
   const char* generation;
   const char* outcome;
   const char* status_word;
+  bool reset = true;  // the run reset the card and read its ATR
 };
 
 const RecordCase kRecordCases[] = {
@@ -132,6 +133,9 @@ const RecordCase kRecordCases[] = {
      "Orvo reader", kAtrHex, "V2.00", "card_refused", "6A82"},
     {"InfoRead", false, ReaderMode::Pcsc, RunEnd::kSuccess, 0, true, "PCD 0", kAtrHex, "V2.00",
      "success", ""},
+    // The script was refused before any reset: the ATR in the connection is the last card's.
+    {"DownloadScriptRefusedAfterAnotherCard", true, ReaderMode::Pcsc, RunEnd::kScriptRefused, 500,
+     false, "PCD 0", "", "", "script_refused", "", false},
     {"InfoResetFailed", false, ReaderMode::Pcsc, RunEnd::kResetFailed, 0, false, "PCD 0", "", "",
      "reset_failed", ""},
 };
@@ -144,11 +148,19 @@ TEST(CardRecord, FromOutcomeAndConnection) {
     testing::FakeOrvo orvo;
     CardAccess card(pcsc, orvo);
     card.Mode() = c.mode;
-    card.Connection().reader_name = "PCD 0";
+    // An earlier card's ATR stays in the connection; only this run's reset may name one.
     std::copy(kAtr.begin(), kAtr.end(), card.Connection().atr);
     card.Connection().atr_length = static_cast<uint32_t>(kAtr.size());
+    pcsc.readers = {"PCD 0"};
+    pcsc.atr = kAtr;
+    orvo.atr = kAtr;
+    std::vector<std::string> names;
+    card.ListReaders(&names);
+    card.SelectReader("PCD 0");
 
-    const RunClock clock;
+    const RunClock clock(card);
+    if (c.reset)
+      card.ResetCard();
     JournalRecord record;
     if (c.download) {
       DownloadOutcome outcome;
