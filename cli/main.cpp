@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,7 +16,6 @@
 #include "cli/defaults.h"
 #include "cli/journal_command.h"
 #include "cli/output.h"
-#include "cli/pcsc_presence.h"
 #include "cli/platform.h"
 #include "cli/runs.h"
 #include "cli/signals.h"
@@ -91,9 +91,9 @@ int main(int argc, char** argv) {
   std::optional<PcscPresence> presence;
   std::optional<Station> station;
   if (!options.readers_spec.empty()) {
-    station.emplace(options, streams, stop, in_progress, journal.get());
+    station.emplace(options, streams, stop, in_progress, journal.get(), system_pcsc);
   } else if (options.reader != ReaderChoice::kOrvo) {
-    presence.emplace(stop);
+    presence.emplace(system_pcsc, stop);
   }
   // Before any other thread starts: every thread inherits the blocked signals.
   StopOnSignals signals(
@@ -105,8 +105,14 @@ int main(int argc, char** argv) {
           station->Cancel();
       },
       in_progress);
-  if (station)
-    return station->Run();
+  if (station) {
+    const int status = station->Run();
+    // A reader given up still has a thread stuck inside the service's library: end here,
+    // without the destructors that would wait for it (every output is flushed already).
+    if (station->LeftStuck())
+      std::_Exit(status);
+    return status;
+  }
 
   WatchedPcsc watched_pcsc(system_pcsc, std::chrono::seconds(options.wait_seconds));
   TracingPcsc traced_pcsc(watched_pcsc, stderr);

@@ -253,9 +253,10 @@ std::string CheckOutput(const CliOptions& options, const ScriptCheckReport& repo
 }
 
 std::string OutcomeDetail(const Outcome& outcome) {
-  static constexpr const char* kEnds[] = {
-      "success",        "no_script",        "refused",     "reset_failed",  "script_unreadable",
-      "script_refused", "wrong_generation", "script_line", "communication", "card_refused"};
+  static constexpr const char* kEnds[] = {"success",          "no_script",         "refused",
+                                          "reset_failed",     "script_unreadable", "script_refused",
+                                          "wrong_generation", "script_line",       "communication",
+                                          "card_refused",     "read_back",         "unfinished"};
   const auto end = static_cast<size_t>(outcome.end);
   std::string text = end < std::size(kEnds) ? kEnds[end] : "unknown";
   char code[32];

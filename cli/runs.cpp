@@ -117,13 +117,14 @@ class CardSession final : public ReaderSession {
   }
 
   bool JournalFailed() const override { return journal_failed_; }
+  void SetGivenUp(const std::atomic<bool>* given_up) { given_up_ = given_up; }
 
   CardRun Run() override {
     panel_.StartRun();
     const auto start = std::chrono::steady_clock::now();
     CardRun run;
     run_id_.clear();
-    const journal::RunClock clock;
+    const journal::RunClock clock(card_);
     if (options_.command == Command::kDownload) {
       DownloadOutcome download = RunDownload(clock, &run.read_back);
       run.counter_written = download.counter;
@@ -139,9 +140,12 @@ class CardSession final : public ReaderSession {
     run.run_id = run_id_;
     run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
+    // Only this run's own reset names the card: a run refused before it (an unreadable
+    // script) must not carry the previous card's ATR into its JSON, hook and record.
     const CardConnection& connection = card_.Connection();
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    for (uint32_t i = 0; i < connection.atr_length && i < sizeof connection.atr; ++i) {
+    const uint32_t atr_length = clock.ReadAtrSinceStart(card_) ? connection.atr_length : 0;
+    for (uint32_t i = 0; i < atr_length && i < sizeof connection.atr; ++i) {
       run.atr_hex += kDigits[connection.atr[i] >> 4];
       run.atr_hex += kDigits[connection.atr[i] & 0x0F];
     }
@@ -150,6 +154,8 @@ class CardSession final : public ReaderSession {
 
  private:
   void Record(journal::JournalRecord record) {
+    if (given_up_ != nullptr && given_up_->load())
+      return;
     if (!RecordCardRun(journal_, std::move(record), streams_.err, &run_id_))
       journal_failed_ = true;
   }
@@ -217,6 +223,7 @@ class CardSession final : public ReaderSession {
   CardAccess card_;
   journal::Journal* journal_;
   bool journal_failed_ = false;
+  const std::atomic<bool>* given_up_ = nullptr;
   std::string run_id_;  // the run id of the current run's record; empty until written
 };
 
@@ -240,27 +247,49 @@ class CardScope {
   std::string reader_;
 };
 
-// What follows each card: its result alone (-q), its outcome in detail (-v), the verdict
-// banner and the hook for its verdict. A hook's failure is told, never the card's.
+// What follows each card: its report, then the hook for its verdict.
 void AfterCard(const CliOptions& options, const std::string& reader, const CardRun& run,
                std::optional<int> card_number, const Streams& streams) {
-  const bool passed = run.outcome.Succeeded();
-  if (options.quiet && !options.json)
-    Put(streams.out, QuietOutput(run));
-  if (options.verbosity > 0)
-    Put(streams.err, "pelliton-cli: outcome: " + OutcomeDetail(run.outcome) + "\n");
-  if (!options.quiet) {
-    const Verdict verdict{passed, reader, run.outcome.message, run.elapsed, card_number};
-    Put(streams.err,
-        VerdictBanner(verdict, BannerStyleFor(streams.err_is_terminal, std::getenv("NO_COLOR"))));
-  }
-  const std::string& hook = passed ? options.on_pass : options.on_fail;
-  if (hook.empty())
-    return;
-  const CardResult result{reader, passed, WithLineFeeds(run.outcome.message), run.atr_hex};
-  Put(streams.err, RunHook(passed ? "--on-pass" : "--on-fail", hook, result,
-                           std::chrono::seconds(options.hook_timeout_seconds)));
+  const CardReport report = ReportCard(options, reader, run, card_number, streams.err_is_terminal);
+  Put(streams.out, report.out);
+  Put(streams.err, report.err);
+  Put(streams.err, RunCardHook(options, reader, run));
 }
+
+// --each-card on one reader: the card loop, its texts on the terminal.
+class EachCardEvents final : public CardLoopEvents {
+ public:
+  EachCardEvents(const CliOptions& options, const std::string& reader, const Streams& streams,
+                 CardInProgress* in_progress)
+      : options_(options), reader_(reader), streams_(streams), in_progress_(in_progress) {}
+
+  void Waiting(bool for_removal) override {
+    if (options_.quiet)
+      return;
+    Put(streams_.err, for_removal ? std::string("Remove the card.\n")
+                                  : "Waiting for a card in " + AsTerminalText(reader_) + " ...\n");
+  }
+  void CardStarted(int card) override {
+    if (in_progress_ != nullptr)
+      in_progress_->Begin(card, reader_);
+    if (!options_.json && !options_.quiet)
+      Put(streams_.out, "== Card " + std::to_string(card) + "\n");
+  }
+  bool CardEnded(int card, const CardRun& run) override {
+    if (in_progress_ != nullptr)
+      in_progress_->End(reader_);
+    if (options_.json)
+      Put(streams_.out, RunJson(options_, reader_, run, card));
+    AfterCard(options_, reader_, run, card, streams_);
+    return !OutputFailed(streams_.out);
+  }
+
+ private:
+  const CliOptions& options_;
+  const std::string& reader_;
+  const Streams& streams_;
+  CardInProgress* in_progress_;
+};
 
 int EachCard(const CliOptions& options, CardSession& session, CardPresence& presence,
              const std::atomic<bool>& stop, const Streams& streams, CardInProgress* in_progress) {
@@ -269,65 +298,15 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
     Put(streams.err, "pelliton-cli: No PC/SC card reader exists!\n");
     return kExitFailed;
   }
-  int cards = 0;
-  std::vector<TallyFailure> failures;
-  bool stopped = false;
-  long error = 0;
-  while (options.card_limit == 0 || cards < static_cast<int>(options.card_limit)) {
-    if (!options.quiet)
-      Put(streams.err, "Waiting for a card in " + AsTerminalText(reader) + " ...\n");
-    const CardPresence::Wait arrived = presence.WaitFor(reader, true, &error);
-    if (arrived == CardPresence::Wait::kStopped) {
-      stopped = true;
-      break;
-    }
-    if (arrived == CardPresence::Wait::kFailed)
-      break;
-
-    ++cards;
-    CardRun run;
-    {
-      const CardScope scope(in_progress, cards, reader);
-      if (!options.json && !options.quiet)
-        Put(streams.out, "== Card " + std::to_string(cards) + "\n");
-      run = session.Run();
-    }
-    if (options.json)
-      Put(streams.out, RunJson(options, reader, run, cards));
-    AfterCard(options, reader, run, cards, streams);
-    if (!run.outcome.Succeeded())
-      failures.push_back({cards, run.outcome.message});
-    // No further card is programmed while its record would be lost.
-    if (OutputFailed(streams.out))
-      return CheckedExit(kExitFailed, streams);
-    if (session.JournalFailed())
-      break;
-
-    if (options.card_limit != 0 && cards >= static_cast<int>(options.card_limit))
-      break;
-    if (stop.load()) {
-      stopped = true;
-      break;
-    }
-    if (!options.quiet)
-      Put(streams.err, "Remove the card.\n");
-    const CardPresence::Wait left = presence.WaitFor(reader, false, &error);
-    if (left == CardPresence::Wait::kStopped) {
-      stopped = true;
-      break;
-    }
-    if (left == CardPresence::Wait::kFailed)
-      break;
-  }
-  if (error != 0) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(error) & 0xFFFFFFFFul);
-    const std::string name = ResultCodeName(error);
-    Put(streams.err, "pelliton-cli: waiting for a card failed (PC/SC " +
-                         (name.empty() ? std::string() : name + " ") + code + ")\n");
-  }
-  Put(streams.out, TallyOutput(options, cards, failures, stopped));
-  return CheckedExit(failures.empty() && error == 0 ? kExitSuccess : kExitFailed, streams);
+  EachCardEvents events(options, reader, streams, in_progress);
+  const CardLoopEnd end = RunCardLoop(reader, session, presence, options.card_limit, stop, events);
+  // No further card was programmed while its record would be lost.
+  if (end.output_lost)
+    return CheckedExit(kExitFailed, streams);
+  if (end.error != 0)
+    Put(streams.err, "pelliton-cli: waiting for a card failed (" + PcscCodeText(end.error) + ")\n");
+  Put(streams.out, TallyOutput(options, end.cards, end.failures, end.stopped));
+  return CheckedExit(end.failures.empty() && end.error == 0 ? kExitSuccess : kExitFailed, streams);
 }
 
 }  // namespace
@@ -363,12 +342,95 @@ size_t CardInProgress::Count() const {
 std::unique_ptr<ReaderSession> MakeReaderSession(const CliOptions& options, PcscApi& pcsc,
                                                  OrvoApi& orvo, Pauser& pauser,
                                                  const std::string& reader, PanelWatcher* watcher,
-                                                 journal::Journal* journal, long* error) {
+                                                 journal::Journal* journal, long* error,
+                                                 const std::atomic<bool>* given_up) {
   auto session =
       std::make_unique<CardSession>(options, pcsc, orvo, pauser, Streams{}, journal, watcher);
+  session->SetGivenUp(given_up);
   if (!session->UseReader(reader, error))
     return nullptr;
   return session;
+}
+
+CardLoopEnd RunCardLoop(const std::string& reader, ReaderSession& session, CardPresence& presence,
+                        uint32_t card_limit, const std::atomic<bool>& stop,
+                        CardLoopEvents& events) {
+  CardLoopEnd end;
+  long error = 0;
+  const auto limit_reached = [&] {
+    return card_limit != 0 && end.cards >= static_cast<int>(card_limit);
+  };
+  while (!limit_reached()) {
+    events.Waiting(false);
+    DWORD seen = 0;
+    const CardPresence::Wait arrived = presence.WaitForCard(reader, &seen, &error);
+    if (arrived != CardPresence::Wait::kReady) {
+      end.stopped = arrived == CardPresence::Wait::kStopped;
+      end.error = error;
+      break;
+    }
+    const int card = ++end.cards;
+    events.CardStarted(card);
+    const CardRun run = session.Run();
+    if (!run.outcome.Succeeded())
+      end.failures.push_back({card, run.outcome.message});
+    if (!events.CardEnded(card, run)) {
+      end.output_lost = true;
+      break;
+    }
+    if (session.JournalFailed()) {
+      end.journal_failed = true;
+      break;
+    }
+    if (limit_reached())
+      break;
+    if (stop.load()) {
+      end.stopped = true;
+      break;
+    }
+    events.Waiting(true);
+    // By the service's count of insertions and removals: a card swapped while a hook
+    // ran is a new card, although the reader never looked empty.
+    const CardPresence::Wait left = presence.WaitForRemoval(reader, seen, &error);
+    if (left != CardPresence::Wait::kReady) {
+      end.stopped = left == CardPresence::Wait::kStopped;
+      end.error = error;
+      break;
+    }
+  }
+  return end;
+}
+
+CardReport ReportCard(const CliOptions& options, const std::string& reader, const CardRun& run,
+                      std::optional<int> card_number, bool err_is_terminal) {
+  CardReport report;
+  const bool passed = run.outcome.Succeeded();
+  if (options.quiet && !options.json)
+    report.out = QuietOutput(run);
+  if (options.verbosity > 0)
+    report.err += "pelliton-cli: outcome: " + OutcomeDetail(run.outcome) + "\n";
+  if (!options.quiet) {
+    const Verdict verdict{passed, reader, run.outcome.message, run.elapsed, card_number};
+    report.err += VerdictBanner(verdict, BannerStyleFor(err_is_terminal, std::getenv("NO_COLOR")));
+  }
+  return report;
+}
+
+std::string RunCardHook(const CliOptions& options, const std::string& reader, const CardRun& run) {
+  const bool passed = run.outcome.Succeeded();
+  const std::string& hook = passed ? options.on_pass : options.on_fail;
+  if (hook.empty())
+    return std::string();
+  const CardResult result{reader, passed, WithLineFeeds(run.outcome.message), run.atr_hex};
+  return RunHook(passed ? "--on-pass" : "--on-fail", hook, result,
+                 std::chrono::seconds(options.hook_timeout_seconds));
+}
+
+std::string PcscCodeText(long error) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(error) & 0xFFFFFFFFul);
+  const std::string name = ResultCodeName(error);
+  return "PC/SC " + (name.empty() ? std::string() : name + " ") + code;
 }
 
 int CheckedExit(int status, const Streams& streams) {

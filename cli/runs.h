@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cardaccess/card_presence.h"
 #include "cardaccess/orvo_api.h"
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
@@ -36,17 +37,7 @@ struct Streams {
   bool err_is_terminal = false;
 };
 
-// Waits on one PC/SC reader for a card to arrive or to leave.
-class CardPresence {
- public:
-  enum class Wait { kReady, kStopped, kFailed };
-  virtual ~CardPresence() = default;
-  // Blocks until a card sits in the reader (present) or the reader is empty (!present),
-  // or until a stop is asked for. On kFailed, *error is the service's code.
-  virtual Wait WaitFor(const std::string& reader, bool present, long* error) = 0;
-  // Whether a card sits in each reader now, without waiting; empty when unknown.
-  virtual std::vector<bool> HoldsCard(const std::vector<std::string>& /*readers*/) { return {}; }
-};
+using pelliton::CardPresence;
 
 // The cards runs are working on, one per reader at most, for what other threads say
 // when they end the process (a second signal, a wait given up). Safe from any thread.
@@ -82,11 +73,58 @@ class ReaderSession {
 // A card session on the PC/SC reader named reader, printing nothing: what its runs show
 // goes to watcher (null: nowhere) and into each CardRun. Makes its own PC/SC context, so
 // make it on the thread that runs it. Null, with *error set to the service's code, when
-// the reader is not listed.
+// the reader is not listed. given_up (optional): once set, the card was given up and
+// recorded elsewhere, so the session's run writes no record of its own.
 std::unique_ptr<ReaderSession> MakeReaderSession(const CliOptions& options, PcscApi& pcsc,
                                                  OrvoApi& orvo, Pauser& pauser,
                                                  const std::string& reader, PanelWatcher* watcher,
-                                                 journal::Journal* journal, long* error);
+                                                 journal::Journal* journal, long* error,
+                                                 const std::atomic<bool>* given_up = nullptr);
+
+// What the card loop tells of its cards, from the loop's thread.
+class CardLoopEvents {
+ public:
+  virtual ~CardLoopEvents() = default;
+  // The loop waits for a card (for_removal false) or for the last one to leave.
+  virtual void Waiting(bool for_removal) = 0;
+  virtual void CardStarted(int card) = 0;
+  // The card's run ended. False ends the loop after it (its output could not be written).
+  virtual bool CardEnded(int card, const CardRun& run) = 0;
+};
+
+// How a card loop ended.
+struct CardLoopEnd {
+  int cards = 0;
+  std::vector<TallyFailure> failures;
+  bool stopped = false;         // a stop was asked for
+  long error = 0;               // the service's code of a failed wait; 0 otherwise
+  bool output_lost = false;     // CardEnded said the output is lost
+  bool journal_failed = false;  // a card's record could not be written
+};
+
+// The one card loop of --each-card and of every station worker: wait for a card in
+// reader, run it, tell it, wait for it to leave (by the service's count of insertions and
+// removals, so a card swapped meanwhile counts as new), until card_limit cards (0: no
+// limit), a stop, a failed wait, a lost output or a lost record.
+CardLoopEnd RunCardLoop(const std::string& reader, ReaderSession& session, CardPresence& presence,
+                        uint32_t card_limit, const std::atomic<bool>& stop, CardLoopEvents& events);
+
+// What follows each card on the terminal: its result alone (-q, on out), its outcome in
+// detail (-v) and the verdict banner (on err). card_number: the card's number in a loop.
+struct CardReport {
+  std::string out;
+  std::string err;
+};
+CardReport ReportCard(const CliOptions& options, const std::string& reader, const CardRun& run,
+                      std::optional<int> card_number, bool err_is_terminal);
+
+// Runs the --on-pass or --on-fail hook for the card's verdict, when one is given. Empty
+// when there is none or it succeeded; otherwise its failure line. A hook never changes the
+// card's result.
+std::string RunCardHook(const CliOptions& options, const std::string& reader, const CardRun& run);
+
+// "PC/SC SCARD_E_NO_SERVICE 0x8010001D": a service code for messages.
+std::string PcscCodeText(long error);
 
 // Ends with the output check: when a write or flush of streams.out failed, says so on
 // err and returns kExitOutput instead of status.

@@ -8,12 +8,13 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
+#include "cardaccess/card_presence.h"
 #include "cardaccess/orvo_api.h"
 #include "cardaccess/pcsc_api.h"
+#include "cardaccess/pcsc_codes.h"
 #include "cli/console_panel.h"
 #include "cli/journal_command.h"
 #include "cli/output.h"
-#include "cli/pcsc_presence.h"
 #include "cli/platform.h"
 #include "cli/reader_choice.h"
 #include "cli/status_lines.h"
@@ -22,6 +23,7 @@
 #include "engine/card_info.h"
 #include "engine/counter_rule.h"
 #include "engine/pauser.h"
+#include "journal/card_record.h"
 
 namespace pelliton::cli {
 
@@ -29,9 +31,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// The service's reader-change notification: a status wait on this name ends when a
-// reader comes or goes.
-constexpr char kReaderChangeName[] = "\\\\?PnP?\\Notification";
 // Bounds each wait of the reader watch, so that an end asked for between waits is seen.
 constexpr DWORD kWatchSliceMs = 500;
 
@@ -39,13 +38,6 @@ constexpr DWORD kWatchSliceMs = 500;
 // come out as U+FFFD rather than as an exception.
 std::string Dump(const Json& json) {
   return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-std::string PcscCodeText(long error) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(error) & 0xFFFFFFFFul);
-  const std::string name = ResultCodeName(error);
-  return "PC/SC " + (name.empty() ? std::string() : name + " ") + code;
 }
 
 }  // namespace
@@ -122,7 +114,8 @@ std::string StationTallyOutput(bool json, const std::vector<ReaderTally>& tallie
       reader["failed"] = tally.failures.size();
       reader["failures"] = Json::array();
       for (const TallyFailure& failure : tally.failures)
-        reader["failures"].push_back({{"card", failure.card}, {"message", failure.message}});
+        reader["failures"].push_back(
+            {{"card", failure.card}, {"message", WithLineFeeds(failure.message)}});
       reader["ended"] = tally.ended.empty() ? Json(nullptr) : Json(tally.ended);
       out["readers"].push_back(std::move(reader));
     }
@@ -137,7 +130,7 @@ std::string StationTallyOutput(bool json, const std::vector<ReaderTally>& tallie
             (tally.ended.empty() ? std::string() : "; " + AsTerminalText(tally.ended)) + "\n";
     for (const TallyFailure& failure : tally.failures) {
       text += "  Card " + std::to_string(failure.card) +
-              " failed: " + AsTerminalText(failure.message) + "\n";
+              " failed: " + AsTerminalText(WithLineFeeds(failure.message)) + "\n";
     }
   }
   text += "Total: cards " + std::to_string(cards) + ", succeeded " +
@@ -209,12 +202,25 @@ class StationOutput {
     }
   }
 
+  // The card's line, its -q result, -v outcome and verdict, as a single run has them.
   // False when the output could not be written: the card's record is lost.
   bool CardDone(const std::string& reader, int card, const CardRun& run) {
     const std::lock_guard lock(mutex_);
+    // The banner names the reader; on a terminal it goes above the live lines.
+    const CardReport report = ReportCard(options_, reader, run, card,
+                                         streams_.err_is_terminal && mode_ != Mode::kTerminal);
     if (mode_ == Mode::kJson) {
       Emit(streams_.out, StationCardJson(options_, reader, card, run));
-    } else if (mode_ == Mode::kTerminal) {
+    } else if (mode_ == Mode::kLines) {
+      Emit(streams_.out, Prefixed(reader, report.out));
+    }
+    if (mode_ == Mode::kTerminal) {
+      if (!report.err.empty())
+        Emit(streams_.out, lines_.Note(report.err));
+    } else {
+      Emit(streams_.err, report.err);
+    }
+    if (mode_ == Mode::kTerminal) {
       ReaderStatus& status = lines_[lines_.LineOf(reader)];
       if (!run.outcome.Succeeded())
         ++status.failed;
@@ -234,6 +240,17 @@ class StationOutput {
       Emit(streams_.out, lines_.Note(AsTerminalText("[" + reader + "] " + text)));
     } else {
       Emit(streams_.err, Prefixed(reader, text));
+    }
+  }
+
+  // A line of the tool's own (a hook's failure): above the lines on a terminal, on
+  // stderr otherwise.
+  void Line(const std::string& text) {
+    const std::lock_guard lock(mutex_);
+    if (mode_ == Mode::kTerminal) {
+      Emit(streams_.out, lines_.Note(text));
+    } else {
+      Emit(streams_.err, text);
     }
   }
 
@@ -274,14 +291,15 @@ class StationOutput {
 };
 
 // One reader's worker: its thread runs cards on the reader until the station ends, the
-// reader's cards are done, or the reader goes away.
-class ReaderWorker final : public PanelWatcher {
+// reader's cards are done, the reader goes away or its card is given up.
+class ReaderWorker final : public PanelWatcher, public CardLoopEvents {
  public:
-  ReaderWorker(const CliOptions& options, std::string reader, StationOutput& output,
+  ReaderWorker(const CliOptions& options, PcscApi& pcsc, std::string reader, StationOutput& output,
                CardInProgress& in_progress, const std::atomic<bool>& end, journal::Journal* journal,
                std::function<void()> ended, std::function<void()> output_lost,
                std::function<void()> journal_lost)
       : options_(options),
+        pcsc_(pcsc),
         journal_(journal),
         journal_lost_(std::move(journal_lost)),
         output_(output),
@@ -289,7 +307,7 @@ class ReaderWorker final : public PanelWatcher {
         end_(end),
         ended_(std::move(ended)),
         output_lost_(std::move(output_lost)),
-        presence_(end) {
+        presence_(pcsc, end) {
     tally_.reader = std::move(reader);
   }
   ~ReaderWorker() override { Join(); }
@@ -299,89 +317,178 @@ class ReaderWorker final : public PanelWatcher {
   void Start() {
     thread_ = std::thread([this] { Main(); });
   }
-  void Join() {
-    if (thread_.joinable())
-      thread_.join();
+  // Joins the thread. One stuck in a call that was given up is waited for at most
+  // bound; false when it is still stuck (the worker must then outlive the station).
+  bool Join(std::chrono::milliseconds bound = std::chrono::milliseconds(2000)) {
+    if (!thread_.joinable())
+      return true;
+    if (stuck_.load()) {
+      std::unique_lock lock(mutex_);
+      if (!thread_done_.wait_for(lock, bound, [this] { return thread_ended_; })) {
+        lock.unlock();
+        thread_.detach();
+        return false;
+      }
+    }
+    thread_.join();
+    return true;
   }
   // Wakes the worker's wait for a card; it then sees the station's end.
   void Cancel() { presence_.Cancel(); }
   bool Done() const { return done_.load(); }
+  // Whether the worker's card was given up while a call to it was stuck.
+  bool Stuck() const { return stuck_.load(); }
   const std::string& Reader() const { return tally_.reader; }
-  // Read after Join() only.
-  const ReaderTally& Tally() const { return tally_; }
+  // Read after Done() only.
+  ReaderTally Tally() const {
+    const std::lock_guard lock(mutex_);
+    return tally_;
+  }
 
   // PanelWatcher, from this worker's thread.
-  void Shown(const std::string& text) override { output_.Shown(tally_.reader, text); }
+  void Shown(const std::string& text) override {
+    if (!stuck_.load())
+      output_.Shown(tally_.reader, text);
+  }
   void Progress(int lower, int upper, int position) override {
-    output_.Progress(tally_.reader, lower, upper, position);
+    if (!stuck_.load())
+      output_.Progress(tally_.reader, lower, upper, position);
+  }
+
+  // CardLoopEvents, from this worker's thread.
+  void Waiting(bool for_removal) override {
+    output_.Waiting(tally_.reader, for_removal ? "Remove the card." : "Waiting for a card ...");
+  }
+  void CardStarted(int card) override {
+    {
+      const std::lock_guard lock(mutex_);
+      card_ = card;
+      card_start_ = std::chrono::steady_clock::now();
+      tally_.cards = card;
+    }
+    in_progress_.Begin(card, tally_.reader);
+    output_.CardStarted(tally_.reader, card);
+  }
+  bool CardEnded(int card, const CardRun& run) override {
+    {
+      const std::lock_guard lock(mutex_);
+      // A card given up was told already; what its stuck call came back with is not.
+      if (stuck_.load())
+        return false;
+      card_ = 0;
+      if (!run.outcome.Succeeded())
+        tally_.failures.push_back({card, run.outcome.message});
+    }
+    in_progress_.End(tally_.reader);
+    return Told(card, run);
   }
 
  private:
-  void Main() {
-    // Everything PC/SC of this reader lives on this thread: pcsc-lite wants one context
-    // per thread, and a reader's fault then stays with its own worker.
-    SystemPcsc system_pcsc;
-    SystemOrvo system_orvo;  // never used: the session runs on PC/SC
-    WatchedPcsc pcsc(system_pcsc, std::chrono::seconds(options_.wait_seconds));
-    RealPauser pauser;
-    long error = 0;
-    // One session per worker; the journal is shared (it serialises its writers).
-    const std::unique_ptr<ReaderSession> session = MakeReaderSession(
-        options_, pcsc, system_orvo, pauser, tally_.reader, this, journal_, &error);
-    if (session == nullptr) {
-      tally_.ended = error == SCARD_S_SUCCESS
-                         ? "the reader is no longer listed"
-                         : "listing the readers failed (" + PcscCodeText(error) + ")";
-    } else {
-      error = Serve(*session);
-      if (error == SCARD_E_UNKNOWN_READER || error == SCARD_E_READER_UNAVAILABLE) {
-        tally_.ended = "the reader is gone";
-      } else if (error != 0) {
-        tally_.ended = "waiting for a card failed (" + PcscCodeText(error) + ")";
-      }
+  // The card's line, verdict and hook. False when the output could not be written.
+  bool Told(int card, const CardRun& run) {
+    const bool written = output_.CardDone(tally_.reader, card, run);
+    // The hook runs outside the output's lock: the other readers go on meanwhile.
+    const std::string hook = RunCardHook(options_, tally_.reader, run);
+    if (!hook.empty())
+      output_.Line(hook);
+    if (!written)
+      output_lost_();
+    return written;
+  }
+
+  // From the watchdog's thread while a call to this reader's card is stuck: the card is
+  // told and recorded as unfinished, and the station goes on without this reader.
+  void GiveUp(bool held, const std::string& message) {
+    CardRun run;
+    int card = 0;
+    {
+      const std::lock_guard lock(mutex_);
+      stuck_.store(true);
+      card = card_;
+      tally_.ended = held ? "gave up: the card is held by another program"
+                          : "gave up: the card does not answer";
+      run.outcome.end = RunEnd::kUnfinished;
+      std::string text = message;
+      const std::string prefix = "pelliton-cli: ";
+      if (text.starts_with(prefix))
+        text.erase(0, prefix.size());
+      while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+      run.outcome.message = text;
+      run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - card_start_);
+      if (card != 0)
+        tally_.failures.push_back({card, run.outcome.message});
     }
-    if (!tally_.ended.empty())
-      output_.Note(tally_.reader, tally_.ended);
+    if (card != 0) {
+      in_progress_.End(tally_.reader);
+      if (journal_ != nullptr) {
+        journal::JournalRecord record;
+        record.time_utc = journal::UtcText(std::chrono::system_clock::now() - run.elapsed);
+        record.procedure = CommandName(options_.command);
+        record.reader = tally_.reader;
+        record.outcome = std::string(journal::RunEndName(run.outcome.end));
+        record.message = run.outcome.message;
+        record.duration_ms = run.elapsed.count();
+        if (options_.command == Command::kDownload)
+          record.script_path = options_.script;
+        if (!RecordCardRun(journal_, std::move(record), stderr, &run.run_id))
+          journal_lost_();
+      }
+      Told(card, run);
+    }
+    output_.Note(tally_.reader, tally_.ended);
     done_.store(true);
     ended_();
   }
 
-  // The card loop; the code of a failed wait, 0 otherwise.
-  long Serve(ReaderSession& session) {
-    const std::string& reader = tally_.reader;
+  void Main() {
+    // Everything PC/SC of this reader lives on this thread: pcsc-lite wants one context
+    // per thread, and a reader's fault then stays with its own worker.
+    SystemOrvo system_orvo;  // never used: the session runs on PC/SC
+    WatchedPcsc pcsc(pcsc_, std::chrono::seconds(options_.wait_seconds),
+                     [this](bool held, const std::string& message) { GiveUp(held, message); });
+    RealPauser pauser;
     long error = 0;
-    while (options_.card_limit == 0 || tally_.cards < static_cast<int>(options_.card_limit)) {
-      output_.Waiting(reader, "Waiting for a card ...");
-      if (presence_.WaitFor(reader, true, &error) != CardPresence::Wait::kReady)
-        return error;
-      const int card = ++tally_.cards;
-      in_progress_.Begin(card, reader);
-      output_.CardStarted(reader, card);
-      const CardRun run = session.Run();
-      in_progress_.End(reader);
-      if (!run.outcome.Succeeded())
-        tally_.failures.push_back({card, run.outcome.message});
-      // No further card is programmed while its record would be lost.
-      if (!output_.CardDone(reader, card, run)) {
-        output_lost_();
-        return 0;
-      }
-      if (session.JournalFailed()) {
-        tally_.ended = "its record could not be written to the journal";
+    std::string ended;
+    // One session per worker; the journal is shared (it serialises its writers).
+    const std::unique_ptr<ReaderSession> session = MakeReaderSession(
+        options_, pcsc, system_orvo, pauser, tally_.reader, this, journal_, &error, &stuck_);
+    if (session == nullptr) {
+      ended = error == SCARD_S_SUCCESS ? "the reader is no longer listed"
+                                       : "listing the readers failed (" + PcscCodeText(error) + ")";
+    } else {
+      const CardLoopEnd end =
+          RunCardLoop(tally_.reader, *session, presence_, options_.card_limit, end_, *this);
+      if (end.journal_failed) {
+        ended = "its record could not be written to the journal";
         journal_lost_();
-        return 0;
+      } else if (end.error == SCARD_E_UNKNOWN_READER || end.error == SCARD_E_READER_UNAVAILABLE) {
+        ended = "the reader is gone";
+      } else if (PcscServiceDown(end.error)) {
+        ended = std::string("the PC/SC service (") + kPcscServiceName + ") stopped";
+      } else if (end.error != 0) {
+        ended = "waiting for a card failed (" + PcscCodeText(end.error) + ")";
       }
-      if ((options_.card_limit != 0 && card >= static_cast<int>(options_.card_limit)) ||
-          end_.load())
-        return 0;
-      output_.Waiting(reader, "Remove the card.");
-      if (presence_.WaitFor(reader, false, &error) != CardPresence::Wait::kReady)
-        return error;
     }
-    return 0;
+    if (!stuck_.load()) {
+      {
+        const std::lock_guard lock(mutex_);
+        tally_.ended = ended;
+      }
+      if (!ended.empty())
+        output_.Note(tally_.reader, ended);
+      done_.store(true);
+      ended_();
+    }
+    // The stuck call's session and watchdog end here, on their own thread.
+    const std::lock_guard lock(mutex_);
+    thread_ended_ = true;
+    thread_done_.notify_all();
   }
 
   const CliOptions& options_;
+  PcscApi& pcsc_;
   journal::Journal* journal_;
   std::function<void()> journal_lost_;
   StationOutput& output_;
@@ -390,14 +497,21 @@ class ReaderWorker final : public PanelWatcher {
   std::function<void()> ended_;
   std::function<void()> output_lost_;
   PcscPresence presence_;
-  ReaderTally tally_;  // the worker thread's until Join()
+  mutable std::mutex mutex_;  // tally_, card_ and card_start_: the watchdog's thread reads them
+  std::condition_variable thread_done_;
+  bool thread_ended_ = false;
+  ReaderTally tally_;
+  int card_ = 0;  // the card in progress; 0 between cards
+  std::chrono::steady_clock::time_point card_start_;
+  std::atomic<bool> stuck_{false};
   std::atomic<bool> done_{false};
   std::thread thread_;
 };
 
 Station::Station(const CliOptions& options, const Streams& streams, const std::atomic<bool>& stop,
-                 CardInProgress& in_progress, journal::Journal* journal)
+                 CardInProgress& in_progress, journal::Journal* journal, PcscApi& pcsc)
     : options_(options),
+      pcsc_(pcsc),
       streams_(streams),
       stop_(stop),
       in_progress_(in_progress),
@@ -408,7 +522,10 @@ Station::~Station() {
   end_.store(true);
   for (auto& worker : workers_) {
     worker->Cancel();
-    worker->Join();
+    // A thread still stuck in the service's library keeps its worker: it is left to the
+    // end of the process rather than freed under it.
+    if (!worker->Join())
+      (void)worker.release();
   }
 }
 
@@ -419,7 +536,7 @@ void Station::Cancel() {
     for (auto& worker : workers_)
       worker->Cancel();
     if (const SCARDCONTEXT context = watch_context_.load(); context != 0)
-      SCardCancel(context);
+      pcsc_.Cancel(context);
   }
   changed_.notify_all();
 }
@@ -432,7 +549,7 @@ void Station::StartWorker(const std::string& reader) {
   if (end_.load())
     return;
   auto worker = std::make_unique<ReaderWorker>(
-      options_, reader, *output_, in_progress_, end_, journal_,
+      options_, pcsc_, reader, *output_, in_progress_, end_, journal_,
       [this] {
         { const std::lock_guard lock(mutex_); }
         changed_.notify_all();
@@ -459,32 +576,38 @@ bool Station::AllDone() const {
 
 void Station::WatchReaders() {
   SCARDCONTEXT context = 0;
-  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS)
+  if (pcsc_.EstablishContext(SCARD_SCOPE_USER, &context) != SCARD_S_SUCCESS)
     return;
   watch_context_.store(context);
-  SCARD_READERSTATE change{};
-  change.szReader = kReaderChangeName;
-  change.dwCurrentState = SCARD_STATE_UNAWARE;
+  std::vector<ReaderState> change(1);
+  change[0].reader = kReaderChangeName;
   while (!end_.load()) {
-    const LONG rv = SCardGetStatusChange(context, kWatchSliceMs, &change, 1);
+    const LONG rv = pcsc_.GetStatusChange(context, kWatchSliceMs, &change);
     if (rv == SCARD_E_TIMEOUT || rv == SCARD_E_CANCELLED)
       continue;
     if (rv == SCARD_S_SUCCESS) {
-      change.dwCurrentState = change.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
+      change[0].current = change[0].event & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
     } else {
       // A service without the notification: look again after a while.
       std::this_thread::sleep_for(std::chrono::milliseconds(kWatchSliceMs));
     }
     std::vector<std::string> readers;
-    SystemPcsc pcsc;
-    if (pcsc.ListReaders(context, &readers) != SCARD_S_SUCCESS)
+    if (pcsc_.ListReaders(context, &readers) != SCARD_S_SUCCESS)
       continue;
     const std::lock_guard lock(mutex_);
     for (const std::string& reader : readers)
       StartWorker(reader);
   }
   watch_context_.store(0);
-  SCardReleaseContext(context);
+  pcsc_.ReleaseContext(context);
+}
+
+bool Station::LeftStuck() const {
+  for (const auto& worker : workers_) {
+    if (worker->Stuck())
+      return true;
+  }
+  return false;
 }
 
 int Station::Run() {
@@ -497,14 +620,13 @@ int Station::Run() {
   }
   std::vector<std::string> listed;
   {
-    SystemPcsc pcsc;
     SCARDCONTEXT context = 0;
-    LONG rv = pcsc.EstablishContext(SCARD_SCOPE_USER, &context);
+    LONG rv = pcsc_.EstablishContext(SCARD_SCOPE_USER, &context);
     if (rv == SCARD_S_SUCCESS) {
-      rv = pcsc.ListReaders(context, &listed);
-      pcsc.ReleaseContext(context);
+      rv = pcsc_.ListReaders(context, &listed);
+      pcsc_.ReleaseContext(context);
     }
-    if (rv == SCARD_E_NO_SERVICE || rv == SCARD_E_SERVICE_STOPPED) {
+    if (PcscServiceDown(rv)) {
       Emit(streams_.err, std::string("pelliton-cli: the PC/SC service (") + kPcscServiceName +
                              ") is not running\n");
       return kExitFailed;
@@ -537,8 +659,10 @@ int Station::Run() {
   // From here on no worker is added: the tallies are read after every thread's end.
   std::vector<ReaderTally> tallies;
   for (auto& worker : workers_) {
-    worker->Join();
-    const ReaderTally& tally = worker->Tally();
+    // A worker given up is done although its thread is not: it is joined at the end.
+    if (!worker->Stuck())
+      worker->Join();
+    const ReaderTally tally = worker->Tally();
     auto same = std::find_if(tallies.begin(), tallies.end(),
                              [&](const ReaderTally& t) { return t.reader == tally.reader; });
     if (same == tallies.end()) {

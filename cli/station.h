@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
 #include "cli/render.h"
 #include "cli/runs.h"
@@ -55,9 +56,10 @@ class Station {
  public:
   // stop: set by the signal rule (an interruption); in_progress: every reader's card in
   // progress, for the second signal's message.
-  // journal (optional) records every card of every reader.
+  // journal (optional) records every card of every reader; pcsc: the service, for every
+  // worker's own context.
   Station(const CliOptions& options, const Streams& streams, const std::atomic<bool>& stop,
-          CardInProgress& in_progress, journal::Journal* journal);
+          CardInProgress& in_progress, journal::Journal* journal, PcscApi& pcsc);
   ~Station();
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
@@ -68,6 +70,9 @@ class Station {
   // Ends the waits for cards and readers: every card in progress is finished first.
   // Safe from any thread (the signal watcher's).
   void Cancel();
+  // After Run(): whether a reader's card was given up while a call to it was stuck. That
+  // call's thread cannot be ended: the process must end without waiting for it.
+  bool LeftStuck() const;
 
  private:
   // Starts a worker for reader unless one is serving it. Call with mutex_ held.
@@ -77,6 +82,7 @@ class Station {
   bool AllDone() const;
 
   const CliOptions& options_;
+  PcscApi& pcsc_;
   Streams streams_;
   const std::atomic<bool>& stop_;
   CardInProgress& in_progress_;

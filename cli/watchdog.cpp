@@ -15,8 +15,8 @@ constexpr std::chrono::seconds kNoticeAfter{1};
 
 }  // namespace
 
-WatchedPcsc::WatchedPcsc(PcscApi& inner, std::chrono::seconds limit)
-    : ForwardingPcsc(inner), limit_(limit) {
+WatchedPcsc::WatchedPcsc(PcscApi& inner, std::chrono::seconds limit, GiveUp give_up)
+    : ForwardingPcsc(inner), limit_(limit), give_up_(std::move(give_up)) {
   patrol_ = std::thread([this] { Patrol(); });
 }
 
@@ -29,10 +29,18 @@ WatchedPcsc::~WatchedPcsc() {
   patrol_.join();
 }
 
+bool WatchedPcsc::GaveUp() const {
+  const std::lock_guard lock(mutex_);
+  return gave_up_;
+}
+
 template <typename Call>
 LONG WatchedPcsc::Watch(Waiting what, const Call& call) {
   {
     const std::lock_guard lock(mutex_);
+    // A given-up card gets nothing more: its reader is left to the operator.
+    if (gave_up_)
+      return SCARD_E_TIMEOUT;
     waiting_ = what;
     since_ = Clock::now();
     noticed_ = false;
@@ -41,7 +49,7 @@ LONG WatchedPcsc::Watch(Waiting what, const Call& call) {
   const LONG result = call();
   const std::lock_guard lock(mutex_);
   waiting_ = Waiting::kNothing;
-  return result;
+  return gave_up_ ? SCARD_E_TIMEOUT : result;
 }
 
 std::string WatchedPcsc::Describe(bool give_up) const {
@@ -67,8 +75,14 @@ void WatchedPcsc::Patrol() {
     }
     const Clock::time_point now = Clock::now();
     const Clock::time_point give_up_at = since_ + limit_;
-    if (now >= give_up_at)
-      EndNow(Describe(true), kExitFailed);
+    if (now >= give_up_at) {
+      if (!give_up_)
+        EndNow(Describe(true), kExitFailed);
+      gave_up_ = true;
+      give_up_(waiting_ == Waiting::kTransaction, Describe(true));
+      waiting_ = Waiting::kNothing;
+      continue;
+    }
     const Clock::time_point notice_at = since_ + kNoticeAfter;
     if (!noticed_ && now >= notice_at) {
       noticed_ = true;

@@ -1,11 +1,14 @@
 // A bound on the PC/SC calls that can wait without end: joining the card's transaction
 // while another program holds it, and a call to a card or reader that stopped answering.
 // pcsc-lite gives no way to take such a call back, so after a second the wait is told on
-// stderr, and when the limit is reached the process ends with a message and exit status 1.
+// stderr, and when the limit is reached the card is given up: a single run ends the
+// process with a message and exit status 1; a station worker's reader alone is given up
+// (the call stays stuck, every later call fails at once) and the station goes on.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,7 +21,15 @@ class WatchedPcsc final : public ForwardingPcsc {
  public:
   // Starts the watching thread: construct after StopOnSignals, so that it inherits the
   // blocked signals.
-  WatchedPcsc(PcscApi& inner, std::chrono::seconds limit);
+  // What a give-up is told: whether another program holds the card (else it does not
+  // answer), and the closing message. Called on the watching thread while the stuck call
+  // still waits; the call's thread cannot go on until it returns.
+  using GiveUp = std::function<void(bool held, const std::string& message)>;
+
+  // give_up: null ends the process (EndNow, status 1).
+  WatchedPcsc(PcscApi& inner, std::chrono::seconds limit, GiveUp give_up = nullptr);
+  // Whether a call was given up: every call since failed with SCARD_E_TIMEOUT.
+  bool GaveUp() const;
   ~WatchedPcsc() override;
   WatchedPcsc(const WatchedPcsc&) = delete;
   WatchedPcsc& operator=(const WatchedPcsc&) = delete;
@@ -45,7 +56,9 @@ class WatchedPcsc final : public ForwardingPcsc {
   std::string Describe(bool give_up) const;
 
   const std::chrono::seconds limit_;
-  std::mutex mutex_;
+  GiveUp give_up_;
+  mutable std::mutex mutex_;
+  bool gave_up_ = false;
   std::condition_variable wake_;
   Waiting waiting_ = Waiting::kNothing;
   Clock::time_point since_;

@@ -10,12 +10,15 @@
 #include <atomic>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/platform.h"
+#include "cli/station.h"
 #include "cli/trace.h"
 #include "engine/script.h"
 #include "tests/cli/capture.h"
@@ -98,17 +101,20 @@ class CardFeeder : public CardPresence {
  public:
   CardFeeder(testing::SimPcsc& pcsc, std::string reader, std::vector<sim::CardModel*> cards)
       : pcsc_(pcsc), reader_(std::move(reader)), cards_(cards.begin(), cards.end()) {}
-  Wait WaitFor(const std::string& reader, bool present, long* error) override {
+  Wait WaitForCard(const std::string& reader, DWORD* seen, long* error) override {
     *error = 0;
-    waits.push_back(reader + (present ? " +" : " -"));
-    if (!present) {
-      pcsc_.InsertCard(reader_, nullptr);
-      return Wait::kReady;
-    }
+    *seen = 0;
+    waits.push_back(reader + " +");
     if (cards_.empty())
       return Wait::kStopped;
     pcsc_.InsertCard(reader_, cards_.front());
     cards_.pop_front();
+    return Wait::kReady;
+  }
+  Wait WaitForRemoval(const std::string& reader, DWORD, long* error) override {
+    *error = 0;
+    waits.push_back(reader + " -");
+    pcsc_.InsertCard(reader_, nullptr);
     return Wait::kReady;
   }
   std::vector<std::string> waits;
@@ -700,6 +706,137 @@ TEST_F(CliRuns, TraceShowsEveryExchangeOfARun) {
   EXPECT_NE(text.find("> F0 88 00 00 08 11 22 33 44 55 66 77 88\n< 61 2C  ("), std::string::npos)
       << text;
   EXPECT_NE(text.find("> 00 C0 00 00 2C\n< 00 00"), std::string::npos) << text;
+}
+
+// The station in process: every reader's worker against the simulated service.
+class StationRuns : public CliRuns {
+ protected:
+  int RunStation(CliOptions options, const std::string& readers) {
+    options.readers_spec = readers;
+    station_.emplace(options_ = options, Streams{out_.file(), err_.file(), false}, stop_,
+                     in_progress_, nullptr, pcsc_);
+    return station_->Run();
+  }
+  CliOptions options_;
+  CardInProgress in_progress_;
+  std::optional<Station> station_;
+};
+
+TEST_F(StationRuns, EveryReaderGetsItsVerdictAndTheFailedCardItsHook) {
+  TinyCard good;
+  TinyCard refusing;
+  refusing.refuse[0xF0DB] = 0x6581;
+  pcsc_.AttachReader("Reader A", &good);
+  pcsc_.AttachReader("Reader B", &refusing);
+  CliOptions options = Options(Command::kDownload);
+  options.card_limit = 1;
+  const std::string log = dir_.PathOf("hooks.log");
+  options.on_fail = "echo \"$PELLITON_READER $PELLITON_RESULT\" >> '" + log + "'";
+  options.verbosity = 1;
+  EXPECT_EQ(RunStation(options, "all"), kExitFailed);
+  const std::string err = err_.Text();
+  EXPECT_NE(err.find("PASS  card 1  Reader A"), std::string::npos) << err;
+  EXPECT_NE(err.find("FAIL  card 1  Reader B"), std::string::npos) << err;
+  EXPECT_NE(err.find("outcome: card_refused, SW 6581"), std::string::npos) << err;
+#ifndef _WIN32
+  std::ifstream hooks(log);
+  std::stringstream told;
+  told << hooks.rdbuf();
+  EXPECT_EQ(told.str(), "Reader B FAIL\n");
+#endif
+  const std::string out = out_.Text();
+  EXPECT_NE(out.find("Reader Reader A: cards 1, succeeded 1, failed 0\n"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("  Card 1 failed: APP Data Aera Format! SW=0x6581\n"), std::string::npos)
+      << out;
+  EXPECT_EQ(good.loads, 7);
+}
+
+// A card that stops answering, or one another program holds, gives up its own reader
+// alone: the other reader's card finishes and the tally names the cause.
+struct StuckCase {
+  const char* name;
+  bool held;  // else the card stops answering in the middle of the download
+  const char* cause;
+};
+
+class StationStuck : public StationRuns, public ::testing::WithParamInterface<StuckCase> {};
+
+TEST_P(StationStuck, GivesUpThatReaderOnly) {
+  TinyCard good;
+  TinyCard stuck;
+  pcsc_.AttachReader("Reader A", &good);
+  pcsc_.AttachReader("Reader B", &stuck);
+  if (GetParam().held) {
+    pcsc_.HoldForOtherProgram("Reader B", true);
+  } else {
+    pcsc_.StallAfter("Reader B", 3);
+  }
+  CliOptions options = Options(Command::kDownload);
+  options.card_limit = 1;
+  options.wait_seconds = 1;
+  options.json = true;
+  EXPECT_EQ(RunStation(options, "Reader A,Reader B"), kExitFailed);
+  EXPECT_TRUE(station_->LeftStuck());
+  const std::string out = out_.Text();
+  EXPECT_NE(out.find(R"("card":1,"success":true,"reader":"Reader A")"), std::string::npos) << out;
+  EXPECT_NE(out.find(std::string(R"("reader":"Reader B","cards":1,"succeeded":0,"failed":1,)") +
+                     R"("failures":[{"card":1,"message":"gave up after 1 s waiting for the card )" +
+                     "in Reader B: " + GetParam().cause),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(good.loads, 7);
+  // The stuck call comes back at last: it must not touch the card or tell anything more.
+  pcsc_.HoldForOtherProgram("Reader B", false);
+  pcsc_.StopStalling("Reader B");
+  station_.reset();
+  EXPECT_EQ(out_.Text(), out);
+  EXPECT_LE(stuck.loads, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Station, StationStuck,
+    ::testing::Values(StuckCase{"CardStopsAnswering", false,
+                                "it does not answer; it may be left unfinished"},
+                      StuckCase{"HeldByAnotherProgram", true, "held by another program"}),
+    [](const auto& info) { return info.param.name; });
+
+// The card loop waits for a card's removal by the service's count: a card swapped while
+// the last one's hook ran is a new card, although the reader never looked empty.
+class SwapDuringHook final : public CardLoopEvents {
+ public:
+  SwapDuringHook(testing::SimPcsc& pcsc, sim::CardModel& next) : pcsc_(pcsc), next_(next) {}
+  void Waiting(bool) override {}
+  void CardStarted(int) override {}
+  bool CardEnded(int card, const CardRun& run) override {
+    passed.push_back(run.outcome.Succeeded());
+    if (card == 1)
+      pcsc_.InsertCard("Reader A", &next_);
+    return true;
+  }
+  std::vector<bool> passed;
+
+ private:
+  testing::SimPcsc& pcsc_;
+  sim::CardModel& next_;
+};
+
+TEST_F(CliRuns, CardLoopTakesACardSwappedWhileTheHookRan) {
+  TinyCard first;
+  TinyCard second;
+  pcsc_.AttachReader("Reader A", &first);
+  long error = 0;
+  CliOptions options = Options(Command::kDownload);
+  options.quiet = true;
+  const std::unique_ptr<ReaderSession> session =
+      MakeReaderSession(options, pcsc_, orvo_, pause_, "Reader A", nullptr, nullptr, &error);
+  ASSERT_NE(session, nullptr);
+  PcscPresence presence(pcsc_, stop_);
+  SwapDuringHook events(pcsc_, second);
+  const CardLoopEnd end = RunCardLoop("Reader A", *session, presence, 2, stop_, events);
+  EXPECT_EQ(end.cards, 2);
+  EXPECT_EQ(events.passed, (std::vector<bool>{true, true}));
+  EXPECT_EQ(second.loads, 7);
 }
 
 }  // namespace
