@@ -64,6 +64,46 @@ uint16_t VpcdPort() {
   return result.ec == std::errc{} && result.ptr == end ? port : 0;
 }
 
+pid_t RigPcscdPid() {
+  const char* text = std::getenv("PELLITON_RIG_PCSCD");
+  pid_t pid = 0;
+  if (text == nullptr) {
+    return 0;
+  }
+  const char* end = text + std::strlen(text);
+  const auto result = std::from_chars(text, end, pid);
+  return result.ec == std::errc{} && result.ptr == end && pid > 0 ? pid : 0;
+}
+
+std::optional<double> ProcessCpuSeconds(pid_t pid) {
+  if (pid <= 0) {
+    return std::nullopt;
+  }
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  if (!std::getline(file, text)) {
+    return std::nullopt;
+  }
+  // The command name (field 2) is in parentheses and may hold spaces and parentheses
+  // itself, so the fields are counted from the last closing one: state is field 3,
+  // utime and stime are fields 14 and 15.
+  const size_t name_end = text.rfind(')');
+  if (name_end == std::string::npos) {
+    return std::nullopt;
+  }
+  std::istringstream fields(text.substr(name_end + 1));
+  std::string skipped;
+  for (int field = 3; field <= 13; ++field) {
+    fields >> skipped;
+  }
+  unsigned long long user = 0;
+  unsigned long long system = 0;
+  if (!(fields >> user >> system)) {
+    return std::nullopt;
+  }
+  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 std::string TessivSimPath() {
   const char* path = std::getenv("PELLITON_TESSIV_SIM");
   return path != nullptr && *path != '\0' ? path : PELLITON_TESSIV_SIM_PATH;

@@ -1,6 +1,6 @@
 // Test-side helpers of the pcscd rig (tests/rig/pcsc-rig): start and stop tessiv-sim
 // processes on the rig's vpcd readers, wait for pcscd to see a card come or go, read
-// back the simulated card's state.
+// back the simulated card's state, and read the CPU time the rig's processes used.
 #pragma once
 
 #include <sys/types.h>
@@ -19,6 +19,12 @@ namespace pelliton::rig {
 uint16_t VpcdPort();
 // The tessiv-sim executable: PELLITON_TESSIV_SIM, else the one built with this library.
 std::string TessivSimPath();
+
+// The rig's pcscd (PELLITON_RIG_PCSCD); 0 when not inside the rig.
+pid_t RigPcscdPid();
+// User plus system CPU seconds a running (or exited, not yet reaped) process has used, from
+// /proc/PID/stat; nullopt when it cannot be read. Its resolution is the clock tick (10 ms).
+std::optional<double> ProcessCpuSeconds(pid_t pid);
 
 // Reader names in the order pcscd lists them; empty when none or no service.
 std::vector<std::string> ListReaders();
