@@ -15,6 +15,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/platform.h"
@@ -751,6 +752,29 @@ TEST_F(StationRuns, EveryReaderGetsItsVerdictAndTheFailedCardItsHook) {
       << out;
   EXPECT_EQ(good.loads, 7);
 }
+
+#ifndef _WIN32
+TEST_F(StationRuns, AServiceThatStopsEndsTheReadersWithItsName) {
+  TinyCard card;
+  pcsc_.AttachReader("Reader A", &card);
+  const std::string done = dir_.PathOf("card-done");
+  std::thread service([&] {
+    // Once the card's hook ran and the loop waits for its removal, the service goes.
+    while (!std::filesystem::exists(done))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    pcsc_.SetServiceRunning(false);
+  });
+  CliOptions options = Options(Command::kInfo);
+  options.on_pass = "touch '" + done + "'";
+  EXPECT_EQ(RunStation(options, "Reader A"), kExitFailed);
+  service.join();
+  const std::string err = err_.Text();
+  EXPECT_NE(
+      err.find(std::string("[Reader A] the PC/SC service (") + kPcscServiceName + ") stopped"),
+      std::string::npos)
+      << err;
+}
+#endif
 
 // A card that stops answering, or one another program holds, gives up its own reader
 // alone: the other reader's card finishes and the tally names the cause.
