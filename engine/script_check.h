@@ -11,7 +11,7 @@
 
 #include "engine/script.h"
 
-namespace pelliton::cli {
+namespace pelliton {
 
 struct AppTally {
   AddressRecord addresses;
@@ -81,4 +81,4 @@ std::string StrictRefusal(const ScriptCheckReport& report, bool strict);
 // The report as lines for a terminal: the summary or the fault, then the warnings.
 std::string DescribeCheck(const ScriptCheckReport& report);
 
-}  // namespace pelliton::cli
+}  // namespace pelliton

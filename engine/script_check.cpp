@@ -1,4 +1,4 @@
-#include "cli/script_check.h"
+#include "engine/script_check.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,7 +10,7 @@
 #include "engine/bytes.h"
 #include "engine/load_plan.h"
 
-namespace pelliton::cli {
+namespace pelliton {
 
 namespace {
 
@@ -332,4 +332,4 @@ std::string DescribeCheck(const ScriptCheckReport& report) {
   return text;
 }
 
-}  // namespace pelliton::cli
+}  // namespace pelliton

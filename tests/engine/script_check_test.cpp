@@ -1,4 +1,4 @@
-#include "cli/script_check.h"
+#include "engine/script_check.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "tests/cli/script_builder.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sound_script.h"
 
-namespace pelliton::cli {
+namespace pelliton {
 namespace {
 
 using namespace testing_scripts;
@@ -128,7 +128,7 @@ Lines ThirdCheckLineAgainstApp2() {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cli, CheckFault,
+    Scripts, CheckFault,
     ::testing::Values(
         FaultCase{"NotHexOnLine37", NotHexOnLine37,
                   "Please check APP1 data is all HEX code! at line 37!", 37},
@@ -206,7 +206,7 @@ Lines LastDigitMissing() {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cli, CheckWarning,
+    Scripts, CheckWarning,
     ::testing::Values(
         // App1's and App2's blocks 0-2 share numbers but not the card's P1.
         WarningCase{"Clean", SoundScript, {}},
@@ -315,4 +315,4 @@ TEST(CheckScript, ShippedExampleIsSound) {
 }
 
 }  // namespace
-}  // namespace pelliton::cli
+}  // namespace pelliton
