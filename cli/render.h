@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "cli/args.h"
-#include "cli/script_check.h"
 #include "engine/outcome.h"
+#include "engine/script_check.h"
 
 namespace pelliton::cli {
 

@@ -15,7 +15,6 @@
 #include "cli/read_back.h"
 #include "cli/reader_choice.h"
 #include "cli/render.h"
-#include "cli/script_check.h"
 #include "cli/trace.h"
 #include "cli/verdict.h"
 #include "engine/browse.h"
@@ -23,6 +22,7 @@
 #include "engine/counter_rule.h"
 #include "engine/download.h"
 #include "engine/script.h"
+#include "engine/script_check.h"
 #include "journal/card_record.h"
 
 namespace pelliton::cli {

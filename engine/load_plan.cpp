@@ -10,6 +10,9 @@ namespace pelliton {
 
 namespace {
 
+// P1 P2 hold the block number in 15 bits; P1's top bit names App2.
+constexpr uint32_t kBlockNumberMask = 0x7FFF;
+
 bool StartsWith(const uint8_t* bytes, size_t count, std::initializer_list<uint8_t> prefix) {
   return count >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes);
 }
@@ -21,23 +24,28 @@ ScriptAddresses DecodeAddressLines(std::string_view body) {
   bool first = true;
   ScriptLines lines(body);
   std::string_view line;
+  uint32_t number = 0;
   while (lines.Next(&line)) {
+    ++number;
     if (!IsAddressLine(line))
       continue;
     AddressRecord record;
     if (!DecodeAddressLine(line, &record))
       record = AddressRecord{};
     (first ? addresses.app1 : addresses.app2) = record;
+    (first ? addresses.app1_line : addresses.app2_line) = {number, line};
     first = false;
   }
   return addresses;
 }
 
 LineVerdict LoadPlanner::Plan(std::string_view line, uint8_t* command, size_t* command_length) {
-  last_data_bytes_ = 0;
+  last_data_ = DataPlacement{};
+  last_digits_ = 0;
   const std::optional<std::string> text = CleanScriptLine(line);
   if (!text)
     return LineVerdict::kPassedOver;
+  last_digits_ = text->size();
   if (!IsAllHex(*text, text->size()))
     return LineVerdict::kNotHex;
 
@@ -70,19 +78,25 @@ LineVerdict LoadPlanner::PlanDataLine(const uint8_t* converted, size_t count, ui
   if (count < 9 || p3 < 4 || p3 != count - 5)
     return LineVerdict::kUnknownKind;
 
-  // The load command addresses 128-byte blocks from the current application's start.
+  // The load command addresses blocks from the current application's start.
   const uint32_t address = GetU32BE(converted + 5, 4);
-  const uint32_t block = (address - start_) >> 7;
+  const uint32_t offset = address - range_.start;
+  const uint32_t block = (offset / kLoadBlockBytes) & kBlockNumberMask;
   const uint8_t data_length = static_cast<uint8_t>(p3 - 4);
   command[0] = 0xF0;
   command[1] = 0xDC;
-  command[2] =
-      static_cast<uint8_t>(((block >> 8) & 0x7F) | (current_ == ScriptApp::kApp2 ? 0x80 : 0x00));
+  command[2] = static_cast<uint8_t>((block >> 8) | (current_ == ScriptApp::kApp2 ? 0x80 : 0x00));
   command[3] = static_cast<uint8_t>(block & 0xFF);
   command[4] = data_length;
   std::copy(converted + 9, converted + 9 + data_length, command + 5);
   *command_length = data_length + 5u;
-  last_data_bytes_ = data_length;
+  last_data_ = {.app = current_,
+                .range = range_,
+                .address = address,
+                .data_bytes = data_length,
+                .block = block,
+                .block_address = range_.start + block * kLoadBlockBytes,
+                .aligned = offset % kLoadBlockBytes == 0};
   return LineVerdict::kSendData;
 }
 
@@ -90,7 +104,7 @@ LineVerdict LoadPlanner::PlanAddressCheck(const uint8_t* converted, size_t count
   current_ = address_check_seen_ ? ScriptApp::kApp2 : ScriptApp::kApp1;
   address_check_seen_ = true;
   const AddressRecord& record = current_ == ScriptApp::kApp1 ? addresses_.app1 : addresses_.app2;
-  start_ = record.start;
+  range_ = record;
   uint8_t expected[8];
   PutU32BE(record.start, expected);
   PutU32BE(record.end, expected + 4);
@@ -139,9 +153,8 @@ bool EndsTheLoad(LineVerdict verdict) {
   return true;
 }
 
-LineFault FindLineFault(
-    std::string_view body, const ScriptAddresses& addresses,
-    const std::function<void(const LoadPlanner&, const PlannedLine&)>& on_planned) {
+LineFault FindLineFault(std::string_view body, const ScriptAddresses& addresses,
+                        const std::function<void(const PlannedLine&)>& on_planned) {
   LoadPlanner planner(addresses);
   uint8_t command[LoadPlanner::kCommandCapacity];
   ScriptLines lines(body);
@@ -154,7 +167,8 @@ LineFault FindLineFault(
     if (EndsTheLoad(verdict))
       return {verdict, line_number, line};
     if (on_planned)
-      on_planned(planner, {verdict, line_number, line, command, command_length});
+      on_planned({verdict, line_number, line, command, command_length, planner.LastDigits(),
+                  planner.LastData()});
   }
   return {};
 }

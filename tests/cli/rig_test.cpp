@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "tests/cli/cli_process.h"
-#include "tests/cli/script_builder.h"
 #include "tests/rig/sim_process.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sound_script.h"
 
 extern char** environ;
 

@@ -23,9 +23,9 @@
 #include "cli/trace.h"
 #include "engine/script.h"
 #include "tests/cli/capture.h"
-#include "tests/cli/script_builder.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sim_pcsc.h"
+#include "tests/support/sound_script.h"
 
 namespace pelliton::cli {
 namespace {

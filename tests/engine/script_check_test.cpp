@@ -1,4 +1,4 @@
-#include "cli/script_check.h"
+#include "engine/script_check.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "tests/cli/script_builder.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/sound_script.h"
 
-namespace pelliton::cli {
+namespace pelliton {
 namespace {
 
 using namespace testing_scripts;
@@ -128,7 +128,7 @@ Lines ThirdCheckLineAgainstApp2() {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cli, CheckFault,
+    Scripts, CheckFault,
     ::testing::Values(
         FaultCase{"NotHexOnLine37", NotHexOnLine37,
                   "Please check APP1 data is all HEX code! at line 37!", 37},
@@ -206,7 +206,7 @@ Lines LastDigitMissing() {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cli, CheckWarning,
+    Scripts, CheckWarning,
     ::testing::Values(
         // App1's and App2's blocks 0-2 share numbers but not the card's P1.
         WarningCase{"Clean", SoundScript, {}},
@@ -237,6 +237,55 @@ INSTANTIATE_TEST_SUITE_P(
                     {{WarningKind::kPassThroughLength, 14}}},
         WarningCase{"OddDigits", LastDigitMissing, {{WarningKind::kOddDigits, 6}}}),
     [](const ::testing::TestParamInfo<WarningCase>& info) { return info.param.name; });
+
+struct WarningTextCase {
+  const char* name;
+  std::function<Lines()> script;
+  std::vector<std::string> messages;  // in the order reported
+};
+
+class CheckWarningText : public ::testing::TestWithParam<WarningTextCase> {};
+
+// The messages say where the card really writes, and each warning shows its own line.
+TEST_P(CheckWarningText, SaysWhatTheCardDoesAndShowsTheLine) {
+  ScratchDir dir;
+  const Lines lines = GetParam().script();
+  const ScriptCheckReport report = CheckScript(dir.Write("s.bin", Join(lines)));
+  ASSERT_TRUE(report.sound) << report.message;
+  std::vector<std::string> messages;
+  for (const ScriptWarning& warning : report.warnings) {
+    messages.push_back(warning.message);
+    ASSERT_GT(warning.line, 0u);
+    EXPECT_EQ(warning.text, lines[warning.line - 1].substr(0, 120)) << warning.message;
+  }
+  EXPECT_EQ(messages, GetParam().messages);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, CheckWarningText,
+    ::testing::Values(
+        WarningTextCase{"Unaligned",
+                        Replaced(6, DataLine(0x00002090, 112)),
+                        {"data at 0x00002090 is not on a 128-byte block boundary; the card "
+                         "writes it at 0x00002080"}},
+        // Below App2's start the block number wraps within the 15 bits the command has.
+        WarningTextCase{"BelowItsApplication",
+                        Replaced(10, DataLine(0x00002010, 16, 0xD2)),
+                        {"data at 0x00002010 is not on a 128-byte block boundary; the card "
+                         "writes it at 0x00402000",
+                         "data at 0x00002010-0x0000201F is outside App2's range "
+                         "0x00012000-0x00021FFF"}},
+        WarningTextCase{"BlockTwice",
+                        DataBlockAgain,
+                        {"App2's block at 0x00012080 was already written at line 12"}},
+        WarningTextCase{"DataTooLong",
+                        Replaced(8, DataLine(0x00002180, 129)),
+                        {"129 data bytes are more than a 128-byte block; they run into the "
+                         "next one"}},
+        WarningTextCase{"RangesOverlap",
+                        App2At(0x00011000, 0x00021FFF),
+                        {"App2 0x00011000-0x00021FFF overlaps App1 0x00002000-0x00011FFF"}}),
+    [](const ::testing::TestParamInfo<WarningTextCase>& info) { return info.param.name; });
 
 TEST(CheckScript, UnreadableFileGivesTheOpenMessage) {
   ScratchDir dir;
@@ -315,4 +364,4 @@ TEST(CheckScript, ShippedExampleIsSound) {
 }
 
 }  // namespace
-}  // namespace pelliton::cli
+}  // namespace pelliton

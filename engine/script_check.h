@@ -11,7 +11,7 @@
 
 #include "engine/script.h"
 
-namespace pelliton::cli {
+namespace pelliton {
 
 struct AppTally {
   AddressRecord addresses;
@@ -21,9 +21,9 @@ struct AppTally {
 
 // What a warning is about; each kind has a short code that never changes (WarningCode).
 enum class WarningKind {
-  kUnaligned,          // data address not on a 128-byte block from its application's start
+  kUnaligned,          // data address not on a load block from its application's start
   kBlockTwice,         // a load command for a block already loaded
-  kDataTooLong,        // more than 128 data bytes: they run into the next block
+  kDataTooLong,        // more data bytes than a load block holds: they run into the next
   kOutsideRange,       // data not wholly inside its application's start-end range
   kEndBelowStart,      // an AddressLine whose end address is below its start
   kRangesOverlap,      // App1's and App2's ranges share addresses
@@ -81,4 +81,4 @@ std::string StrictRefusal(const ScriptCheckReport& report, bool strict);
 // The report as lines for a terminal: the summary or the fault, then the warnings.
 std::string DescribeCheck(const ScriptCheckReport& report);
 
-}  // namespace pelliton::cli
+}  // namespace pelliton

@@ -1,5 +1,6 @@
-// The command-line tests' scripts, built from the shared script builder: DataLines of
-// one fill byte, and one sound two-application script whose line numbers tests name.
+// The script check's and the commands' tests' scripts, built from the shared script
+// builder: DataLines of one fill byte, and one sound two-application script whose line
+// numbers tests name.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,7 @@
 
 #include "tests/support/script_builder.h"
 
-namespace pelliton::cli::testing_scripts {
+namespace pelliton::testing_scripts {
 
 using pelliton::testing::AddressCheckLine;
 using pelliton::testing::AddressLine;
@@ -49,4 +50,4 @@ inline std::string Join(const std::vector<std::string>& lines) {
   return pelliton::testing::JoinLines(lines, "\r\n");
 }
 
-}  // namespace pelliton::cli::testing_scripts
+}  // namespace pelliton::testing_scripts

@@ -1,27 +1,24 @@
-#include "cli/script_check.h"
+// The script check: the planner's own view of every line, read for what the card would
+// get wrong though the download accepts it, and said as warnings and a summary.
+#include "engine/script_check.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/browse.h"
-#include "engine/bytes.h"
 #include "engine/load_plan.h"
 
-namespace pelliton::cli {
+namespace pelliton {
 
 namespace {
 
 constexpr size_t kFaultTextChars = 120;
-// The card loads data in blocks of this many bytes, counted from the application's start.
-constexpr uint32_t kBlockBytes = 128;
-constexpr uint32_t kBlockShift = 7;
 // F0 DD 00 00 2C and its 44 bytes.
 constexpr size_t kPassThroughBytes = 49;
-// A DataLine's header and address: the part that names where its data go.
-constexpr size_t kDataHeadBytes = 9;
 
 std::string Hex32(uint32_t value) {
   char text[16];
@@ -67,41 +64,11 @@ class WarningList {
   ScriptCheckReport* report_;
 };
 
-// The AddressLines the download reads, by line number (0: none) and text: the first
-// names App1, the last of the later ones App2.
-struct AddressLineNumbers {
-  uint32_t app1 = 0;
-  uint32_t app2 = 0;
-  std::string_view app1_text;
-  std::string_view app2_text;
-};
-
-AddressLineNumbers FindAddressLines(std::string_view body) {
-  AddressLineNumbers numbers;
-  ScriptLines lines(body);
-  std::string_view line;
-  uint32_t number = 0;
-  while (lines.Next(&line)) {
-    ++number;
-    if (!IsAddressLine(line))
-      continue;
-    if (numbers.app1 == 0) {
-      numbers.app1 = number;
-      numbers.app1_text = line;
-    } else {
-      numbers.app2 = number;
-      numbers.app2_text = line;
-    }
-  }
-  return numbers;
-}
-
-void WarnAboutRanges(std::string_view body, const ScriptAddresses& addresses,
-                     WarningList* warnings) {
-  const AddressLineNumbers numbers = FindAddressLines(body);
+// Warns, at their AddressLines, about a range that ends below its start and about
+// App2's range overlapping App1's.
+void WarnAboutRanges(const ScriptAddresses& addresses, WarningList* warnings) {
   const AddressRecord* records[] = {&addresses.app1, &addresses.app2};
-  const uint32_t line_numbers[] = {numbers.app1, numbers.app2};
-  const std::string_view texts[] = {numbers.app1_text, numbers.app2_text};
+  const AddressLineSite* sites[] = {&addresses.app1_line, &addresses.app2_line};
   const ScriptApp apps[] = {ScriptApp::kApp1, ScriptApp::kApp2};
   bool ordered = true;
   for (int i = 0; i < 2; ++i) {
@@ -109,18 +76,18 @@ void WarnAboutRanges(std::string_view body, const ScriptAddresses& addresses,
     if (!record.present || record.end >= record.start)
       continue;
     ordered = false;
-    warnings->Add(WarningKind::kEndBelowStart, line_numbers[i],
+    warnings->Add(WarningKind::kEndBelowStart, sites[i]->number,
                   std::string(AppName(apps[i])) + " ends at " + Hex32(record.end) +
                       ", below its start " + Hex32(record.start),
-                  texts[i]);
+                  sites[i]->text);
   }
   const AddressRecord& app1 = addresses.app1;
   const AddressRecord& app2 = addresses.app2;
   if (ordered && app1.present && app2.present && app1.start <= app2.end && app2.start <= app1.end) {
     warnings->Add(
-        WarningKind::kRangesOverlap, numbers.app2,
+        WarningKind::kRangesOverlap, addresses.app2_line.number,
         "App2 " + Range(app2.start, app2.end) + " overlaps App1 " + Range(app1.start, app1.end),
-        numbers.app2_text);
+        addresses.app2_line.text);
   }
 }
 
@@ -128,54 +95,48 @@ void WarnAboutRanges(std::string_view body, const ScriptAddresses& addresses,
 // writes is the one the command names, so two commands naming the same block collide.
 class DataLineReview {
  public:
-  DataLineReview(const ScriptAddresses& addresses, WarningList* warnings)
-      : addresses_(addresses), warnings_(warnings) {}
+  explicit DataLineReview(WarningList* warnings) : warnings_(warnings) {}
 
-  void Review(uint32_t line_number, std::string_view line, const std::string& text, ScriptApp app,
-              const uint8_t* command, size_t data_bytes) {
-    const AddressRecord& record = app == ScriptApp::kApp1 ? addresses_.app1 : addresses_.app2;
-    uint8_t head[kDataHeadBytes];
-    HexToBytes(text, 2 * kDataHeadBytes, head);
-    const uint32_t address = GetU32BE(head + 5, 4);
-    const uint32_t block = (static_cast<uint32_t>(command[2] & 0x7F) << 8) | command[3];
-    const uint32_t written_at = record.start + (block << kBlockShift);
-
-    if (((address - record.start) & (kBlockBytes - 1)) != 0) {
-      warnings_->Add(WarningKind::kUnaligned, line_number,
-                     "data at " + Hex32(address) +
-                         " is not on a 128-byte block boundary; the card writes it at " +
-                         Hex32(written_at),
-                     line);
+  void Review(const PlannedLine& planned) {
+    const DataPlacement& data = planned.data;
+    const AddressRecord& range = data.range;
+    const std::string block_bytes = std::to_string(kLoadBlockBytes) + "-byte block";
+    if (!data.aligned) {
+      warnings_->Add(WarningKind::kUnaligned, planned.number,
+                     "data at " + Hex32(data.address) + " is not on a " + block_bytes +
+                         " boundary; the card writes it at " + Hex32(data.block_address),
+                     planned.text);
     }
-    const auto [first, added] = first_line_of_block_.try_emplace(
-        static_cast<uint16_t>((command[2] << 8) | command[3]), line_number);
+    const auto [first, added] =
+        first_line_of_block_.try_emplace({data.app, data.block}, planned.number);
     if (!added) {
-      warnings_->Add(WarningKind::kBlockTwice, line_number,
-                     std::string(AppName(app)) + "'s block at " + Hex32(written_at) +
+      warnings_->Add(WarningKind::kBlockTwice, planned.number,
+                     std::string(AppName(data.app)) + "'s block at " + Hex32(data.block_address) +
                          " was already written at line " + std::to_string(first->second),
-                     line);
+                     planned.text);
     }
-    if (data_bytes > kBlockBytes) {
-      warnings_->Add(WarningKind::kDataTooLong, line_number,
-                     std::to_string(data_bytes) +
-                         " data bytes are more than a 128-byte block; they run into the next one",
-                     line);
+    if (data.data_bytes > kLoadBlockBytes) {
+      warnings_->Add(WarningKind::kDataTooLong, planned.number,
+                     std::to_string(data.data_bytes) + " data bytes are more than a " +
+                         block_bytes + "; they run into the next one",
+                     planned.text);
     }
     // An application whose end is below its start has no range to be in; that is
     // warned about once, at its AddressLine.
-    const uint64_t last = uint64_t{address} + std::max<size_t>(data_bytes, 1) - 1;
-    if (record.end >= record.start && (address < record.start || last > record.end)) {
-      warnings_->Add(WarningKind::kOutsideRange, line_number,
-                     "data at " + Range(address, static_cast<uint32_t>(last)) + " is outside " +
-                         AppName(app) + "'s range " + Range(record.start, record.end),
-                     line);
+    const uint64_t last = uint64_t{data.address} + std::max<size_t>(data.data_bytes, 1) - 1;
+    if (range.end >= range.start && (data.address < range.start || last > range.end)) {
+      warnings_->Add(WarningKind::kOutsideRange, planned.number,
+                     "data at " + Range(data.address, static_cast<uint32_t>(last)) +
+                         " is outside " + AppName(data.app) + "'s range " +
+                         Range(range.start, range.end),
+                     planned.text);
     }
   }
 
  private:
-  const ScriptAddresses& addresses_;
   WarningList* warnings_;
-  std::map<uint16_t, uint32_t> first_line_of_block_;  // P1 P2 of a load command: its line
+  // The block a load command names, by application: the line that first named it.
+  std::map<std::pair<ScriptApp, uint32_t>, uint32_t> first_line_of_block_;
 };
 
 // AddressLines may stand anywhere, so their warnings are put in line order with the
@@ -237,40 +198,36 @@ ScriptCheckReport CheckScript(const std::string& path) {
   report.suits_old_cards = addresses.app2.present && addresses.app2.start == kApp2StartForOldCards;
 
   WarningList warnings(&report);
-  WarnAboutRanges(body, addresses, &warnings);
-  DataLineReview data_review(addresses, &warnings);
+  WarnAboutRanges(addresses, &warnings);
+  DataLineReview data_review(&warnings);
   bool has_data = false;
 
-  const LineFault fault =
-      FindLineFault(body, addresses, [&](const LoadPlanner& planner, const PlannedLine& planned) {
-        if (planned.verdict != LineVerdict::kSendData &&
-            planned.verdict != LineVerdict::kSendPassThrough)
-          return;
-        // A line the planner sends was cleaned into a text, so this has a value.
-        const std::string text = CleanScriptLine(planned.text).value_or(std::string());
-        if (planned.verdict == LineVerdict::kSendPassThrough) {
-          ++report.pass_through_lines;
-          if (planned.command_length != kPassThroughBytes) {
-            warnings.Add(WarningKind::kPassThroughLength, planned.number,
-                         "pass-through line of " + std::to_string(planned.command_length) +
-                             " bytes; the card expects 49",
-                         planned.text);
-          }
-        } else {
-          has_data = true;
-          AppTally& app = planner.CurrentApp() == ScriptApp::kApp1 ? report.app1 : report.app2;
-          ++app.data_lines;
-          app.data_bytes += planner.LastDataBytes();
-          data_review.Review(planned.number, planned.text, text, planner.CurrentApp(),
-                             planned.command, planner.LastDataBytes());
-        }
-        if (text.size() % 2 != 0) {
-          warnings.Add(WarningKind::kOddDigits, planned.number,
-                       std::to_string(text.size()) +
-                           " hex digits, an odd number; the last byte is padded with 0",
-                       planned.text);
-        }
-      });
+  const LineFault fault = FindLineFault(body, addresses, [&](const PlannedLine& planned) {
+    if (planned.verdict != LineVerdict::kSendData &&
+        planned.verdict != LineVerdict::kSendPassThrough)
+      return;
+    if (planned.verdict == LineVerdict::kSendPassThrough) {
+      ++report.pass_through_lines;
+      if (planned.command_length != kPassThroughBytes) {
+        warnings.Add(WarningKind::kPassThroughLength, planned.number,
+                     "pass-through line of " + std::to_string(planned.command_length) +
+                         " bytes; the card expects 49",
+                     planned.text);
+      }
+    } else {
+      has_data = true;
+      AppTally& app = planned.data.app == ScriptApp::kApp1 ? report.app1 : report.app2;
+      ++app.data_lines;
+      app.data_bytes += planned.data.data_bytes;
+      data_review.Review(planned);
+    }
+    if (planned.digits % 2 != 0) {
+      warnings.Add(WarningKind::kOddDigits, planned.number,
+                   std::to_string(planned.digits) +
+                       " hex digits, an odd number; the last byte is padded with 0",
+                   planned.text);
+    }
+  });
   if (fault.Found()) {
     report.message = LoadFailureMessage(fault.verdict, fault.line);
     report.fault_line = fault.line;
@@ -332,4 +289,4 @@ std::string DescribeCheck(const ScriptCheckReport& report) {
   return text;
 }
 
-}  // namespace pelliton::cli
+}  // namespace pelliton
