@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <iterator>
 #include <utility>
 
 #include "cli/console_panel.h"
@@ -253,11 +252,7 @@ std::string CheckOutput(const CliOptions& options, const ScriptCheckReport& repo
 }
 
 std::string OutcomeDetail(const Outcome& outcome) {
-  static constexpr const char* kEnds[] = {
-      "success",        "no_script",        "refused",     "reset_failed",  "script_unreadable",
-      "script_refused", "wrong_generation", "script_line", "communication", "card_refused"};
-  const auto end = static_cast<size_t>(outcome.end);
-  std::string text = end < std::size(kEnds) ? kEnds[end] : "unknown";
+  std::string text(RunEndName(outcome.end));
   char code[32];
   if (outcome.status_word) {
     std::snprintf(code, sizeof code, ", SW %02X%02X", outcome.status_word->sw1,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/card_generation.h"
@@ -33,6 +34,10 @@ enum class RunEnd : uint8_t {
   kReadBack,          // the run succeeded, but reading the card back afterwards showed
                       // something other than what was written (front ends' read-back)
 };
+
+// A stable name of where a run ended ("success", "reset_failed", "read_back", ...), for
+// records, their readers and verbose output; it never changes with the messages.
+std::string_view RunEndName(RunEnd end);
 
 struct Outcome {
   RunEnd end = RunEnd::kRefused;

@@ -78,34 +78,6 @@ std::string UtcText(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-std::string_view RunEndName(RunEnd end) {
-  switch (end) {
-    case RunEnd::kSuccess:
-      return "success";
-    case RunEnd::kNoScript:
-      return "no_script";
-    case RunEnd::kRefused:
-      return "refused";
-    case RunEnd::kResetFailed:
-      return "reset_failed";
-    case RunEnd::kScriptUnreadable:
-      return "script_unreadable";
-    case RunEnd::kScriptRefused:
-      return "script_refused";
-    case RunEnd::kWrongGeneration:
-      return "wrong_generation";
-    case RunEnd::kScriptLine:
-      return "script_line";
-    case RunEnd::kCommunication:
-      return "communication";
-    case RunEnd::kCardRefused:
-      return "card_refused";
-    case RunEnd::kReadBack:
-      return "read_back";
-  }
-  return "unknown";
-}
-
 JournalRecord DownloadRecord(const RunClock& clock, const DownloadOutcome& outcome,
                              CardAccess& card, const std::string& script_path) {
   // Read as a script is read: a regular file of bounded size, never a pipe or a device.
