@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cardaccess/card_access.h"
+#include "cardaccess/pcsc_codes.h"
 #include "cli/console_panel.h"
 #include "cli/hooks.h"
 #include "cli/journal_command.h"
@@ -16,7 +17,6 @@
 #include "cli/reader_choice.h"
 #include "cli/render.h"
 #include "cli/script_check.h"
-#include "cli/trace.h"
 #include "cli/verdict.h"
 #include "engine/browse.h"
 #include "engine/card_info.h"
@@ -319,13 +319,8 @@ int EachCard(const CliOptions& options, CardSession& session, CardPresence& pres
     if (left == CardPresence::Wait::kFailed)
       break;
   }
-  if (error != 0) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(error) & 0xFFFFFFFFul);
-    const std::string name = ResultCodeName(error);
-    Put(streams.err, "pelliton-cli: waiting for a card failed (PC/SC " +
-                         (name.empty() ? std::string() : name + " ") + code + ")\n");
-  }
+  if (error != 0)
+    Put(streams.err, "pelliton-cli: waiting for a card failed (" + PcscCodeText(error) + ")\n");
   Put(streams.out, TallyOutput(options, cards, failures, stopped));
   return CheckedExit(failures.empty() && error == 0 ? kExitSuccess : kExitFailed, streams);
 }

@@ -10,6 +10,7 @@
 
 #include "cardaccess/orvo_api.h"
 #include "cardaccess/pcsc_api.h"
+#include "cardaccess/pcsc_codes.h"
 #include "cli/console_panel.h"
 #include "cli/journal_command.h"
 #include "cli/output.h"
@@ -17,7 +18,6 @@
 #include "cli/platform.h"
 #include "cli/reader_choice.h"
 #include "cli/status_lines.h"
-#include "cli/trace.h"
 #include "cli/watchdog.h"
 #include "engine/card_info.h"
 #include "engine/counter_rule.h"
@@ -39,13 +39,6 @@ constexpr DWORD kWatchSliceMs = 500;
 // come out as U+FFFD rather than as an exception.
 std::string Dump(const Json& json) {
   return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-std::string PcscCodeText(long error) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(error) & 0xFFFFFFFFul);
-  const std::string name = ResultCodeName(error);
-  return "PC/SC " + (name.empty() ? std::string() : name + " ") + code;
 }
 
 }  // namespace
