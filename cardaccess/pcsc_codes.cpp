@@ -1,5 +1,8 @@
-// The one table of PC/SC code names.
+// The table of PC/SC code names and the service rule, with the platform's service name
+// and codes chosen here, so that no caller needs to know which system it runs on.
 #include "cardaccess/pcsc_codes.h"
+
+#include <winscard.h>
 
 #include <cstdio>
 #include <utility>
@@ -45,6 +48,12 @@ uint32_t Low32(int64_t code) {
 
 }  // namespace
 
+#ifdef _WIN32
+const char* const kPcscServiceName = "Smart Card";
+#else
+const char* const kPcscServiceName = "pcscd";
+#endif
+
 std::string_view PcscCodeName(int64_t code) {
   for (const auto& [value, name] : kPcscNames) {
     if (value == Low32(code))
@@ -58,6 +67,21 @@ std::string PcscCodeText(int64_t code) {
   std::snprintf(number, sizeof number, "0x%08lX", static_cast<unsigned long>(Low32(code)));
   const std::string_view name = PcscCodeName(code);
   return "PC/SC " + (name.empty() ? std::string() : std::string(name) + " ") + number;
+}
+
+bool PcscServiceDown(int64_t code) {
+  const uint32_t value = Low32(code);
+#ifdef _WIN32
+  // Wine's winscard answers nothing else where no service can be reached at all.
+  if (value == static_cast<uint32_t>(SCARD_F_INTERNAL_ERROR))
+    return true;
+#endif
+  return value == static_cast<uint32_t>(SCARD_E_NO_SERVICE) ||
+         value == static_cast<uint32_t>(SCARD_E_SERVICE_STOPPED);
+}
+
+std::string PcscServiceDownMessage() {
+  return std::string("the PC/SC service (") + kPcscServiceName + ") is not running";
 }
 
 }  // namespace pelliton

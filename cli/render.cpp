@@ -2,11 +2,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <cstdio>
 #include <utility>
 
+#include "cardaccess/pcsc_codes.h"
 #include "cli/console_panel.h"
-#include "cli/platform.h"
 #include "engine/card_info.h"
 
 namespace pelliton::cli {
@@ -200,7 +201,11 @@ std::string ReadersOutput(const CliOptions& options, const std::vector<std::stri
   }
   std::string text;
   if (!service_running) {
-    text += std::string("The PC/SC service (") + kPcscServiceName + ") is not running\n";
+    // A line of its own: the sentence starts with a capital.
+    std::string sentence = PcscServiceDownMessage();
+    sentence.front() =
+        static_cast<char>(std::toupper(static_cast<unsigned char>(sentence.front())));
+    text += sentence + "\n";
   } else if (readers.empty()) {
     text += "No PC/SC card reader exists!\n";
   } else {

@@ -35,7 +35,7 @@ void Put(std::FILE* out, const std::string& text) {
 
 // When the service is not there the window only sees no readers; this says why.
 std::string ServiceDownNote() {
-  return std::string("pelliton-cli: the PC/SC service (") + kPcscServiceName + ") is not running\n";
+  return "pelliton-cli: " + PcscServiceDownMessage() + "\n";
 }
 
 // What the window's message cannot say about a script that was refused: why the file

@@ -497,9 +497,8 @@ int Station::Run() {
       rv = pcsc.ListReaders(context, &listed);
       pcsc.ReleaseContext(context);
     }
-    if (rv == SCARD_E_NO_SERVICE || rv == SCARD_E_SERVICE_STOPPED) {
-      Emit(streams_.err, std::string("pelliton-cli: the PC/SC service (") + kPcscServiceName +
-                             ") is not running\n");
+    if (PcscServiceDown(rv)) {
+      Emit(streams_.err, "pelliton-cli: " + PcscServiceDownMessage() + "\n");
       return kExitFailed;
     }
   }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cardaccess/pcsc_codes.h"
 #include "cli/platform.h"
 #include "cli/trace.h"
 #include "engine/script.h"
