@@ -8,6 +8,7 @@
 
 #include "cardaccess/pcsc_codes.h"
 #include "cli/console_panel.h"
+#include "engine/bytes.h"
 #include "engine/card_info.h"
 
 namespace pelliton::cli {
@@ -60,14 +61,7 @@ void PutPath(Json& json, const std::string& path) {
   json["script"] = path;
   if (IsUtf8(path))
     return;
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(path.size() * 2);
-  for (const char c : path) {
-    hex += kDigits[static_cast<unsigned char>(c) >> 4];
-    hex += kDigits[static_cast<unsigned char>(c) & 0x0F];
-  }
-  json["script_hex"] = hex;
+  json["script_hex"] = HexText(path, HexCase::kLower);
 }
 
 void PutCardInfo(Json& json, const CardInfo& info) {

@@ -19,6 +19,7 @@
 #include "cli/script_check.h"
 #include "cli/verdict.h"
 #include "engine/browse.h"
+#include "engine/bytes.h"
 #include "engine/card_info.h"
 #include "engine/counter_rule.h"
 #include "engine/download.h"
@@ -140,11 +141,7 @@ class CardSession final : public ReaderSession {
     run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     const CardConnection& connection = card_.Connection();
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    for (uint32_t i = 0; i < connection.atr_length && i < sizeof connection.atr; ++i) {
-      run.atr_hex += kDigits[connection.atr[i] >> 4];
-      run.atr_hex += kDigits[connection.atr[i] & 0x0F];
-    }
+    run.atr_hex = HexText(connection.atr, std::min<size_t>(connection.atr_length, kAtrBufferSize));
     return run;
   }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cardaccess/pcsc_codes.h"
+#include "engine/bytes.h"
 #include "reader/result_name.h"
 
 namespace pelliton::cli {
@@ -44,16 +45,7 @@ std::string ResultCodeName(int64_t result) {
 }
 
 std::string HexBytes(const uint8_t* bytes, size_t count) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(count * 3);
-  for (size_t i = 0; i < count; ++i) {
-    if (i != 0)
-      text += ' ';
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0F];
-  }
-  return text;
+  return HexText(bytes, count, HexCase::kUpper, " ");
 }
 
 std::string TraceExchange(const uint8_t* command, size_t command_length, int64_t result,

@@ -1,8 +1,10 @@
 #include "journal/card_record.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
+#include "engine/bytes.h"
 #include "engine/card_generation.h"
 #include "engine/script.h"
 #include "journal/sha256.h"
@@ -25,11 +27,7 @@ JournalRecord CommonRecord(const RunClock& clock, const Outcome& outcome, CardAc
   const CardConnection& connection = card.Connection();
   record.reader = card.Mode() == ReaderMode::UsbReader ? "Orvo reader" : connection.reader_name;
   if (ReadAnAtr(outcome.end)) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    for (uint32_t i = 0; i < connection.atr_length && i < kAtrBufferSize; ++i) {
-      record.atr.push_back(kDigits[connection.atr[i] >> 4]);
-      record.atr.push_back(kDigits[connection.atr[i] & 0x0F]);
-    }
+    record.atr = HexText(connection.atr, std::min<size_t>(connection.atr_length, kAtrBufferSize));
     record.generation = std::string(GenerationName(VersionClassOfAtr(connection)));
   }
   record.outcome = std::string(RunEndName(outcome.end));
