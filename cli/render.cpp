@@ -10,6 +10,7 @@
 #include "cli/console_panel.h"
 #include "engine/bytes.h"
 #include "engine/card_info.h"
+#include "engine/counter_rule.h"
 
 namespace pelliton::cli {
 
@@ -84,17 +85,12 @@ void PutCardInfo(Json& json, const CardInfo& info) {
   }
 }
 
-// The counter as typed, as a number: digits with an optional '+', at most 10 of them.
+// The counter as typed, as the counter rule reads it (out of range too); null when the
+// rule finds no number.
 Json CounterAsTyped(const std::string& text) {
-  std::string_view digits = text;
-  if (digits.starts_with('+'))
-    digits.remove_prefix(1);
-  if (digits.empty() || digits.size() > 10 ||
-      digits.find_first_not_of("0123456789") != std::string_view::npos)
+  uint32_t number = 0;
+  if (ParseCounterText(text, &number) == CounterParse::kNotANumber)
     return nullptr;
-  uint64_t number = 0;
-  for (const char c : digits)
-    number = number * 10 + static_cast<uint64_t>(c - '0');
   return number;
 }
 
