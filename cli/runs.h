@@ -15,17 +15,12 @@
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
 #include "cli/console_panel.h"
+#include "cli/exit_status.h"
 #include "cli/render.h"
 #include "engine/pauser.h"
 #include "journal/journal.h"
 
 namespace pelliton::cli {
-
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
-// Standard output could not be written (after the card's result was decided).
-inline constexpr int kExitOutput = 3;
 
 struct Streams {
   std::FILE* out = stdout;
