@@ -1,4 +1,5 @@
 #include "cli/args.h"
+#include "engine/counter_rule.h"
 #include "journal/journal.h"
 
 #include <CLI/CLI.hpp>
@@ -36,16 +37,6 @@ constexpr std::array<std::string_view, 16> kFlags = {
 
 bool Listed(std::string_view name, const auto& list) {
   return std::find(list.begin(), list.end(), name) != list.end();
-}
-
-// The counter rule of the window would read "12abc" as 12, "-5" as a number out of range
-// and a counter of 30 digits as 4294967295; on a production line each is a typing error.
-bool CounterTextWellFormed(std::string_view text) {
-  if (text.size() > 10)
-    return false;
-  if (text.starts_with('+'))
-    text.remove_prefix(1);
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 // A whole number from 1 to max, digits only.
@@ -409,7 +400,9 @@ class Parser {
     }
     if (sub == download_) {
       if (const auto counter = ValueOf(sub, "--counter", counter_, "counter")) {
-        if (!CounterTextWellFormed(counter->text)) {
+        // Out of range is left to the run, which refuses it with the window's messages.
+        uint32_t number = 0;
+        if (ParseTypedCounterText(counter->text, &number) == CounterParse::kNotANumber) {
           return Fail(counter->label + ": " + Quoted(counter->text) +
                           " is not a number of at most 10 digits",
                       sub);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/output.h"
+#include "engine/bytes.h"
 #include "engine/counter_rule.h"
 
 namespace pelliton::cli {
@@ -46,10 +47,7 @@ size_t Utf8SequenceLength(const std::string& text, size_t i) {
 }
 
 void AppendEscaped(std::string& text, unsigned char byte) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  text += "\\x";
-  text += kDigits[byte >> 4];
-  text += kDigits[byte & 0x0F];
+  text += "\\x" + HexText(&byte, 1, HexCase::kLower);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/console_panel.h"
-#include "cli/runs.h"
+#include "cli/exit_status.h"
 
 namespace pelliton::cli {
 

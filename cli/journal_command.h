@@ -8,12 +8,10 @@
 #include <vector>
 
 #include "cli/args.h"
+#include "cli/exit_status.h"
 #include "journal/journal.h"
 
 namespace pelliton::cli {
-
-// The journal could not be opened or written.
-inline constexpr int kExitJournal = 4;
 
 // How the journal command prints its records.
 enum class JournalFormat { kTable, kCsv, kJson };

@@ -14,12 +14,6 @@
 
 namespace pelliton::cli {
 
-// How the PC/SC service is called in messages: "pcscd", or Windows' "Smart Card" service.
-extern const char* const kPcscServiceName;
-
-// Whether a PC/SC result says the service is not there to answer.
-bool PcscServiceDown(long code);
-
 // Sets up the standard streams once, at the start. POSIX: a reader of the output that
 // went away becomes a write error instead of SIGPIPE. Windows: bytes are written as they
 // are (no line-end translation, so every record is the same as on Linux), and a console

@@ -7,7 +7,6 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <winscard.h>
 
 #include <cerrno>
 #include <csignal>
@@ -20,12 +19,6 @@
 extern char** environ;
 
 namespace pelliton::cli {
-
-const char* const kPcscServiceName = "pcscd";
-
-bool PcscServiceDown(long code) {
-  return code == SCARD_E_NO_SERVICE || code == SCARD_E_SERVICE_STOPPED;
-}
 
 void PrepareStandardStreams() {
   std::signal(SIGPIPE, SIG_IGN);

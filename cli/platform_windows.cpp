@@ -5,7 +5,6 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-#include <winscard.h>
 // After windows.h, which they need.
 #include <fcntl.h>
 #include <io.h>
@@ -20,16 +19,6 @@
 #include "cli/platform.h"
 
 namespace pelliton::cli {
-
-const char* const kPcscServiceName = "Smart Card";
-
-bool PcscServiceDown(long code) {
-  // SCARD_F_INTERNAL_ERROR is what establishing a context gives where no service can be
-  // reached at all (wine's winscard answers nothing else).
-  return code == static_cast<long>(SCARD_E_NO_SERVICE) ||
-         code == static_cast<long>(SCARD_E_SERVICE_STOPPED) ||
-         code == static_cast<long>(SCARD_F_INTERNAL_ERROR);
-}
 
 namespace {
 

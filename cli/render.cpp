@@ -2,13 +2,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <cstdio>
-#include <iterator>
 #include <utility>
 
+#include "cardaccess/pcsc_codes.h"
 #include "cli/console_panel.h"
-#include "cli/platform.h"
+#include "engine/bytes.h"
 #include "engine/card_info.h"
+#include "engine/counter_rule.h"
 
 namespace pelliton::cli {
 
@@ -60,14 +62,7 @@ void PutPath(Json& json, const std::string& path) {
   json["script"] = path;
   if (IsUtf8(path))
     return;
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(path.size() * 2);
-  for (const char c : path) {
-    hex += kDigits[static_cast<unsigned char>(c) >> 4];
-    hex += kDigits[static_cast<unsigned char>(c) & 0x0F];
-  }
-  json["script_hex"] = hex;
+  json["script_hex"] = HexText(path, HexCase::kLower);
 }
 
 void PutCardInfo(Json& json, const CardInfo& info) {
@@ -90,17 +85,12 @@ void PutCardInfo(Json& json, const CardInfo& info) {
   }
 }
 
-// The counter as typed, as a number: digits with an optional '+', at most 10 of them.
+// The counter as typed, as the counter rule reads it (out of range too); null when the
+// rule finds no number.
 Json CounterAsTyped(const std::string& text) {
-  std::string_view digits = text;
-  if (digits.starts_with('+'))
-    digits.remove_prefix(1);
-  if (digits.empty() || digits.size() > 10 ||
-      digits.find_first_not_of("0123456789") != std::string_view::npos)
+  uint32_t number = 0;
+  if (ParseCounterText(text, &number) == CounterParse::kNotANumber)
     return nullptr;
-  uint64_t number = 0;
-  for (const char c : digits)
-    number = number * 10 + static_cast<uint64_t>(c - '0');
   return number;
 }
 
@@ -201,7 +191,11 @@ std::string ReadersOutput(const CliOptions& options, const std::vector<std::stri
   }
   std::string text;
   if (!service_running) {
-    text += std::string("The PC/SC service (") + kPcscServiceName + ") is not running\n";
+    // A line of its own: the sentence starts with a capital.
+    std::string sentence = PcscServiceDownMessage();
+    sentence.front() =
+        static_cast<char>(std::toupper(static_cast<unsigned char>(sentence.front())));
+    text += sentence + "\n";
   } else if (readers.empty()) {
     text += "No PC/SC card reader exists!\n";
   } else {
@@ -253,12 +247,7 @@ std::string CheckOutput(const CliOptions& options, const ScriptCheckReport& repo
 }
 
 std::string OutcomeDetail(const Outcome& outcome) {
-  static constexpr const char* kEnds[] = {"success",          "no_script",         "refused",
-                                          "reset_failed",     "script_unreadable", "script_refused",
-                                          "wrong_generation", "script_line",       "communication",
-                                          "card_refused",     "read_back",         "unfinished"};
-  const auto end = static_cast<size_t>(outcome.end);
-  std::string text = end < std::size(kEnds) ? kEnds[end] : "unknown";
+  std::string text(RunEndName(outcome.end));
   char code[32];
   if (outcome.status_word) {
     std::snprintf(code, sizeof code, ", SW %02X%02X", outcome.status_word->sw1,

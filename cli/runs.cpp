@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cardaccess/card_access.h"
+#include "cardaccess/pcsc_codes.h"
 #include "cli/console_panel.h"
 #include "cli/hooks.h"
 #include "cli/journal_command.h"
@@ -18,6 +19,7 @@
 #include "cli/trace.h"
 #include "cli/verdict.h"
 #include "engine/browse.h"
+#include "engine/bytes.h"
 #include "engine/card_info.h"
 #include "engine/counter_rule.h"
 #include "engine/download.h"
@@ -35,7 +37,7 @@ void Put(std::FILE* out, const std::string& text) {
 
 // When the service is not there the window only sees no readers; this says why.
 std::string ServiceDownNote() {
-  return std::string("pelliton-cli: the PC/SC service (") + kPcscServiceName + ") is not running\n";
+  return "pelliton-cli: " + PcscServiceDownMessage() + "\n";
 }
 
 // What the window's message cannot say about a script that was refused: why the file
@@ -143,12 +145,10 @@ class CardSession final : public ReaderSession {
     // Only this run's own reset names the card: a run refused before it (an unreadable
     // script) must not carry the previous card's ATR into its JSON, hook and record.
     const CardConnection& connection = card_.Connection();
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    const uint32_t atr_length = clock.ReadAtrSinceStart(card_) ? connection.atr_length : 0;
-    for (uint32_t i = 0; i < atr_length && i < sizeof connection.atr; ++i) {
-      run.atr_hex += kDigits[connection.atr[i] >> 4];
-      run.atr_hex += kDigits[connection.atr[i] & 0x0F];
-    }
+    run.atr_hex =
+        clock.ReadAtrSinceStart(card_)
+            ? HexText(connection.atr, std::min<size_t>(connection.atr_length, kAtrBufferSize))
+            : std::string();
     return run;
   }
 
@@ -424,13 +424,6 @@ std::string RunCardHook(const CliOptions& options, const std::string& reader, co
   const CardResult result{reader, passed, WithLineFeeds(run.outcome.message), run.atr_hex};
   return RunHook(passed ? "--on-pass" : "--on-fail", hook, result,
                  std::chrono::seconds(options.hook_timeout_seconds));
-}
-
-std::string PcscCodeText(long error) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(error) & 0xFFFFFFFFul);
-  const std::string name = ResultCodeName(error);
-  return "PC/SC " + (name.empty() ? std::string() : name + " ") + code;
 }
 
 int CheckedExit(int status, const Streams& streams) {

@@ -16,17 +16,12 @@
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
 #include "cli/console_panel.h"
+#include "cli/exit_status.h"
 #include "cli/render.h"
 #include "engine/pauser.h"
 #include "journal/journal.h"
 
 namespace pelliton::cli {
-
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
-// Standard output could not be written (after the card's result was decided).
-inline constexpr int kExitOutput = 3;
 
 struct Streams {
   std::FILE* out = stdout;
@@ -122,9 +117,6 @@ CardReport ReportCard(const CliOptions& options, const std::string& reader, cons
 // when there is none or it succeeded; otherwise its failure line. A hook never changes the
 // card's result.
 std::string RunCardHook(const CliOptions& options, const std::string& reader, const CardRun& run);
-
-// "PC/SC SCARD_E_NO_SERVICE 0x8010001D": a service code for messages.
-std::string PcscCodeText(long error);
 
 // Ends with the output check: when a write or flush of streams.out failed, says so on
 // err and returns kExitOutput instead of status.

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "cli/exit_status.h"
+
 namespace pelliton::cli {
 
 void EndNow(const std::string& message, int status) {
@@ -27,7 +29,7 @@ StopOnSignals::StopOnSignals(std::atomic<bool>& stop, std::function<void()> on_s
                   (card.empty() ? std::string()
                                 : "; " + card + (several ? " are" : " is") + " left unfinished") +
                   "\n",
-              128 + signal);
+              kExitSignalBase + signal);
         }
         if (!card.empty()) {
           WriteStandardError("pelliton-cli: finishing " + card +

@@ -18,7 +18,6 @@
 #include "cli/platform.h"
 #include "cli/reader_choice.h"
 #include "cli/status_lines.h"
-#include "cli/trace.h"
 #include "cli/watchdog.h"
 #include "engine/card_info.h"
 #include "engine/counter_rule.h"
@@ -427,7 +426,7 @@ class ReaderWorker final : public PanelWatcher, public CardLoopEvents {
         record.time_utc = journal::UtcText(std::chrono::system_clock::now() - run.elapsed);
         record.procedure = CommandName(options_.command);
         record.reader = tally_.reader;
-        record.outcome = std::string(journal::RunEndName(run.outcome.end));
+        record.outcome = std::string(RunEndName(run.outcome.end));
         record.message = run.outcome.message;
         record.duration_ms = run.elapsed.count();
         if (options_.command == Command::kDownload)
@@ -627,8 +626,7 @@ int Station::Run() {
       pcsc_.ReleaseContext(context);
     }
     if (PcscServiceDown(rv)) {
-      Emit(streams_.err, std::string("pelliton-cli: the PC/SC service (") + kPcscServiceName +
-                             ") is not running\n");
+      Emit(streams_.err, "pelliton-cli: " + PcscServiceDownMessage() + "\n");
       return kExitFailed;
     }
   }

@@ -1,8 +1,9 @@
 #include "cli/trace.h"
 
 #include <algorithm>
-#include <utility>
 
+#include "cardaccess/pcsc_codes.h"
+#include "engine/bytes.h"
 #include "reader/result_name.h"
 
 namespace pelliton::cli {
@@ -19,37 +20,6 @@ void Put(std::FILE* out, const std::string& text) {
   std::fputs(text.c_str(), out);
   std::fflush(out);
 }
-
-// The PC/SC codes a card run can meet.
-constexpr std::pair<uint32_t, const char*> kPcscNames[] = {
-    {0x80100001, "SCARD_F_INTERNAL_ERROR"},
-    {0x80100002, "SCARD_E_CANCELLED"},
-    {0x80100003, "SCARD_E_INVALID_HANDLE"},
-    {0x80100004, "SCARD_E_INVALID_PARAMETER"},
-    {0x80100006, "SCARD_E_NO_MEMORY"},
-    {0x80100008, "SCARD_E_INSUFFICIENT_BUFFER"},
-    {0x80100009, "SCARD_E_UNKNOWN_READER"},
-    {0x8010000A, "SCARD_E_TIMEOUT"},
-    {0x8010000B, "SCARD_E_SHARING_VIOLATION"},
-    {0x8010000C, "SCARD_E_NO_SMARTCARD"},
-    {0x8010000F, "SCARD_E_PROTO_MISMATCH"},
-    {0x80100010, "SCARD_E_NOT_READY"},
-    {0x80100011, "SCARD_E_INVALID_VALUE"},
-    {0x80100013, "SCARD_F_COMM_ERROR"},
-    {0x80100014, "SCARD_F_UNKNOWN_ERROR"},
-    {0x80100016, "SCARD_E_NOT_TRANSACTED"},
-    {0x80100017, "SCARD_E_READER_UNAVAILABLE"},
-    {0x8010001D, "SCARD_E_NO_SERVICE"},
-    {0x8010001E, "SCARD_E_SERVICE_STOPPED"},
-    {0x8010001F, "SCARD_E_UNEXPECTED"},
-    {0x8010002E, "SCARD_E_NO_READERS_AVAILABLE"},
-    {0x8010002F, "SCARD_E_COMM_DATA_LOST"},
-    {0x80100065, "SCARD_W_UNSUPPORTED_CARD"},
-    {0x80100066, "SCARD_W_UNRESPONSIVE_CARD"},
-    {0x80100067, "SCARD_W_UNPOWERED_CARD"},
-    {0x80100068, "SCARD_W_RESET_CARD"},
-    {0x80100069, "SCARD_W_REMOVED_CARD"},
-};
 
 // The Orvo reader's own codes.
 // Orvo reader codes are small negative numbers and its OS codes small positive ones;
@@ -71,25 +41,11 @@ std::string ReaderResultName(int32_t result) {
 std::string ResultCodeName(int64_t result) {
   if (IsReaderCode(result))
     return ReaderResultName(static_cast<int32_t>(result));
-  const uint32_t code = static_cast<uint32_t>(static_cast<uint64_t>(result) & 0xFFFFFFFFull);
-  for (const auto& [value, name] : kPcscNames) {
-    if (value == code)
-      return name;
-  }
-  return {};
+  return std::string(PcscCodeName(result));
 }
 
 std::string HexBytes(const uint8_t* bytes, size_t count) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(count * 3);
-  for (size_t i = 0; i < count; ++i) {
-    if (i != 0)
-      text += ' ';
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0F];
-  }
-  return text;
+  return HexText(bytes, count, HexCase::kUpper, " ");
 }
 
 std::string TraceExchange(const uint8_t* command, size_t command_length, int64_t result,

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/console_panel.h"
-#include "cli/runs.h"
+#include "cli/exit_status.h"
 #include "cli/signals.h"
 
 namespace pelliton::cli {

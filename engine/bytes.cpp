@@ -27,4 +27,22 @@ uint32_t GetU32BE(const uint8_t* bytes, uint32_t count) {
   return value;
 }
 
+std::string HexText(const uint8_t* bytes, size_t count, HexCase letters,
+                    std::string_view separator) {
+  const char* const digits = letters == HexCase::kUpper ? "0123456789ABCDEF" : "0123456789abcdef";
+  std::string text;
+  text.reserve(count * (2 + separator.size()));
+  for (size_t i = 0; i < count; ++i) {
+    if (i != 0)
+      text += separator;
+    text += digits[bytes[i] >> 4];
+    text += digits[bytes[i] & 0x0F];
+  }
+  return text;
+}
+
+std::string HexText(std::string_view bytes, HexCase letters, std::string_view separator) {
+  return HexText(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), letters, separator);
+}
+
 }  // namespace pelliton

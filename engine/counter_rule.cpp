@@ -7,6 +7,8 @@ namespace pelliton {
 namespace {
 
 constexpr size_t kCounterTextLimit = 31;
+// The longest typed counter: ten digits, or a '+' and nine.
+constexpr size_t kTypedCounterLimit = 10;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -44,6 +46,14 @@ CounterParse ParseCounterText(std::string_view text, uint32_t* value) {
   if (*value < kCounterMin || *value > kCounterMax)
     return CounterParse::kOutOfRange;
   return CounterParse::kOk;
+}
+
+CounterParse ParseTypedCounterText(std::string_view text, uint32_t* value) {
+  const std::string_view digits = text.starts_with('+') ? text.substr(1) : text;
+  if (text.size() > kTypedCounterLimit ||
+      digits.find_first_not_of("0123456789") != std::string_view::npos)
+    return CounterParse::kNotANumber;
+  return ParseCounterText(text, value);
 }
 
 std::string CounterRangeMessage() {

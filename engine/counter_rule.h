@@ -20,6 +20,12 @@ enum class CounterParse { kOk, kNotANumber, kOutOfRange };
 // (a number too large for 32 bits reads as 4294967295); on kNotANumber it is untouched.
 CounterParse ParseCounterText(std::string_view text, uint32_t* value);
 
+// The same rule for a counter typed where no counter box answers back (a command line,
+// a setting), narrowed to digits with an optional leading '+', at most 10 characters:
+// there blanks, letters and 30 digits are typing errors, so they read as kNotANumber.
+// Whatever passes reads exactly as ParseCounterText reads it.
+CounterParse ParseTypedCounterText(std::string_view text, uint32_t* value);
+
 // "“请填入一个在1和5000之间的整数。”"
 std::string CounterRangeMessage();
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/card_generation.h"
@@ -35,6 +36,10 @@ enum class RunEnd : uint8_t {
   kUnfinished,        // the card or reader stopped answering and was given up: the card
                       // may be left half-loaded
 };
+
+// A stable name of where a run ended ("success", "reset_failed", "read_back", ...), for
+// records, their readers and verbose output; it never changes with the messages.
+std::string_view RunEndName(RunEnd end);
 
 struct Outcome {
   RunEnd end = RunEnd::kRefused;

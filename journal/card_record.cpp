@@ -1,8 +1,10 @@
 #include "journal/card_record.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
+#include "engine/bytes.h"
 #include "engine/card_generation.h"
 #include "engine/script.h"
 #include "journal/sha256.h"
@@ -25,11 +27,7 @@ JournalRecord CommonRecord(const RunClock& clock, const Outcome& outcome, CardAc
   const CardConnection& connection = card.Connection();
   record.reader = card.Mode() == ReaderMode::UsbReader ? "Orvo reader" : connection.reader_name;
   if (ReadAnAtr(outcome.end) && clock.ReadAtrSinceStart(card)) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    for (uint32_t i = 0; i < connection.atr_length && i < kAtrBufferSize; ++i) {
-      record.atr.push_back(kDigits[connection.atr[i] >> 4]);
-      record.atr.push_back(kDigits[connection.atr[i] & 0x0F]);
-    }
+    record.atr = HexText(connection.atr, std::min<size_t>(connection.atr_length, kAtrBufferSize));
     record.generation = std::string(GenerationName(VersionClassOfAtr(connection)));
   }
   record.outcome = std::string(RunEndName(outcome.end));
@@ -78,36 +76,6 @@ std::string UtcText(std::chrono::system_clock::time_point time) {
       static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
       static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
   return text;
-}
-
-std::string_view RunEndName(RunEnd end) {
-  switch (end) {
-    case RunEnd::kSuccess:
-      return "success";
-    case RunEnd::kUnfinished:
-      return "unfinished";
-    case RunEnd::kNoScript:
-      return "no_script";
-    case RunEnd::kRefused:
-      return "refused";
-    case RunEnd::kResetFailed:
-      return "reset_failed";
-    case RunEnd::kScriptUnreadable:
-      return "script_unreadable";
-    case RunEnd::kScriptRefused:
-      return "script_refused";
-    case RunEnd::kWrongGeneration:
-      return "wrong_generation";
-    case RunEnd::kScriptLine:
-      return "script_line";
-    case RunEnd::kCommunication:
-      return "communication";
-    case RunEnd::kCardRefused:
-      return "card_refused";
-    case RunEnd::kReadBack:
-      return "read_back";
-  }
-  return "unknown";
 }
 
 JournalRecord DownloadRecord(const RunClock& clock, const DownloadOutcome& outcome,

@@ -34,10 +34,6 @@ class RunClock {
 // The UTC time as the journal writes it, milliseconds included.
 std::string UtcText(std::chrono::system_clock::time_point time);
 
-// A stable name of where a run ended ("success", "reset_failed", "script_line", ...),
-// for records and their readers; it never changes with the messages.
-std::string_view RunEndName(RunEnd end);
-
 // The record of a download run; script_path is the script the run was given (its size
 // and SHA-256 are taken now, when it can be read).
 JournalRecord DownloadRecord(const RunClock& clock, const DownloadOutcome& outcome,

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/bytes.h"
+
 namespace pelliton::journal {
 
 namespace {
@@ -110,25 +112,11 @@ std::array<uint8_t, 32> Sha256::Finish() {
   return digest;
 }
 
-namespace {
-
-std::string Hex(const std::array<uint8_t, 32>& digest) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(64);
-  for (uint8_t byte : digest) {
-    text.push_back(kDigits[byte >> 4]);
-    text.push_back(kDigits[byte & 0x0F]);
-  }
-  return text;
-}
-
-}  // namespace
-
 std::string Sha256Hex(std::string_view bytes) {
   Sha256 hash;
   hash.Update(bytes.data(), bytes.size());
-  return Hex(hash.Finish());
+  const std::array<uint8_t, 32> digest = hash.Finish();
+  return HexText(digest.data(), digest.size(), HexCase::kLower);
 }
 
 }  // namespace pelliton::journal

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "cardaccess/pcsc_codes.h"
 #include "cli/platform.h"
 #include "cli/station.h"
 #include "cli/trace.h"

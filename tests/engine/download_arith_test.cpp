@@ -40,6 +40,23 @@ TEST(BigEndianTest, PutAndGetRoundTrip) {
   EXPECT_EQ(GetU32BE(bytes, 0x100), 0u);
 }
 
+TEST(HexTextTest, EachByteTwoDigitsInTheCaseAskedFor) {
+  const struct {
+    std::string bytes;
+    HexCase letters;
+    std::string separator;
+    std::string text;
+  } cases[] = {
+      {"", HexCase::kUpper, " ", ""},
+      {"\x3B\x9F\x0A", HexCase::kUpper, "", "3B9F0A"},
+      // A byte above 0x7F in a string is still one byte, not a negative char.
+      {"caf\xE9", HexCase::kLower, "", "636166e9"},
+      {std::string("\xF0\xDB\x00", 3), HexCase::kUpper, " ", "F0 DB 00"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(HexText(c.bytes, c.letters, c.separator), c.text) << c.text;
+}
+
 TEST(ProgressStepTest, OneStepEveryFiftiethOfTheLines) {
   const struct {
     uint32_t lines, step;

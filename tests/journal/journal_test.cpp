@@ -129,6 +129,9 @@ const RecordCase kRecordCases[] = {
     // Refused before the reset: the ATR in the connection is an earlier card's.
     {"DownloadRefusedBeforeReset", true, ReaderMode::Pcsc, RunEnd::kRefused, 9000, false, "PCD 0",
      "", "", "refused", ""},
+    // Written, but what the card read back afterwards differs.
+    {"DownloadReadBackDiffers", true, ReaderMode::Pcsc, RunEnd::kReadBack, 1000, false, "PCD 0",
+     kAtrHex, "V2.00", "read_back", ""},
     {"DownloadRefusedByCard", true, ReaderMode::UsbReader, RunEnd::kCardRefused, 500, false,
      "Orvo reader", kAtrHex, "V2.00", "card_refused", "6A82"},
     {"InfoRead", false, ReaderMode::Pcsc, RunEnd::kSuccess, 0, true, "PCD 0", kAtrHex, "V2.00",
