@@ -32,12 +32,6 @@ Outcome Refused(StatusWord word, uint32_t line, uint32_t exchanges) {
   return outcome;
 }
 
-Outcome FailedExchange(int32_t code, uint32_t exchanges) {
-  Outcome outcome = Ended(RunEnd::kCommunication, exchanges);
-  outcome.transport_result = code;
-  return outcome;
-}
-
 class OutcomeDetailTest : public ::testing::TestWithParam<DetailCase> {};
 
 TEST_P(OutcomeDetailTest, NamesTheEndAndWhatItMet) {
@@ -46,14 +40,11 @@ TEST_P(OutcomeDetailTest, NamesTheEndAndWhatItMet) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, OutcomeDetailTest,
-    ::testing::Values(
-        DetailCase{"Success", Ended(RunEnd::kSuccess, 9), "success, 9 exchanges"},
-        DetailCase{"CardRefusedALine", Refused({0x6A, 0x80}, 13, 7),
-                   "card_refused, SW 6A80, line 13, 7 exchanges"},
-        DetailCase{"ExchangeFailed", FailedExchange(static_cast<int32_t>(0x80100069), 3),
-                   "communication, transport code 0x80100069, 3 exchanges"},
-        // The end front ends add after the procedure: named like the procedure's own.
-        DetailCase{"ReadBackDiffers", Ended(RunEnd::kReadBack, 12), "read_back, 12 exchanges"}),
+    ::testing::Values(DetailCase{"CardRefusedALine", Refused({0x6A, 0x80}, 13, 7),
+                                 "card_refused, SW 6A80, line 13, 7 exchanges"},
+                      // The end front ends add after the procedure: named like the procedure's own.
+                      DetailCase{"ReadBackDiffers", Ended(RunEnd::kReadBack, 12),
+                                 "read_back, 12 exchanges"}),
     [](const ::testing::TestParamInfo<DetailCase>& info) { return info.param.name; });
 
 struct CounterTextCase {
