@@ -509,7 +509,7 @@ LONG SimPcsc::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_header,
   }
   if (reader->commands_before_stall == 0) {
     // The card stopped answering: the command waits as pcsc-lite's would, until the test
-    // lets it go; then the card is mute.
+    // lets it go; then the late answer comes.
     reader->stalled = true;
     Changed();
     const std::string name = reader->name;
@@ -517,7 +517,9 @@ LONG SimPcsc::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_header,
       const Reader* r = FindReader(name);
       return r == nullptr || !r->stalled;
     });
-    return SCARD_E_NOT_TRANSACTED;
+    if (const LONG checked = Check(card, &connection, &reader); checked != SCARD_S_SUCCESS) {
+      return checked;
+    }
   }
   if (reader->commands_before_stall > 0) {
     reader->commands_before_stall--;

@@ -63,7 +63,7 @@ class SimPcsc : public PcscApi {
   // program's transaction.
   void HoldForOtherProgram(const std::string& reader, bool held);
   // After commands more commands, the card in reader stops answering: the next command
-  // waits until StopStalling(reader).
+  // waits until StopStalling(reader), then is answered late.
   void StallAfter(const std::string& reader, int commands);
   void StopStalling(const std::string& reader);
   // Whether a command to reader is waiting in a stall now.
