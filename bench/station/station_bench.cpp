@@ -9,8 +9,8 @@
 //   sim_cpu_s_per_card    all the round's tessiv-sim processes, per card, same time
 //   speedup               cards_per_min over the median of this run's 1-reader rounds
 // Run it inside a rig of eight vpcd port pairs (fewer pairs skip the larger N):
-//   PELLITON_RIG_PORT_PAIRS=8 tests/rig/pcsc-rig build/bench/station/station_bench \
-//     --benchmark_repetitions=3
+//   PELLITON_RIG_PORT_PAIRS=8 tests/rig/pcsc-rig build/bench/station/station_bench
+//     --benchmark_repetitions=3  (one command line)
 // PELLITON_STATION_CARDS sets the cards per reader (20 unless set). The speed-up needs the
 // 1-reader rounds to run first, as they do in the benchmark's own order (not with
 // --benchmark_enable_random_interleaving).
