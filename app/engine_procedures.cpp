@@ -2,9 +2,6 @@
 
 #include "cardaccess/reader_controls.h"
 #include "engine/browse.h"
-#include "engine/card_info.h"
-#include "engine/download.h"
-#include "journal/card_record.h"
 
 namespace pelliton {
 
@@ -13,31 +10,24 @@ void EngineProcedures::OnBrowseScript(OperatorPanel& panel) {
 }
 
 void EngineProcedures::OnDownload(OperatorPanel& panel) {
-  const journal::RunClock clock(card_);
-  std::optional<ScriptText> read;
-  const DownloadOutcome outcome = pelliton::OnDownload(panel, card_, pauser_, &read);
-  if (journal_ == nullptr)
-    return;
-  // The record names the bytes the run checked and loaded, not the file as it is now.
-  Record(panel,
-         read ? journal::DownloadRecord(clock, outcome, card_, panel.ScriptPath(), read->Bytes())
-              : journal::DownloadRecord(clock, outcome, card_, panel.ScriptPath()));
+  Run(panel, station::Procedure::kDownload);
 }
 
 void EngineProcedures::GetCardInfo(OperatorPanel& panel) {
-  const journal::RunClock clock(card_);
-  const CardInfoOutcome outcome = pelliton::GetCardInfo(panel, card_, pauser_);
-  if (journal_ != nullptr)
-    Record(panel, journal::InfoRecord(clock, outcome, card_));
+  Run(panel, station::Procedure::kInfo);
 }
 
-void EngineProcedures::Record(OperatorPanel& panel, journal::JournalRecord record) {
-  std::string error;
-  if (journal_->Append(std::move(record), &error))
+// The buttons run the card job every front end runs, on what the operator chose.
+void EngineProcedures::Run(OperatorPanel& panel, station::Procedure procedure) {
+  station::JobSpec spec;
+  spec.procedure = procedure;
+  station::CardJob job(spec, card_, pauser_, journal_);
+  const station::CardRun run = job.RunInWindow(panel);
+  if (!job.JournalFailed())
     return;
   journal_ = nullptr;
-  panel.AppMessageBox("This card's run could not be recorded in the journal:\r\n" + error +
-                      "\r\nThe window goes on without recording card runs.");
+  panel.AppMessageBox("This card's run could not be recorded in the journal:\r\n" +
+                      run.record_error + "\r\nThe window goes on without recording card runs.");
 }
 
 void EngineProcedures::ReloadReaderList(OperatorPanel& panel) {

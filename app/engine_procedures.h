@@ -8,6 +8,7 @@
 #include "cardaccess/card_access.h"
 #include "engine/pauser.h"
 #include "journal/journal.h"
+#include "station/card_job.h"
 
 namespace pelliton {
 
@@ -27,7 +28,7 @@ class EngineProcedures final : public WindowProcedures {
   void OnReaderModeClicked(OperatorPanel& panel, int id) override;
 
  private:
-  void Record(OperatorPanel& panel, journal::JournalRecord record);
+  void Run(OperatorPanel& panel, station::Procedure procedure);
 
   CardAccess& card_;
   Pauser& pauser_;

@@ -84,4 +84,8 @@ std::string PcscServiceDownMessage() {
   return std::string("the PC/SC service (") + kPcscServiceName + ") is not running";
 }
 
+std::string PcscServiceStoppedMessage() {
+  return std::string("the PC/SC service (") + kPcscServiceName + ") stopped";
+}
+
 }  // namespace pelliton

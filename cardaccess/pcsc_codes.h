@@ -27,5 +27,7 @@ bool PcscServiceDown(int64_t code);
 // "the PC/SC service (pcscd) is not running": why no reader is listed when the service
 // is down.
 std::string PcscServiceDownMessage();
+// "the PC/SC service (pcscd) stopped": what a run or a reader met when it went away.
+std::string PcscServiceStoppedMessage();
 
 }  // namespace pelliton

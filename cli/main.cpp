@@ -11,17 +11,19 @@
 
 #include "cardaccess/orvo_api.h"
 #include "cardaccess/pcsc_api.h"
+#include "cardaccess/trace.h"
+#include "cardaccess/watchdog.h"
 #include "cli/args.h"
-#include "cli/console_panel.h"
+#include "cli/commands/card.h"
+#include "cli/commands/check.h"
+#include "cli/commands/journal.h"
+#include "cli/commands/readers.h"
+#include "cli/commands/station.h"
 #include "cli/defaults.h"
-#include "cli/journal_command.h"
-#include "cli/output.h"
-#include "cli/platform.h"
-#include "cli/runs.h"
-#include "cli/signals.h"
-#include "cli/station.h"
-#include "cli/trace.h"
-#include "cli/watchdog.h"
+#include "cli/platform/platform.h"
+#include "cli/platform/signals.h"
+#include "cli/render/console_panel.h"
+#include "cli/render/output.h"
 #include "pelliton/version.h"
 #include "reader/hid_device.h"
 #include "reader/protocol.h"
@@ -114,7 +116,14 @@ int main(int argc, char** argv) {
     return status;
   }
 
-  WatchedPcsc watched_pcsc(system_pcsc, std::chrono::seconds(options.wait_seconds));
+  // A single run's stuck card ends the process: nothing else is in progress.
+  WatchedPcsc watched_pcsc(
+      system_pcsc, std::chrono::seconds(options.wait_seconds), [](const Stall& stall) {
+        const std::string line = "pelliton-cli: " + AsTerminalText(StallText(stall)) + "\n";
+        if (stall.given_up)
+          EndNow(line, kExitFailed);
+        Emit(stderr, line);
+      });
   TracingPcsc traced_pcsc(watched_pcsc, stderr);
   TracingOrvo traced_orvo(system_orvo, stderr);
   PcscApi& pcsc = options.trace ? static_cast<PcscApi&>(traced_pcsc) : watched_pcsc;

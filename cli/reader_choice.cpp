@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "cli/console_panel.h"
+#include "cli/render/console_panel.h"
 
 namespace pelliton::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/console_panel.h"
+#include "cli/render/console_panel.h"
 
 #include <gtest/gtest.h>
 

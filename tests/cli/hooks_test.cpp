@@ -1,4 +1,4 @@
-#include "cli/hooks.h"
+#include "cli/platform/hooks.h"
 
 #include <gtest/gtest.h>
 

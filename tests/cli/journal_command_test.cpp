@@ -1,6 +1,6 @@
 // The journal command over a real journal file: the records each query selects, in each
 // format, and the exit status pelliton-cli gives when its journal cannot be written.
-#include "cli/journal_command.h"
+#include "cli/commands/journal.h"
 
 #include <sys/wait.h>
 
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cli/args.h"
-#include "cli/runs.h"
+#include "cli/commands/card.h"
 #include "tests/cli/capture.h"
 #include "tests/support/scratch_dir.h"
 

@@ -1,6 +1,6 @@
 // What pelliton-cli prints of a run, built from its values alone: the -v detail line,
 // and the counter as typed, which --counter and the JSON read by the one counter rule.
-#include "cli/render.h"
+#include "cli/render/render.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
 // The commands end to end over the in-process PC/SC service: what they print, in which
 // order, and their exit status.
-#include "cli/runs.h"
+#include "cli/commands/card.h"
+#include "cli/commands/check.h"
+#include "cli/commands/readers.h"
 
 #include <gtest/gtest.h>
 
@@ -19,9 +21,9 @@
 #include <vector>
 
 #include "cardaccess/pcsc_codes.h"
-#include "cli/platform.h"
-#include "cli/station.h"
-#include "cli/trace.h"
+#include "cardaccess/trace.h"
+#include "cli/commands/station.h"
+#include "cli/platform/platform.h"
 #include "engine/script.h"
 #include "tests/cli/capture.h"
 #include "tests/support/scratch_dir.h"
@@ -755,25 +757,51 @@ TEST_F(StationRuns, EveryReaderGetsItsVerdictAndTheFailedCardItsHook) {
 }
 
 #ifndef _WIN32
-TEST_F(StationRuns, AServiceThatStopsEndsTheReadersWithItsName) {
-  TinyCard card;
-  pcsc_.AttachReader("Reader A", &card);
+TEST_F(StationRuns, WaitsForAServiceThatStopsAndServesTheReaderAgainWhenItIsBack) {
+  TinyCard first;
+  TinyCard second;
+  pcsc_.AttachReader("Reader A", &first);
   const std::string done = dir_.PathOf("card-done");
+  const auto removals_asked = [&] {
+    const std::string err = err_.Text();
+    size_t count = 0;
+    for (size_t at = err.find("Remove the card."); at != std::string::npos;
+         at = err.find("Remove the card.", at + 1))
+      ++count;
+    return count;
+  };
+  // Bounded, so that a station that runs the old card again fails instead of hanging.
+  const auto wait_until = [](const auto& reached) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!reached() && std::chrono::steady_clock::now() < give_up)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
   std::thread service([&] {
     // Once the card's hook ran and the loop waits for its removal, the service goes.
-    while (!std::filesystem::exists(done))
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    wait_until([&] { return std::filesystem::exists(done) && removals_asked() >= 1; });
     pcsc_.SetServiceRunning(false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pcsc_.SetServiceRunning(true);
+    // Back, the reader still holds the card that was done: it must leave first.
+    wait_until([&] { return removals_asked() >= 2; });
+    pcsc_.InsertCard("Reader A", &second);
   });
-  CliOptions options = Options(Command::kInfo);
+  CliOptions options = Options(Command::kDownload);
+  options.card_limit = 2;
   options.on_pass = "touch '" + done + "'";
-  EXPECT_EQ(RunStation(options, "Reader A"), kExitFailed);
+  EXPECT_EQ(RunStation(options, "Reader A"), kExitSuccess);
   service.join();
   const std::string err = err_.Text();
-  EXPECT_NE(
-      err.find(std::string("[Reader A] the PC/SC service (") + kPcscServiceName + ") stopped"),
-      std::string::npos)
+  EXPECT_NE(err.find(std::string("the PC/SC service (") + kPcscServiceName +
+                     ") stopped; waiting for it to come back"),
+            std::string::npos)
       << err;
+  EXPECT_NE(err.find("the PC/SC service is back"), std::string::npos) << err;
+  EXPECT_EQ(first.loads, 7);
+  EXPECT_EQ(second.loads, 7);
+  const std::string out = out_.Text();
+  EXPECT_NE(out.find("Reader Reader A: cards 2, succeeded 2, failed 0\n"), std::string::npos)
+      << out;
 }
 #endif
 
@@ -850,15 +878,23 @@ TEST_F(CliRuns, CardLoopTakesACardSwappedWhileTheHookRan) {
   TinyCard first;
   TinyCard second;
   pcsc_.AttachReader("Reader A", &first);
-  long error = 0;
-  CliOptions options = Options(Command::kDownload);
-  options.quiet = true;
-  const std::unique_ptr<ReaderSession> session =
-      MakeReaderSession(options, pcsc_, orvo_, pause_, "Reader A", nullptr, nullptr, &error);
-  ASSERT_NE(session, nullptr);
+  CardAccess card(pcsc_, orvo_);
+  std::vector<std::string> readers;
+  card.ListReaders(&readers);
+  card.Mode() = ReaderMode::Pcsc;
+  card.SelectReader("Reader A");
+  station::RunPanel panel;
+  station::CardJob job(JobSpecOf(Options(Command::kDownload)), card, pause_, nullptr);
+  struct JobSession final : ReaderSession {
+    JobSession(station::CardJob& job, station::RunPanel& panel) : job(job), panel(panel) {}
+    CardRun Run() override { return job.Run(panel); }
+    bool JournalFailed() const override { return false; }
+    station::CardJob& job;
+    station::RunPanel& panel;
+  } session(job, panel);
   PcscPresence presence(pcsc_, stop_);
   SwapDuringHook events(pcsc_, second);
-  const CardLoopEnd end = RunCardLoop("Reader A", *session, presence, 2, stop_, events);
+  const CardLoopEnd end = RunCardLoop("Reader A", session, presence, 2, stop_, events);
   EXPECT_EQ(end.cards, 2);
   EXPECT_EQ(events.passed, (std::vector<bool>{true, true}));
   EXPECT_EQ(second.loads, 7);

@@ -1,9 +1,9 @@
 // The station's choice of readers and the read-back's counter rule, without a card.
 #include <gtest/gtest.h>
 
-#include "cli/read_back.h"
-#include "cli/station.h"
-#include "cli/status_lines.h"
+#include "cli/commands/station.h"
+#include "cli/render/status_lines.h"
+#include "station/read_back.h"
 
 namespace pelliton::cli {
 namespace {
@@ -59,7 +59,7 @@ TEST_P(CounterMismatchTest, ComparesTheFourDigitsWithTheNumberWritten) {
   const CounterCase& c = GetParam();
   CardInfo info;
   info.counter = c.read_back;
-  EXPECT_EQ(CounterMismatch(info, c.written), c.mismatch);
+  EXPECT_EQ(station::CounterMismatch(info, c.written), c.mismatch);
 }
 
 INSTANTIATE_TEST_SUITE_P(

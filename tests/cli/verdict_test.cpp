@@ -1,4 +1,4 @@
-#include "cli/verdict.h"
+#include "cli/render/verdict.h"
 
 #include <gtest/gtest.h>
 

@@ -16,7 +16,7 @@
 #include <mutex>
 
 #include "cli/defaults.h"
-#include "cli/platform.h"
+#include "cli/platform/platform.h"
 
 namespace pelliton::cli {
 

@@ -10,6 +10,8 @@
 #include "cli/args.h"
 #include "engine/outcome.h"
 #include "engine/script_check.h"
+#include "station/card_job.h"
+#include "station/card_loop.h"
 
 namespace pelliton::cli {
 
@@ -17,26 +19,8 @@ namespace pelliton::cli {
 // goes, not when one is added.
 inline constexpr int kJsonSchema = 1;
 
-// One procedure run on a card.
-struct CardRun {
-  Outcome outcome;
-  std::optional<CardInfo> info;       // info, on success
-  std::vector<std::string> messages;  // every text the run showed, in order
-  std::string atr_hex;                // the ATR the run read; empty when none
-  std::chrono::milliseconds elapsed{0};
-  // With --verify, after a successful download: what the card information query read
-  // back (none when the query failed; its outcome is then the run's).
-  std::optional<CardInfo> read_back;
-  uint32_t counter_written = 0;  // download: the counter the run wrote or was to write
-  // The run id of the run's journal record; empty when the run was not recorded.
-  std::string run_id;
-};
-
-// A failed card of a card loop.
-struct TallyFailure {
-  int card = 0;
-  std::string message;
-};
+using station::CardRun;
+using station::TallyFailure;
 
 // One JSON line for a run of info or download; card_number with --each-card. reader: the
 // reader as named in messages.
@@ -69,5 +53,22 @@ std::string WithLineFeeds(const std::string& text);
 // The counter a card's four counter characters stand for; none when they are not all
 // digits.
 std::optional<uint32_t> CounterNumber(const std::string& characters);
+
+// What the window's message cannot say about a script that was refused: why the file
+// could not be read, or that it looks like UTF-16 text; empty otherwise.
+std::string ScriptTroubleNote(const std::string& path, ScriptReadError read, bool utf16);
+
+// The lines that go with a run on stderr besides the window's texts: why a refused
+// script could not be read, that the PC/SC service went away, that the record failed.
+std::string RunNotes(const CardRun& run, const std::string& script_path);
+
+// What follows each card on the terminal: its result alone (-q, on out), its outcome in
+// detail (-v) and the verdict banner (on err). card_number: the card's number in a loop.
+struct CardReport {
+  std::string out;
+  std::string err;
+};
+CardReport ReportCard(const CliOptions& options, const std::string& reader, const CardRun& run,
+                      std::optional<int> card_number, bool err_is_terminal);
 
 }  // namespace pelliton::cli

@@ -9,7 +9,7 @@
 
 #include "cardaccess/forwarding.h"
 
-namespace pelliton::cli {
+namespace pelliton {
 
 // Bytes as upper-case hex pairs separated by blanks.
 std::string HexBytes(const uint8_t* bytes, size_t count);
@@ -47,4 +47,4 @@ class TracingOrvo final : public ForwardingOrvo {
   std::FILE* out_;
 };
 
-}  // namespace pelliton::cli
+}  // namespace pelliton

@@ -1,6 +1,6 @@
-#include "cli/read_back.h"
+#include "station/read_back.h"
 
-namespace pelliton::cli {
+namespace pelliton::station {
 
 std::optional<std::string> CounterMismatch(const CardInfo& read_back, uint32_t written) {
   const std::string written_text = std::to_string(written);
@@ -18,4 +18,4 @@ std::optional<std::string> CounterMismatch(const CardInfo& read_back, uint32_t w
   return "counter read back as " + text + ", written " + written_text;
 }
 
-}  // namespace pelliton::cli
+}  // namespace pelliton::station

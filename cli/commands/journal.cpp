@@ -1,12 +1,12 @@
-#include "cli/journal_command.h"
+#include "cli/commands/journal.h"
 
 #include <algorithm>
 #include <optional>
 
 #include <nlohmann/json.hpp>
 
-#include "cli/console_panel.h"
 #include "cli/exit_status.h"
+#include "cli/render/console_panel.h"
 
 namespace pelliton::cli {
 

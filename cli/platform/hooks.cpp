@@ -1,9 +1,9 @@
-#include "cli/hooks.h"
+#include "cli/platform/hooks.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "cli/platform.h"
+#include "cli/platform/platform.h"
 
 namespace pelliton::cli {
 

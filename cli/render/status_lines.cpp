@@ -1,8 +1,8 @@
-#include "cli/status_lines.h"
+#include "cli/render/status_lines.h"
 
 #include <algorithm>
 
-#include "cli/console_panel.h"
+#include "cli/render/console_panel.h"
 
 namespace pelliton::cli {
 

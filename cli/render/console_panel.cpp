@@ -1,10 +1,9 @@
-#include "cli/console_panel.h"
+#include "cli/render/console_panel.h"
 
 #include <algorithm>
 
-#include "cli/output.h"
+#include "cli/render/output.h"
 #include "engine/bytes.h"
-#include "engine/counter_rule.h"
 
 namespace pelliton::cli {
 
@@ -109,7 +108,9 @@ std::string ProgressBarText(int lower, int upper, int position, int width) {
 }
 
 ConsolePanel::ConsolePanel(std::FILE* out, bool draw_progress)
-    : out_(out), draw_progress_(draw_progress && out != nullptr) {}
+    : out_(out), draw_progress_(draw_progress && out != nullptr) {
+  RunPanel::SetWatcher(this);
+}
 
 ConsolePanel::~ConsolePanel() {
   ClearProgress();
@@ -117,55 +118,12 @@ ConsolePanel::~ConsolePanel() {
 
 void ConsolePanel::StartRun() {
   ClearProgress();
-  shown_.clear();
-  // Each run starts from an empty box, so that a message equal to the last run's is
-  // still printed.
-  status_box_.clear();
+  RunPanel::StartRun();
 }
 
-void ConsolePanel::SetPathBoxText(const std::string& path) {
-  path_box_ = path;
-}
-
-bool ConsolePanel::ReadControls() {
-  script_path_ = path_box_;
-  status_text_ = status_box_;
-  card_info_text_ = card_info_box_;
-  hidden_label_text_ = hidden_label_;
-  const CounterParse parse = ParseCounterText(counter_box_, &counter_value_);
-  if (parse == CounterParse::kOk) {
-    return true;
-  }
-  Show(CounterFailureMessage(parse));
-  return false;
-}
-
-void ConsolePanel::RefreshControls() {
-  path_box_ = script_path_;
-  counter_box_ = std::to_string(counter_value_);
-  card_info_box_ = card_info_text_;
-  hidden_label_ = hidden_label_text_;
-  ShowInStatusBox(status_text_);
-}
-
-void ConsolePanel::SetStatusBoxText(const std::string& text) {
-  ShowInStatusBox(text);
-}
-
-// The operator sees a change of the box; the same text again, or an emptied box, is
-// nothing new to print.
-void ConsolePanel::ShowInStatusBox(const std::string& text) {
-  if (text == status_box_)
-    return;
-  status_box_ = text;
-  if (!text.empty())
-    Show(text);
-}
-
-void ConsolePanel::Show(const std::string& text) {
-  shown_.push_back(text);
-  if (watcher_ != nullptr)
-    watcher_->Shown(text);
+void ConsolePanel::Shown(const std::string& text) {
+  if (also_ != nullptr)
+    also_->Shown(text);
   if (out_ == nullptr)
     return;
   ClearProgress();
@@ -177,49 +135,19 @@ void ConsolePanel::Show(const std::string& text) {
     DrawProgress();
 }
 
-void ConsolePanel::ReaderListClear() {
-  reader_entries_.clear();
-  reader_selection_ = -1;
-}
-
-void ConsolePanel::ReaderListInsert(int index, const std::string& name) {
-  if (index == -1 || index == static_cast<int>(reader_entries_.size())) {
-    reader_entries_.push_back(name);
-  } else if (index >= 0 && index < static_cast<int>(reader_entries_.size())) {
-    reader_entries_.insert(reader_entries_.begin() + index, name);
-  }
-}
-
-void ConsolePanel::ReaderListSelect(int index) {
-  reader_selection_ = index >= 0 && index < static_cast<int>(reader_entries_.size()) ? index : -1;
-}
-
-std::string ConsolePanel::ReaderListCurrentText() {
-  return reader_selection_ < 0 ? std::string() : reader_entries_[reader_selection_];
-}
-
-void ConsolePanel::EnableControl(int, bool) {}
-
-void ConsolePanel::SetProgressRange(int lower, int upper) {
-  progress_lower_ = lower;
-  progress_upper_ = upper;
-  progress_pos_ = std::clamp(progress_pos_, std::min(lower, upper), std::max(lower, upper));
-  if (watcher_ != nullptr)
-    watcher_->Progress(progress_lower_, progress_upper_, progress_pos_);
-  DrawProgress();
-}
-
-void ConsolePanel::SetProgressPos(int position) {
-  progress_pos_ = position;
-  if (watcher_ != nullptr)
-    watcher_->Progress(progress_lower_, progress_upper_, progress_pos_);
+void ConsolePanel::Progress(int lower, int upper, int position) {
+  if (also_ != nullptr)
+    also_->Progress(lower, upper, position);
+  lower_ = lower;
+  upper_ = upper;
+  position_ = position;
   DrawProgress();
 }
 
 void ConsolePanel::DrawProgress() {
   if (!draw_progress_)
     return;
-  const std::string bar = ProgressBarText(progress_lower_, progress_upper_, progress_pos_, 40);
+  const std::string bar = ProgressBarText(lower_, upper_, position_, 40);
   if (progress_on_line_ && bar == last_bar_)
     return;
   last_bar_ = bar;
@@ -232,10 +160,6 @@ void ConsolePanel::ClearProgress() {
     return;
   Emit(out_, "\r\033[2K");
   progress_on_line_ = false;
-}
-
-std::optional<std::string> ConsolePanel::ChooseScriptFile(const std::string&) {
-  return path_box_;
 }
 
 }  // namespace pelliton::cli

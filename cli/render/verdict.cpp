@@ -1,6 +1,6 @@
-#include "cli/verdict.h"
+#include "cli/render/verdict.h"
 
-#include "cli/console_panel.h"
+#include "cli/render/console_panel.h"
 
 namespace pelliton::cli {
 

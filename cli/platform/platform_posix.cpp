@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "cli/defaults.h"
-#include "cli/platform.h"
+#include "cli/platform/platform.h"
 
 extern char** environ;
 

@@ -1,23 +1,19 @@
-// The production station: pelliton-cli serving several PC/SC readers at once. One worker
-// thread per reader, each with its own PC/SC context, card session, panel and card
-// presence wait, runs the unchanged procedures card after card; with "all", readers
-// plugged in later get a worker too. Workers share nothing but the output, which one
-// writer serialises, and the record of the cards in progress for the signal rule.
+// The production station on the command line: which readers --readers picks, and the
+// station's output (live lines, prefixed lines or JSON, verdicts, hooks and the tally).
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cardaccess/pcsc_api.h"
 #include "cli/args.h"
-#include "cli/render.h"
-#include "cli/runs.h"
+#include "cli/commands/card.h"
+#include "cli/render/render.h"
+#include "station/station.h"
 
 namespace pelliton::cli {
 
@@ -33,13 +29,7 @@ struct StationPick {
 // part of its name (in any case) that no other listed reader has, as -r chooses.
 StationPick PickReaders(const std::string& wanted, const std::vector<std::string>& listed);
 
-// What one reader's worker did.
-struct ReaderTally {
-  std::string reader;
-  int cards = 0;
-  std::vector<TallyFailure> failures;
-  std::string ended;  // why the worker ended before its cards were done; empty otherwise
-};
+using station::ReaderTally;
 
 // The station's closing tally, per reader and in total, as JSON (one object) or text.
 std::string StationTallyOutput(bool json, const std::vector<ReaderTally>& tallies,
@@ -50,14 +40,13 @@ std::string StationCardJson(const CliOptions& options, const std::string& reader
                             const CardRun& run);
 
 class StationOutput;
-class ReaderWorker;
 
+// pelliton-cli --readers: the station library with the CLI's output as its observer.
 class Station {
  public:
   // stop: set by the signal rule (an interruption); in_progress: every reader's card in
-  // progress, for the second signal's message.
-  // journal (optional) records every card of every reader; pcsc: the service, for every
-  // worker's own context.
+  // progress, for the second signal's message. journal (optional) records every card of
+  // every reader; pcsc: the service, for every worker's own context.
   Station(const CliOptions& options, const Streams& streams, const std::atomic<bool>& stop,
           CardInProgress& in_progress, journal::Journal* journal, PcscApi& pcsc);
   ~Station();
@@ -75,27 +64,16 @@ class Station {
   bool LeftStuck() const;
 
  private:
-  // Starts a worker for reader unless one is serving it. Call with mutex_ held.
-  void StartWorker(const std::string& reader);
-  // The reader-change watch of "all": a worker for every reader that appears.
-  void WatchReaders();
-  bool AllDone() const;
-
   const CliOptions& options_;
   PcscApi& pcsc_;
   Streams streams_;
   const std::atomic<bool>& stop_;
-  CardInProgress& in_progress_;
   journal::Journal* journal_;
-  std::atomic<bool> end_{false};             // every wait ends; set by Cancel() or a lost output
-  std::atomic<bool> journal_failed_{false};  // a card's record could not be written
   std::unique_ptr<StationOutput> output_;
-
-  std::mutex mutex_;
-  std::condition_variable changed_;  // a worker ended or was added
-  std::list<std::unique_ptr<ReaderWorker>> workers_;
-  bool all_ = false;
-  std::atomic<unsigned long> watch_context_{0};  // the watch's PC/SC context, 0: none
+  std::mutex mutex_;  // station_ and cancelled_: Cancel() comes from the signal watcher
+  std::optional<station::Station> station_;
+  bool cancelled_ = false;
+  bool left_stuck_ = false;
 };
 
 }  // namespace pelliton::cli

@@ -1,4 +1,6 @@
-#include "cli/output.h"
+#include "cli/render/output.h"
+
+#include "cli/exit_status.h"
 
 #include <atomic>
 #include <cerrno>
@@ -43,6 +45,13 @@ std::string OutputFailureMessage() {
   const int error = first_failure.load();
   return std::string("pelliton-cli: could not write the output: ") +
          std::strerror(error != 0 ? error : EIO) + "\n";
+}
+
+int CheckedExit(int status, const Streams& streams) {
+  if (!OutputFailed(streams.out))
+    return status;
+  Emit(streams.err, OutputFailureMessage());
+  return kExitOutput;
 }
 
 }  // namespace pelliton::cli

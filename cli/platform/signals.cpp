@@ -1,4 +1,4 @@
-#include "cli/signals.h"
+#include "cli/platform/signals.h"
 
 #include <chrono>
 #include <cstdlib>

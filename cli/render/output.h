@@ -19,4 +19,17 @@ bool OutputFailed(std::FILE* out);
 // "pelliton-cli: could not write the output: REASON\n"
 std::string OutputFailureMessage();
 
+struct Streams {
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  // Draw the download's progress bar on out.
+  bool out_is_terminal = false;
+  // Colour the verdict banner and ring the bell on a failed card.
+  bool err_is_terminal = false;
+};
+
+// Ends with the output check: when a write or flush of streams.out failed, says so on
+// err and returns kExitOutput instead of status.
+int CheckedExit(int status, const Streams& streams);
+
 }  // namespace pelliton::cli

@@ -1,9 +1,9 @@
 // A bound on the PC/SC calls that can wait without end: joining the card's transaction
 // while another program holds it, and a call to a card or reader that stopped answering.
-// pcsc-lite gives no way to take such a call back, so after a second the wait is told on
-// stderr, and when the limit is reached the card is given up: a single run ends the
-// process with a message and exit status 1; a station worker's reader alone is given up
-// (the call stays stuck, every later call fails at once) and the station goes on.
+// pcsc-lite gives no way to take such a call back, so after a second the wait is told,
+// and when the limit is reached the card is given up: the call stays stuck, every later
+// call through the watchdog fails at once, and the owner decides what becomes of the run
+// (a single run ends the process; a station gives up that reader alone).
 #pragma once
 
 #include <chrono>
@@ -15,19 +15,29 @@
 
 #include "cardaccess/forwarding.h"
 
-namespace pelliton::cli {
+namespace pelliton {
+
+// A call that waits too long.
+struct Stall {
+  std::string reader;  // of the last connect, as the service names it
+  bool held = false;   // another program holds the card (else the card does not answer)
+  bool given_up = false;
+  std::chrono::seconds limit{0};
+};
+
+// "waiting for the card in R to answer (giving up after 30 s)", "gave up after 30 s waiting
+// for the card in R: held by another program": the reader's name as the service gives it.
+std::string StallText(const Stall& stall);
 
 class WatchedPcsc final : public ForwardingPcsc {
  public:
-  // Starts the watching thread: construct after StopOnSignals, so that it inherits the
-  // blocked signals.
-  // What a give-up is told: whether another program holds the card (else it does not
-  // answer), and the closing message. Called on the watching thread while the stuck call
-  // still waits; the call's thread cannot go on until it returns.
-  using GiveUp = std::function<void(bool held, const std::string& message)>;
+  // Told on the watching thread while the stuck call still waits (the call's thread cannot
+  // go on until it returns): once after a second, and once more when it is given up.
+  using Tell = std::function<void(const Stall& stall)>;
 
-  // give_up: null ends the process (EndNow, status 1).
-  WatchedPcsc(PcscApi& inner, std::chrono::seconds limit, GiveUp give_up = nullptr);
+  // Starts the watching thread: construct it after the signals are blocked, so that it
+  // inherits that.
+  WatchedPcsc(PcscApi& inner, std::chrono::seconds limit, Tell tell);
   // Whether a call was given up: every call since failed with SCARD_E_TIMEOUT.
   bool GaveUp() const;
   ~WatchedPcsc() override;
@@ -52,11 +62,10 @@ class WatchedPcsc final : public ForwardingPcsc {
   template <typename Call>
   LONG Watch(Waiting what, const Call& call);
   void Patrol();
-  // The wait as told on stderr; give_up: the closing message.
-  std::string Describe(bool give_up) const;
+  Stall Current(bool given_up) const;
 
   const std::chrono::seconds limit_;
-  GiveUp give_up_;
+  Tell tell_;
   mutable std::mutex mutex_;
   bool gave_up_ = false;
   std::condition_variable wake_;
@@ -68,4 +77,4 @@ class WatchedPcsc final : public ForwardingPcsc {
   std::thread patrol_;
 };
 
-}  // namespace pelliton::cli
+}  // namespace pelliton

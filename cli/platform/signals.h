@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "cli/platform.h"
-#include "cli/runs.h"
+#include "cli/commands/card.h"
+#include "cli/platform/platform.h"
 
 namespace pelliton::cli {
 

@@ -1,13 +1,15 @@
-#include "cli/render.h"
+#include "cli/render/render.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "cardaccess/pcsc_codes.h"
-#include "cli/console_panel.h"
+#include "cli/render/console_panel.h"
+#include "cli/render/verdict.h"
 #include "engine/bytes.h"
 #include "engine/card_info.h"
 #include "engine/counter_rule.h"
@@ -270,6 +272,40 @@ std::string QuietOutput(const CardRun& run) {
                           "\n");
   }
   return AsTerminalText(WithLineFeeds(run.outcome.message)) + "\n";
+}
+
+std::string ScriptTroubleNote(const std::string& path, ScriptReadError read, bool utf16) {
+  if (read != ScriptReadError::kNone)
+    return "pelliton-cli: cannot read " + AsTerminalText(path) + ": " + ScriptReadErrorText(read) +
+           "\n";
+  if (utf16)
+    return "pelliton-cli: the script looks like UTF-16 text; save it as ASCII/UTF-8\n";
+  return std::string();
+}
+
+std::string RunNotes(const CardRun& run, const std::string& script_path) {
+  std::string notes = ScriptTroubleNote(script_path, run.script_read, run.script_utf16);
+  if (run.service_lost)
+    notes += "pelliton-cli: " + PcscServiceStoppedMessage() + " during this card's run\n";
+  if (!run.record_error.empty())
+    notes += "pelliton-cli: this card's run could not be recorded in the journal: " +
+             AsTerminalText(run.record_error) + "\n";
+  return notes;
+}
+
+CardReport ReportCard(const CliOptions& options, const std::string& reader, const CardRun& run,
+                      std::optional<int> card_number, bool err_is_terminal) {
+  CardReport report;
+  const bool passed = run.outcome.Succeeded();
+  if (options.quiet && !options.json)
+    report.out = QuietOutput(run);
+  if (options.verbosity > 0)
+    report.err += "pelliton-cli: outcome: " + OutcomeDetail(run.outcome) + "\n";
+  if (!options.quiet) {
+    const Verdict verdict{passed, reader, run.outcome.message, run.elapsed, card_number};
+    report.err += VerdictBanner(verdict, BannerStyleFor(err_is_terminal, std::getenv("NO_COLOR")));
+  }
+  return report;
 }
 
 }  // namespace pelliton::cli

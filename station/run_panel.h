@@ -1,28 +1,18 @@
-// The window's place taken by a terminal: every text the window would show, in the
-// order it would show it, goes to an output stream; tones become nothing; the progress
-// bar is drawn on the terminal when there is one.
+// The window's place taken by a front end without one: every text the window would show,
+// in the order it would show it, is kept for the run's value and told to a watcher; the
+// controls keep what the operator "typed"; tones become nothing.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/operator_panel.h"
 
-namespace pelliton::cli {
+namespace pelliton::station {
 
-// Text fit for a terminal: "\r\n" as a plain line break; every other control
-// character (a lone CR included, but not a line feed or a tab) and every byte that is not
-// valid UTF-8 shown as "\x1b", so that no card, file or reader name can drive the
-// terminal.
-std::string AsTerminalText(const std::string& window_text);
-
-// The bar as drawn on a terminal: "[#####.....]  50%"; position clamped to the range.
-std::string ProgressBarText(int lower, int upper, int position, int width);
-
-// Who follows a run as it goes besides the output stream: a station's status line.
+// Who follows a run as it goes: a terminal, a station's status line.
 class PanelWatcher {
  public:
   virtual ~PanelWatcher() = default;
@@ -32,14 +22,12 @@ class PanelWatcher {
   virtual void Progress(int lower, int upper, int position) = 0;
 };
 
-class ConsolePanel final : public OperatorPanel {
+class RunPanel : public OperatorPanel {
  public:
-  // out: where shown texts go (null: collected only). draw_progress: draw the bar on
-  // out, which must then be a terminal.
-  ConsolePanel(std::FILE* out, bool draw_progress);
-  ~ConsolePanel() override;
-  ConsolePanel(const ConsolePanel&) = delete;
-  ConsolePanel& operator=(const ConsolePanel&) = delete;
+  RunPanel() = default;
+  ~RunPanel() override = default;
+  RunPanel(const RunPanel&) = delete;
+  RunPanel& operator=(const RunPanel&) = delete;
 
   // Tells watcher (null: nobody) of every text shown and every move of the bar, from the
   // thread that runs the procedure.
@@ -55,9 +43,9 @@ class ConsolePanel final : public OperatorPanel {
   const std::vector<std::string>& Shown() const { return shown_; }
   std::vector<std::string> ReaderEntries() const { return reader_entries_; }
   // Forgets the texts of earlier runs; the controls keep their contents.
-  void StartRun();
-  // Takes the bar off the terminal line.
-  void ClearProgress();
+  virtual void StartRun();
+  // The run is over: a front end takes its bar away.
+  virtual void EndRun() {}
 
   // --- OperatorPanel ---
   std::string& StatusText() override { return status_text_; }
@@ -85,13 +73,9 @@ class ConsolePanel final : public OperatorPanel {
  private:
   void ShowInStatusBox(const std::string& text);
   void Show(const std::string& text);
-  void DrawProgress();
+  void TellProgress();
 
-  std::FILE* out_;
-  bool draw_progress_;
   PanelWatcher* watcher_ = nullptr;
-  bool progress_on_line_ = false;
-  std::string last_bar_;
 
   // Fields.
   std::string script_path_;
@@ -114,4 +98,4 @@ class ConsolePanel final : public OperatorPanel {
   std::vector<std::string> shown_;
 };
 
-}  // namespace pelliton::cli
+}  // namespace pelliton::station

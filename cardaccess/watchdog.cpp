@@ -1,22 +1,28 @@
-#include "cli/watchdog.h"
+#include "cardaccess/watchdog.h"
 
-#include <cstdio>
-
-#include "cli/console_panel.h"
-#include "cli/exit_status.h"
-#include "cli/signals.h"
-
-namespace pelliton::cli {
+namespace pelliton {
 
 namespace {
 
-// A call that takes longer is told on stderr: the operator must not wait in silence.
+// A call that takes longer is told: the operator must not wait in silence.
 constexpr std::chrono::seconds kNoticeAfter{1};
 
 }  // namespace
 
-WatchedPcsc::WatchedPcsc(PcscApi& inner, std::chrono::seconds limit, GiveUp give_up)
-    : ForwardingPcsc(inner), limit_(limit), give_up_(std::move(give_up)) {
+std::string StallText(const Stall& stall) {
+  const std::string card = "the card in " + stall.reader;
+  const std::string seconds = std::to_string(stall.limit.count()) + " s";
+  if (stall.given_up) {
+    return "gave up after " + seconds + " waiting for " + card +
+           (stall.held ? ": held by another program"
+                       : ": it does not answer; it may be left unfinished");
+  }
+  return "waiting for " + card + (stall.held ? ": held by another program" : " to answer") +
+         " (giving up after " + seconds + ")";
+}
+
+WatchedPcsc::WatchedPcsc(PcscApi& inner, std::chrono::seconds limit, Tell tell)
+    : ForwardingPcsc(inner), limit_(limit), tell_(std::move(tell)) {
   patrol_ = std::thread([this] { Patrol(); });
 }
 
@@ -52,18 +58,8 @@ LONG WatchedPcsc::Watch(Waiting what, const Call& call) {
   return gave_up_ ? SCARD_E_TIMEOUT : result;
 }
 
-std::string WatchedPcsc::Describe(bool give_up) const {
-  const std::string card = "the card in " + AsTerminalText(reader_);
-  const std::string seconds = std::to_string(limit_.count()) + " s";
-  if (give_up) {
-    return "pelliton-cli: gave up after " + seconds + " waiting for " + card +
-           (waiting_ == Waiting::kTransaction
-                ? ": held by another program\n"
-                : ": it does not answer; it may be left unfinished\n");
-  }
-  return "pelliton-cli: waiting for " + card +
-         (waiting_ == Waiting::kTransaction ? ": held by another program" : " to answer") +
-         " (giving up after " + seconds + ")\n";
+Stall WatchedPcsc::Current(bool given_up) const {
+  return Stall{reader_, waiting_ == Waiting::kTransaction, given_up, limit_};
 }
 
 void WatchedPcsc::Patrol() {
@@ -76,18 +72,17 @@ void WatchedPcsc::Patrol() {
     const Clock::time_point now = Clock::now();
     const Clock::time_point give_up_at = since_ + limit_;
     if (now >= give_up_at) {
-      if (!give_up_)
-        EndNow(Describe(true), kExitFailed);
       gave_up_ = true;
-      give_up_(waiting_ == Waiting::kTransaction, Describe(true));
+      if (tell_)
+        tell_(Current(true));
       waiting_ = Waiting::kNothing;
       continue;
     }
     const Clock::time_point notice_at = since_ + kNoticeAfter;
     if (!noticed_ && now >= notice_at) {
       noticed_ = true;
-      std::fputs(Describe(false).c_str(), stderr);
-      std::fflush(stderr);
+      if (tell_)
+        tell_(Current(false));
       continue;
     }
     wake_.wait_until(lock, noticed_ || notice_at >= give_up_at ? give_up_at : notice_at);
@@ -130,4 +125,4 @@ LONG WatchedPcsc::Transmit(SCARDHANDLE card, const SCARD_IO_REQUEST* send_header
   });
 }
 
-}  // namespace pelliton::cli
+}  // namespace pelliton

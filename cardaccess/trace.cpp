@@ -1,4 +1,4 @@
-#include "cli/trace.h"
+#include "cardaccess/trace.h"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@
 #include "engine/bytes.h"
 #include "reader/result_name.h"
 
-namespace pelliton::cli {
+namespace pelliton {
 
 namespace {
 
@@ -121,4 +121,4 @@ int32_t TracingOrvo::CardApdu(int32_t handle, int32_t slot, const uint8_t* comma
   return result;
 }
 
-}  // namespace pelliton::cli
+}  // namespace pelliton

@@ -8,7 +8,7 @@
 
 #include "engine/outcome.h"
 
-namespace pelliton::cli {
+namespace pelliton::station {
 
 // The card keeps the counter as four decimal digits, zero-filled, ahead of nothing else
 // (500 reads back "0500"). Counters run from 1 to 5000, so four digits hold every one and
@@ -17,4 +17,4 @@ namespace pelliton::cli {
 // card keeps them ("none" when it shows no counter), M the number written.
 std::optional<std::string> CounterMismatch(const CardInfo& read_back, uint32_t written);
 
-}  // namespace pelliton::cli
+}  // namespace pelliton::station
