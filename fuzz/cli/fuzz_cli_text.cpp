@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "cli/args.h"
-#include "cli/console_panel.h"
 #include "cli/defaults.h"
 #include "cli/reader_choice.h"
-#include "cli/render.h"
-#include "cli/verdict.h"
+#include "cli/render/console_panel.h"
+#include "cli/render/render.h"
+#include "cli/render/verdict.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace pelliton::cli;
