@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include <nlohmann/json.hpp>
+#include "cli/render/json_line.h"
 
 #include "cli/exit_status.h"
 #include "cli/render/console_panel.h"
@@ -92,12 +92,10 @@ std::string Csv(const std::vector<JournalRecord>& records) {
   return out;
 }
 
-std::string Json(const std::vector<JournalRecord>& records) {
+std::string JsonRecords(const std::vector<JournalRecord>& records) {
   std::string out;
   for (const JournalRecord& record : records) {
-    nlohmann::ordered_json json = nlohmann::ordered_json::object();
-    json["schema"] = 1;
-    json["command"] = "journal";
+    Json json = JsonHeader("journal");
     for (const Field& field : kFields) {
       if (field.text != nullptr)
         json[field.name] = record.*field.text;
@@ -109,7 +107,7 @@ std::string Json(const std::vector<JournalRecord>& records) {
         json[field.name] = nullptr;
     }
     // Card texts and paths may hold any bytes; the output stays valid JSON.
-    out += json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    out += JsonLine(json);
   }
   return out;
 }
@@ -240,7 +238,7 @@ std::string JournalOutput(JournalFormat format, const std::vector<JournalRecord>
     case JournalFormat::kCsv:
       return Csv(records);
     case JournalFormat::kJson:
-      return Json(records);
+      return JsonRecords(records);
     case JournalFormat::kTable:
       break;
   }

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <nlohmann/json.hpp>
 
 #include "cardaccess/card_presence.h"
 #include "cardaccess/orvo_api.h"
@@ -25,18 +24,6 @@
 #include "journal/card_record.h"
 
 namespace pelliton::cli {
-
-namespace {
-
-using Json = nlohmann::ordered_json;
-
-// Card lines, file paths and version texts may hold any byte: bytes that are not UTF-8
-// come out as U+FFFD rather than as an exception.
-std::string Dump(const Json& json) {
-  return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-}  // namespace
 
 StationPick PickReaders(const std::string& wanted, const std::vector<std::string>& listed) {
   StationPick pick;
@@ -78,62 +65,6 @@ StationPick PickReaders(const std::string& wanted, const std::vector<std::string
       return pick;
     from = comma + 1;
   }
-}
-
-std::string StationCardJson(const CliOptions& options, const std::string& reader, int card,
-                            const CardRun& run) {
-  return RunJson(options, reader, run, card);
-}
-
-std::string StationTallyOutput(bool json, const std::vector<ReaderTally>& tallies,
-                               bool interrupted) {
-  int cards = 0;
-  int failed = 0;
-  for (const ReaderTally& tally : tallies) {
-    cards += tally.cards;
-    failed += static_cast<int>(tally.failures.size());
-  }
-  if (json) {
-    Json out;
-    out["schema"] = 1;
-    out["command"] = "tally";
-    out["cards"] = cards;
-    out["succeeded"] = cards - failed;
-    out["failed"] = failed;
-    out["interrupted"] = interrupted;
-    out["readers"] = Json::array();
-    for (const ReaderTally& tally : tallies) {
-      Json reader;
-      reader["reader"] = tally.reader;
-      reader["cards"] = tally.cards;
-      reader["succeeded"] = tally.cards - static_cast<int>(tally.failures.size());
-      reader["failed"] = tally.failures.size();
-      reader["failures"] = Json::array();
-      for (const TallyFailure& failure : tally.failures)
-        reader["failures"].push_back(
-            {{"card", failure.card}, {"message", WithLineFeeds(failure.message)}});
-      reader["ended"] = tally.ended.empty() ? Json(nullptr) : Json(tally.ended);
-      out["readers"].push_back(std::move(reader));
-    }
-    return Dump(out);
-  }
-  std::string text = "\n";
-  for (const ReaderTally& tally : tallies) {
-    const int reader_failed = static_cast<int>(tally.failures.size());
-    text += "Reader " + AsTerminalText(tally.reader) + ": cards " + std::to_string(tally.cards) +
-            ", succeeded " + std::to_string(tally.cards - reader_failed) + ", failed " +
-            std::to_string(reader_failed) +
-            (tally.ended.empty() ? std::string() : "; " + AsTerminalText(tally.ended)) + "\n";
-    for (const TallyFailure& failure : tally.failures) {
-      text += "  Card " + std::to_string(failure.card) +
-              " failed: " + AsTerminalText(WithLineFeeds(failure.message)) + "\n";
-    }
-  }
-  text += "Total: cards " + std::to_string(cards) + ", succeeded " +
-          std::to_string(cards - failed) + ", failed " + std::to_string(failed) + " (" +
-          std::to_string(tallies.size()) + (tallies.size() == 1 ? " reader" : " readers") +
-          (interrupted ? ", interrupted" : "") + ")\n";
-  return text;
 }
 
 // The one writer of the station's output: live lines on a terminal, lines prefixed
@@ -242,7 +173,7 @@ class StationOutput final : public station::StationEvents {
                                    streams_.err_is_terminal && mode_ != Mode::kTerminal);
     report.err = RunNotesFor(reader, run) + report.err;
     if (mode_ == Mode::kJson) {
-      Emit(streams_.out, StationCardJson(options_, reader, card, run));
+      Emit(streams_.out, RunJson(options_, reader, run, card));
     } else if (mode_ == Mode::kLines) {
       Emit(streams_.out, Prefixed(reader, report.out));
     }

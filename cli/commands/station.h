@@ -31,14 +31,6 @@ StationPick PickReaders(const std::string& wanted, const std::vector<std::string
 
 using station::ReaderTally;
 
-// The station's closing tally, per reader and in total, as JSON (one object) or text.
-std::string StationTallyOutput(bool json, const std::vector<ReaderTally>& tallies,
-                               bool interrupted);
-
-// One JSON line for a card of the station.
-std::string StationCardJson(const CliOptions& options, const std::string& reader, int card,
-                            const CardRun& run);
-
 class StationOutput;
 
 // pelliton-cli --readers: the station library with the CLI's output as its observer.

@@ -1,7 +1,5 @@
 #include "cli/render/render.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +7,7 @@
 
 #include "cardaccess/pcsc_codes.h"
 #include "cli/render/console_panel.h"
+#include "cli/render/json_line.h"
 #include "cli/render/verdict.h"
 #include "engine/bytes.h"
 #include "engine/card_info.h"
@@ -18,20 +17,29 @@ namespace pelliton::cli {
 
 namespace {
 
-// Fields keep the order they are written in, so a line reads like the text output.
-using Json = nlohmann::ordered_json;
-
-// Every object starts alike, so a reader of a mixed log tells them apart.
 Json Header(const char* command) {
-  Json json;
-  json["schema"] = kJsonSchema;
-  json["command"] = command;
-  return json;
+  return JsonHeader(command);
 }
 
-// One line whatever bytes it holds: a byte that is not UTF-8 becomes U+FFFD.
 std::string Line(const Json& json) {
-  return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+  return JsonLine(json);
+}
+
+Json FailuresJson(const std::vector<TallyFailure>& failures) {
+  Json list = Json::array();
+  for (const TallyFailure& failure : failures)
+    list.push_back({{"card", failure.card}, {"message", WithLineFeeds(failure.message)}});
+  return list;
+}
+
+// "Card 3 failed: MESSAGE" lines, indent before each.
+std::string FailureLines(const std::vector<TallyFailure>& failures, const char* indent) {
+  std::string text;
+  for (const TallyFailure& failure : failures) {
+    text += indent + std::string("Card ") + std::to_string(failure.card) +
+            " failed: " + AsTerminalText(WithLineFeeds(failure.message)) + "\n";
+  }
+  return text;
 }
 
 bool IsUtf8(const std::string& text) {
@@ -162,22 +170,53 @@ std::string TallyOutput(const CliOptions& options, int cards,
     json["succeeded"] = cards - failed;
     json["failed"] = failed;
     json["interrupted"] = stopped;
-    json["failures"] = Json::array();
-    for (const TallyFailure& failure : failures) {
-      Json entry;
-      entry["card"] = failure.card;
-      entry["message"] = WithLineFeeds(failure.message);
-      json["failures"].push_back(std::move(entry));
-    }
+    json["failures"] = FailuresJson(failures);
     return Line(json);
   }
-  std::string text = "\nCards: " + std::to_string(cards) +
-                     ", succeeded: " + std::to_string(cards - failed) +
-                     ", failed: " + std::to_string(failed) + "\n";
-  for (const TallyFailure& failure : failures) {
-    text += "Card " + std::to_string(failure.card) + " failed: " + AsTerminalText(failure.message) +
-            "\n";
+  return "\nCards: " + std::to_string(cards) + ", succeeded: " + std::to_string(cards - failed) +
+         ", failed: " + std::to_string(failed) + "\n" + FailureLines(failures, "");
+}
+
+std::string StationTallyOutput(bool json, const std::vector<station::ReaderTally>& tallies,
+                               bool interrupted) {
+  int cards = 0;
+  int failed = 0;
+  for (const station::ReaderTally& tally : tallies) {
+    cards += tally.cards;
+    failed += static_cast<int>(tally.failures.size());
   }
+  if (json) {
+    Json out = Header("tally");
+    out["cards"] = cards;
+    out["succeeded"] = cards - failed;
+    out["failed"] = failed;
+    out["interrupted"] = interrupted;
+    out["readers"] = Json::array();
+    for (const station::ReaderTally& tally : tallies) {
+      Json reader;
+      reader["reader"] = tally.reader;
+      reader["cards"] = tally.cards;
+      reader["succeeded"] = tally.cards - static_cast<int>(tally.failures.size());
+      reader["failed"] = tally.failures.size();
+      reader["failures"] = FailuresJson(tally.failures);
+      reader["ended"] = tally.ended.empty() ? Json(nullptr) : Json(tally.ended);
+      out["readers"].push_back(std::move(reader));
+    }
+    return Line(out);
+  }
+  std::string text = "\n";
+  for (const station::ReaderTally& tally : tallies) {
+    const int reader_failed = static_cast<int>(tally.failures.size());
+    text += "Reader " + AsTerminalText(tally.reader) + ": cards " + std::to_string(tally.cards) +
+            ", succeeded " + std::to_string(tally.cards - reader_failed) + ", failed " +
+            std::to_string(reader_failed) +
+            (tally.ended.empty() ? std::string() : "; " + AsTerminalText(tally.ended)) + "\n" +
+            FailureLines(tally.failures, "  ");
+  }
+  text += "Total: cards " + std::to_string(cards) + ", succeeded " +
+          std::to_string(cards - failed) + ", failed " + std::to_string(failed) + " (" +
+          std::to_string(tallies.size()) + (tallies.size() == 1 ? " reader" : " readers") +
+          (interrupted ? ", interrupted" : "") + ")\n";
   return text;
 }
 

@@ -12,12 +12,9 @@
 #include "engine/script_check.h"
 #include "station/card_job.h"
 #include "station/card_loop.h"
+#include "station/station.h"
 
 namespace pelliton::cli {
-
-// The version of JSON objects pelliton-cli writes; raised when a field changes meaning or
-// goes, not when one is added.
-inline constexpr int kJsonSchema = 1;
 
 using station::CardRun;
 using station::TallyFailure;
@@ -30,6 +27,10 @@ std::string RunJson(const CliOptions& options, const std::string& reader, const 
 // The card loop's closing tally, as JSON or text.
 std::string TallyOutput(const CliOptions& options, int cards,
                         const std::vector<TallyFailure>& failures, bool stopped);
+
+// The station's closing tally, per reader and in total, as JSON (one object) or text.
+std::string StationTallyOutput(bool json, const std::vector<station::ReaderTally>& tallies,
+                               bool interrupted);
 
 // readers: the PC/SC readers in the service's order, whether the PC/SC service runs at
 // all, and whether an Orvo reader is there.

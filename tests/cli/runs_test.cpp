@@ -805,6 +805,103 @@ TEST_F(StationRuns, WaitsForAServiceThatStopsAndServesTheReaderAgainWhenItIsBack
 }
 #endif
 
+// How a station ends besides its cards being done: readers that come and go under "all",
+// an output or a journal that fails. What it says and its exit status.
+struct StationEndCase {
+  const char* name;
+  const char* readers;  // --readers
+  uint32_t card_limit;
+  bool reader_at_start;  // else Reader A is plugged in once the station runs
+  bool unplug_after_card;
+  bool output_fails;
+  bool journal_fails;
+  int exit_status;
+  const char* out_has;
+  const char* err_has;
+};
+
+class StationEnds : public StationRuns, public ::testing::WithParamInterface<StationEndCase> {};
+
+TEST_P(StationEnds, SaysWhyAndEndsWithItsStatus) {
+  const StationEndCase& c = GetParam();
+  TinyCard card;
+  if (c.reader_at_start)
+    pcsc_.AttachReader("Reader A", &card);
+  // An empty reader waits for a card without end: only the station's own end stops it.
+  if (std::string(c.readers).find("Reader B") != std::string::npos)
+    pcsc_.AttachReader("Reader B", nullptr);
+  CliOptions options = Options(Command::kInfo);
+  options.card_limit = c.card_limit;
+  options.readers_spec = c.readers;
+  const std::string done = dir_.PathOf("card-done");
+  options.on_pass = "touch '" + done + "'";
+  std::unique_ptr<journal::Journal> journal;
+  if (c.journal_fails) {
+    std::string error;
+    const std::string path = dir_.PathOf("journal.sqlite");
+    journal::Journal::Open(path, "pelliton-cli", journal::Journal::Access::kAppend, &error);
+    journal = journal::Journal::Open(path, "pelliton-cli", journal::Journal::Access::kRead, &error);
+    ASSERT_NE(journal, nullptr) << error;
+  }
+  std::FILE* full = c.output_fails ? std::fopen("/dev/full", "w") : nullptr;
+  station_.emplace(options_ = options, Streams{full != nullptr ? full : out_.file(), err_.file()},
+                   stop_, in_progress_, journal.get(), pcsc_);
+  std::atomic<bool> finished{false};
+  std::atomic<bool> ended_by_test{false};
+  std::thread plug([&] {
+    if (!c.reader_at_start) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      pcsc_.AttachReader("Reader A", &card);
+    }
+    if (c.unplug_after_card) {
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (!std::filesystem::exists(done) && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      pcsc_.DetachReader("Reader A");
+    }
+    // A station that misses its end is ended, so that the case fails instead of hanging.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!finished.load() && std::chrono::steady_clock::now() < give_up)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!finished.load()) {
+      ended_by_test.store(true);
+      station_->Cancel();
+    }
+  });
+  EXPECT_EQ(station_->Run(), c.exit_status);
+  finished.store(true);
+  plug.join();
+  EXPECT_FALSE(ended_by_test.load());
+  if (full != nullptr)
+    std::fclose(full);
+  EXPECT_NE(out_.Text().find(c.out_has), std::string::npos) << out_.Text();
+  EXPECT_NE(err_.Text().find(c.err_has), std::string::npos) << err_.Text();
+}
+
+#ifndef _WIN32
+INSTANTIATE_TEST_SUITE_P(
+    Station, StationEnds,
+    ::testing::Values(
+        StationEndCase{"AReaderPluggedInLaterIsServed", "all", 1, false, false, false, false,
+                       kExitSuccess, "Reader Reader A: cards 1, succeeded 1, failed 0\n",
+                       "no PC/SC reader yet; serving each one plugged in"},
+        StationEndCase{"AnUnpluggedReaderEndsItsLine", "Reader A", 2, true, true, false, false,
+                       kExitFailed,
+                       "Reader Reader A: cards 1, succeeded 1, failed 0; the reader is gone\n",
+                       "[Reader A] the reader is gone"},
+        StationEndCase{"ALostOutputEndsTheStation", "Reader A,Reader B", 0, true, false, true,
+                       false, kExitOutput, "", "could not write the output"},
+        StationEndCase{
+            "AJournalThatFailsEndsTheStation", "Reader A,Reader B", 0, true, false, false, true,
+            kExitJournal, "its record could not be written to the journal",
+            "[Reader A] pelliton-cli: this card's run could not be recorded in the journal: "
+            "the journal is open for reading only"}),
+    [](const auto& info) { return info.param.name; });
+#else
+// The cases need /dev/full and a POSIX shell for their hook.
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(StationEnds);
+#endif
+
 // A card that stops answering, or one another program holds, gives up its own reader
 // alone: the other reader's card finishes and the tally names the cause.
 struct StuckCase {
