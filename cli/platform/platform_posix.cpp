@@ -1,4 +1,4 @@
-// The POSIX side of cli/platform.h: signals through a sigwait thread, hooks through
+// The POSIX side of cli/platform/platform.h: signals through a sigwait thread, hooks through
 // posix_spawn in a process group of their own, settings after the XDG base directories.
 #include <fcntl.h>
 #include <pthread.h>

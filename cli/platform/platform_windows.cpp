@@ -1,4 +1,4 @@
-// The Windows side of cli/platform.h: console control events in place of signals,
+// The Windows side of cli/platform/platform.h: console control events in place of signals,
 // hooks through cmd.exe in a job object that a timeout ends as a whole, settings under
 // %APPDATA%.
 #ifndef NOMINMAX
