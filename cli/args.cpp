@@ -5,9 +5,10 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <array>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string_view>
 
 namespace pelliton::cli {
@@ -23,20 +24,34 @@ constexpr char kExitStatusText[] =
     "could not be written, 4 the journal cannot be opened or written; 128 + the\n"
     "signal's number when a second signal ended it.";
 
-// The options that take a value, in every spelling. Before CLI11 sees the arguments, a
+// The parser's options in every spelling ("-r", "--reader"), taken from the parser itself
+// so that an option added there is known here too. Before CLI11 sees the arguments, a
 // value that looks like an option ("--reader --json") is refused and an option given
 // twice is named, as a production-line script's typing error, not taken as a value.
-constexpr std::array<std::string_view, 13> kValueOptions = {
-    "-r",        "--reader",  "--counter",      "--cards",   "--wait",
-    "--on-pass", "--on-fail", "--hook-timeout", "--readers", "--journal",
-    "--since",   "--format",  "--card"};
+struct Spellings {
+  // Each spelling of an option that takes a value, with the name it counts under for
+  // "given twice": its first long name, so "-r 1 --reader=2" is the same option twice.
+  std::map<std::string, std::string> value_options;
+  std::set<std::string> flags;
+};
 
-constexpr std::array<std::string_view, 16> kFlags = {
-    "-h",     "--help",   "-V", "--version", "--orvo", "--each-card", "--trace",  "-j",
-    "--json", "--strict", "-v", "--verbose", "-q",     "--quiet",     "--verify", "--no-journal"};
-
-bool Listed(std::string_view name, const auto& list) {
-  return std::find(list.begin(), list.end(), name) != list.end();
+void Collect(const CLI::App& app, Spellings* spellings) {
+  for (const CLI::Option* option : app.get_options()) {
+    std::vector<std::string> names;
+    for (const std::string& name : option->get_lnames())
+      names.push_back("--" + name);
+    for (const std::string& name : option->get_snames())
+      names.push_back("-" + name);
+    for (const std::string& name : names) {
+      if (option->get_items_expected_min() > 0)
+        spellings->value_options.emplace(name, names.front());
+      else if (option->get_expected_max() == 0)  // not one whose value may be left out
+        spellings->flags.insert(name);
+    }
+  }
+  // With a filter, even an empty one, CLI11 gives every subcommand, not those parsed.
+  for (const CLI::App* sub : app.get_subcommands({}))
+    Collect(*sub, spellings);
 }
 
 // A whole number from 1 to max, digits only.
@@ -68,7 +83,7 @@ struct Arranged {
   std::string error;
 };
 
-Arranged Arrange(const std::vector<std::string>& args) {
+Arranged Arrange(const std::vector<std::string>& args, const Spellings& spellings) {
   Arranged arranged;
   std::optional<size_t> command_at;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -78,7 +93,7 @@ Arranged Arrange(const std::vector<std::string>& args) {
       arranged.command = args[i];
       break;
     }
-    if (Listed(args[i], kValueOptions))
+    if (spellings.value_options.contains(args[i]))
       ++i;
   }
   std::vector<std::string> seen;
@@ -94,9 +109,10 @@ Arranged Arrange(const std::vector<std::string>& args) {
     const size_t equals = arg.find('=');
     const bool long_form = arg.starts_with("--");
     std::string name = long_form && equals != std::string::npos ? arg.substr(0, equals) : arg;
-    if (!long_form && name.size() > 2 && Listed(name.substr(0, 2), kValueOptions))
+    if (!long_form && name.size() > 2 && spellings.value_options.contains(name.substr(0, 2)))
       name = name.substr(0, 2);  // "-rReader 1"
-    if (Listed(name, kValueOptions)) {
+    if (const auto value_option = spellings.value_options.find(name);
+        value_option != spellings.value_options.end()) {
       const bool inline_value = name.size() < arg.size();
       const bool empty_inline = long_form && inline_value && equals + 1 == arg.size();
       if (empty_inline ||
@@ -104,8 +120,7 @@ Arranged Arrange(const std::vector<std::string>& args) {
         arranged.error = name + " needs a value";
         return arranged;
       }
-      // The reader filter of `journal` and the card's reader are one option name.
-      const std::string canonical = name == "-r" ? "--reader" : name;
+      const std::string& canonical = value_option->second;
       if (std::find(seen.begin(), seen.end(), canonical) != seen.end()) {
         arranged.error = name + " given twice";
         return arranged;
@@ -113,7 +128,7 @@ Arranged Arrange(const std::vector<std::string>& args) {
       seen.push_back(canonical);
       if (!inline_value)
         ++i;
-    } else if (long_form && equals != std::string::npos && Listed(name, kFlags)) {
+    } else if (long_form && equals != std::string::npos && spellings.flags.contains(name)) {
       arranged.error = name + " takes no value";
       return arranged;
     }
@@ -191,7 +206,9 @@ class Parser {
   }
 
   ParseOutcome Parse(const std::vector<std::string>& args) {
-    const Arranged arranged = Arrange(args);
+    Spellings spellings;
+    Collect(app_, &spellings);
+    const Arranged arranged = Arrange(args, spellings);
     if (!arranged.error.empty())
       return Fail(arranged.error, Sub(arranged.command));
     if (arranged.help && Sub(arranged.command) == nullptr)

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -301,6 +302,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "--counter needs a value"},
         BadCase{"CounterTwice", {"download", "a", "--counter", "1", "--counter", "2"}, "twice"},
         BadCase{"ReaderTwiceInTwoSpellings", {"info", "-r", "1", "--reader=2"}, "twice"},
+        BadCase{"ReaderInlineThenLong", {"download", "a", "-rA", "--reader", "B"}, "twice"},
         BadCase{"CounterOnInfo", {"info", "--counter", "5"}, "unknown option --counter for info"},
         BadCase{"NegativeCounter", {"download", "a", "--counter=-5"}, "is not a number"},
         BadCase{"CounterWithLetters",
@@ -345,6 +347,25 @@ TEST(Usage, NamesEveryCommandAndOption) {
        {"--reader", "--orvo", "--counter", "--each-card", "--cards", "--wait", "--trace", "--json",
         "--on-pass", "--on-fail", "--hook-timeout", "-v,", "-q,", "3 the output"}) {
     EXPECT_NE(download.find(word), std::string::npos) << word;
+  }
+}
+
+// Every long option a help lists is known before CLI11 sees the arguments: "--name=" is
+// refused in the pre-scan's words, as a value left empty or as a value on a flag.
+TEST(Usage, EveryListedOptionIsKnownBeforeTheParse) {
+  for (const std::string command : {"", "readers", "check", "info", "download", "journal"}) {
+    std::istringstream help(command.empty() ? UsageText() : ParseArgs({command, "--help"}).help);
+    for (std::string line; std::getline(help, line);) {
+      std::istringstream names(line.starts_with("  -") ? line.substr(2, line.find(' ', 2) - 2)
+                                                       : "");
+      for (std::string name; std::getline(names, name, ',');) {
+        std::vector<std::string> args = {command, name + "="};
+        const std::string error = ParseArgs({args.begin() + command.empty(), args.end()}).error;
+        EXPECT_TRUE(!name.starts_with("--") || error.starts_with(name + " needs a value") ||
+                    error.starts_with(name + " takes no value"))
+            << command << ": " << error;
+      }
+    }
   }
 }
 
