@@ -39,10 +39,7 @@ CardRun CardJob::Run(RunPanel& panel) {
     run.counter_written = download.counter;
     run.outcome = std::move(download);
   } else {
-    CardInfoOutcome info = GetCardInfo(panel, card_, pauser_);
-    Record(journal::InfoRecord(clock, info, card_), run);
-    run.info = std::move(info.info);
-    run.outcome = std::move(info);
+    Info(panel, clock, run);
   }
   panel.EndRun();
   run.messages = panel.Shown();
@@ -63,12 +60,16 @@ CardRun CardJob::RunInWindow(OperatorPanel& panel) {
     run.counter_written = download.counter;
     run.outcome = std::move(download);
   } else {
-    CardInfoOutcome info = GetCardInfo(panel, card_, pauser_);
-    Record(journal::InfoRecord(clock, info, card_), run);
-    run.info = std::move(info.info);
-    run.outcome = std::move(info);
+    Info(panel, clock, run);
   }
   return Finish(std::move(run), clock, start);
+}
+
+void CardJob::Info(OperatorPanel& panel, const journal::RunClock& clock, CardRun& run) {
+  CardInfoOutcome info = GetCardInfo(panel, card_, pauser_);
+  Record(journal::InfoRecord(clock, info, card_), run);
+  run.info = std::move(info.info);
+  run.outcome = std::move(info);
 }
 
 CardRun CardJob::Finish(CardRun run, const journal::RunClock& clock,

@@ -79,6 +79,7 @@ class CardJob {
  private:
   CardRun Finish(CardRun run, const journal::RunClock& clock,
                  std::chrono::steady_clock::time_point start);
+  void Info(OperatorPanel& panel, const journal::RunClock& clock, CardRun& run);
   DownloadOutcome Download(RunPanel& panel, const journal::RunClock& clock, CardRun& run);
   void ReadBack(OperatorPanel& panel, DownloadOutcome& outcome, CardRun& run);
   void Record(journal::JournalRecord record, CardRun& run);

@@ -757,16 +757,22 @@ TEST_F(StationRuns, EveryReaderGetsItsVerdictAndTheFailedCardItsHook) {
 }
 
 #ifndef _WIN32
-TEST_F(StationRuns, WaitsForAServiceThatStopsAndServesTheReaderAgainWhenItIsBack) {
+TEST_F(StationRuns, WaitsForAServiceThatStopsAndServesTheReadersAgainWhenItIsBack) {
+  // Reader A waits for its first card's removal when the service goes; Reader B's card is
+  // in the middle of its download.
   TinyCard first;
   TinyCard second;
+  TinyCard cut_short;
+  TinyCard after;
   pcsc_.AttachReader("Reader A", &first);
+  pcsc_.AttachReader("Reader B", &cut_short);
+  pcsc_.StallAfter("Reader B", 3);
   const std::string done = dir_.PathOf("card-done");
-  const auto removals_asked = [&] {
+  const auto removals_asked = [&](const std::string& reader) {
     const std::string err = err_.Text();
+    const std::string asked = "[" + reader + "] Remove the card.";
     size_t count = 0;
-    for (size_t at = err.find("Remove the card."); at != std::string::npos;
-         at = err.find("Remove the card.", at + 1))
+    for (size_t at = err.find(asked); at != std::string::npos; at = err.find(asked, at + 1))
       ++count;
     return count;
   };
@@ -777,30 +783,39 @@ TEST_F(StationRuns, WaitsForAServiceThatStopsAndServesTheReaderAgainWhenItIsBack
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
   };
   std::thread service([&] {
-    // Once the card's hook ran and the loop waits for its removal, the service goes.
-    wait_until([&] { return std::filesystem::exists(done) && removals_asked() >= 1; });
+    wait_until([&] {
+      return std::filesystem::exists(done) && removals_asked("Reader A") >= 1 &&
+             pcsc_.Stalled("Reader B");
+    });
     pcsc_.SetServiceRunning(false);
+    pcsc_.StopStalling("Reader B");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     pcsc_.SetServiceRunning(true);
-    // Back, the reader still holds the card that was done: it must leave first.
-    wait_until([&] { return removals_asked() >= 2; });
+    // Back, each reader still holds the card it was done with: it must leave first.
+    wait_until([&] { return removals_asked("Reader A") >= 2 && removals_asked("Reader B") >= 2; });
     pcsc_.InsertCard("Reader A", &second);
+    pcsc_.InsertCard("Reader B", &after);
   });
   CliOptions options = Options(Command::kDownload);
   options.card_limit = 2;
   options.on_pass = "touch '" + done + "'";
-  EXPECT_EQ(RunStation(options, "Reader A"), kExitSuccess);
+  EXPECT_EQ(RunStation(options, "Reader A,Reader B"), kExitFailed);
   service.join();
   const std::string err = err_.Text();
-  EXPECT_NE(err.find(std::string("the PC/SC service (") + kPcscServiceName +
-                     ") stopped; waiting for it to come back"),
+  const std::string stopped = std::string("the PC/SC service (") + kPcscServiceName + ") stopped";
+  EXPECT_NE(err.find("[Reader B] pelliton-cli: " + stopped + " during this card's run"),
             std::string::npos)
       << err;
+  EXPECT_NE(err.find(stopped + "; waiting for it to come back"), std::string::npos) << err;
   EXPECT_NE(err.find("the PC/SC service is back"), std::string::npos) << err;
   EXPECT_EQ(first.loads, 7);
   EXPECT_EQ(second.loads, 7);
+  EXPECT_EQ(after.loads, 7);
   const std::string out = out_.Text();
   EXPECT_NE(out.find("Reader Reader A: cards 2, succeeded 2, failed 0\n"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("Reader Reader B: cards 2, succeeded 1, failed 1\n  Card 1 failed"),
+            std::string::npos)
       << out;
 }
 #endif
