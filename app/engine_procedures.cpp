@@ -19,9 +19,9 @@ void EngineProcedures::GetCardInfo(OperatorPanel& panel) {
 
 // The buttons run the card job every front end runs, on what the operator chose.
 void EngineProcedures::Run(OperatorPanel& panel, station::Procedure procedure) {
-  station::JobSpec spec;
-  spec.procedure = procedure;
-  station::CardJob job(spec, card_, pauser_, journal_);
+  station::JobOrder order;
+  order.procedure = procedure;
+  station::CardJob job(order, card_, pauser_, journal_);
   const station::CardRun run = job.RunInWindow(panel);
   if (!job.JournalFailed())
     return;

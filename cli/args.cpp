@@ -289,7 +289,7 @@ class Parser {
                      "end a hook (its whole process group) after S seconds")
         ->type_name("S")
         ->default_str("10");
-    card->add_option("--readers", options_.readers_spec,
+    card->add_option("--readers", options_.readers_wanted,
                      "with --each-card: serve several PC/SC readers at once; \"all\" (readers "
                      "plugged in later too) or numbers, names or parts of names, comma-separated")
         ->type_name("LIST");
@@ -454,7 +454,7 @@ class Parser {
       return Fail("--each-card waits for cards on a PC/SC reader; it does not apply with --orvo",
                   sub);
     if (sub->count("--readers") > 0) {
-      if (options_.readers_spec.empty())
+      if (options_.readers_wanted.empty())
         return Fail("--readers needs \"all\" or a list of readers", sub);
       if (orvo_ || sub->count("--reader") > 0)
         return Fail("--readers excludes --reader and --orvo", sub);

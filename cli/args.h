@@ -48,8 +48,8 @@ struct CliOptions {
   uint32_t hook_timeout_seconds = 10;
 
   // The station of several readers; carried for it, read there.
-  std::string readers_spec;  // --readers LIST
-  bool verify = false;       // --verify
+  std::string readers_wanted;  // --readers LIST
+  bool verify = false;         // --verify
   // The journal of card runs; carried for it, read there.
   std::string journal_path;  // --journal PATH
   bool no_journal = false;   // --no-journal

@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
   // Also tells which reader holds a card when none is named.
   std::optional<PcscPresence> presence;
   std::optional<Station> station;
-  if (!options.readers_spec.empty()) {
+  if (!options.readers_wanted.empty()) {
     station.emplace(options, streams, stop, in_progress, journal.get(), system_pcsc);
   } else if (options.reader != ReaderChoice::kOrvo) {
     presence.emplace(system_pcsc, stop);

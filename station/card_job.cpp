@@ -21,9 +21,9 @@ const char* ProcedureName(Procedure procedure) {
 
 }  // namespace
 
-CardJob::CardJob(JobSpec spec, CardAccess& card, Pauser& pauser, journal::Journal* journal,
+CardJob::CardJob(JobOrder order, CardAccess& card, Pauser& pauser, journal::Journal* journal,
                  const std::atomic<bool>* given_up)
-    : spec_(std::move(spec)),
+    : order_(std::move(order)),
       card_(card),
       pauser_(pauser),
       journal_(journal),
@@ -34,7 +34,7 @@ CardRun CardJob::Run(RunPanel& panel) {
   const auto start = std::chrono::steady_clock::now();
   const journal::RunClock clock(card_);
   CardRun run;
-  if (spec_.procedure == Procedure::kDownload) {
+  if (order_.procedure == Procedure::kDownload) {
     DownloadOutcome download = Download(panel, clock, run);
     run.counter_written = download.counter;
     run.outcome = std::move(download);
@@ -50,7 +50,7 @@ CardRun CardJob::RunInWindow(OperatorPanel& panel) {
   const auto start = std::chrono::steady_clock::now();
   const journal::RunClock clock(card_);
   CardRun run;
-  if (spec_.procedure == Procedure::kDownload) {
+  if (order_.procedure == Procedure::kDownload) {
     std::optional<ScriptText> read;
     DownloadOutcome download = OnDownload(panel, card_, pauser_, &read);
     // The record names the bytes the run checked and loaded, not the file as it is now.
@@ -88,7 +88,7 @@ CardRun CardJob::Finish(CardRun run, const journal::RunClock& clock,
 
 DownloadOutcome CardJob::Download(RunPanel& panel, const journal::RunClock& clock, CardRun& run) {
   ScriptText script;
-  const ScriptReadError read = ReadScriptText(spec_.script_path, &script);
+  const ScriptReadError read = ReadScriptText(order_.script_path, &script);
   // The browse procedure's check comes first, as in the window, where no script reaches
   // the path box without it.
   const ScriptPrecheck precheck =
@@ -101,24 +101,24 @@ DownloadOutcome CardJob::Download(RunPanel& panel, const journal::RunClock& cloc
     // A script that could not be read has no size or digest to record.
     journal::JournalRecord record =
         read == ScriptReadError::kNone
-            ? journal::DownloadRecord(clock, refused, card_, spec_.script_path, script.Bytes())
+            ? journal::DownloadRecord(clock, refused, card_, order_.script_path, script.Bytes())
             : journal::DownloadRecord(clock, refused, card_, std::string());
-    record.script_path = spec_.script_path;
+    record.script_path = order_.script_path;
     Record(std::move(record), run);
     return refused;
   }
-  panel.SetPathBoxText(spec_.script_path);
-  panel.SetCounterText(spec_.counter_text);
+  panel.SetPathBoxText(order_.script_path);
+  panel.SetCounterText(order_.counter_text);
   DownloadOutcome outcome = OnDownload(panel, card_, pauser_, script);
   if (!outcome.Succeeded()) {
     run.script_read = read;
     run.script_utf16 = script.LooksLikeUtf16();
   }
-  if (spec_.verify && outcome.Succeeded())
+  if (order_.verify && outcome.Succeeded())
     ReadBack(panel, outcome, run);
   // One record per card: the download, and with --verify what was read back.
   journal::JournalRecord record =
-      journal::DownloadRecord(clock, outcome, card_, spec_.script_path, script.Bytes());
+      journal::DownloadRecord(clock, outcome, card_, order_.script_path, script.Bytes());
   if (run.read_back)
     journal::AddReadBack(*run.read_back, &record);
   Record(std::move(record), run);
@@ -155,17 +155,17 @@ void CardJob::Record(journal::JournalRecord record, CardRun& run) {
   }
 }
 
-journal::JournalRecord UnfinishedRecord(const JobSpec& spec, const std::string& reader,
+journal::JournalRecord UnfinishedRecord(const JobOrder& order, const std::string& reader,
                                         const CardRun& run) {
   journal::JournalRecord record;
   record.time_utc = journal::UtcText(std::chrono::system_clock::now() - run.elapsed);
-  record.procedure = ProcedureName(spec.procedure);
+  record.procedure = ProcedureName(order.procedure);
   record.reader = reader;
   record.outcome = std::string(RunEndName(run.outcome.end));
   record.message = run.outcome.message;
   record.duration_ms = run.elapsed.count();
-  if (spec.procedure == Procedure::kDownload)
-    record.script_path = spec.script_path;
+  if (order.procedure == Procedure::kDownload)
+    record.script_path = order.script_path;
   return record;
 }
 

@@ -23,7 +23,7 @@ namespace pelliton::station {
 enum class Procedure { kInfo, kDownload };
 
 // What a card job does to each card.
-struct JobSpec {
+struct JobOrder {
   Procedure procedure = Procedure::kInfo;
   std::string script_path;           // download
   std::string counter_text = "500";  // download: as typed, through the counter box's rule
@@ -62,7 +62,7 @@ class CardJob {
   // card: the access the job resets and talks through; journal: null keeps no records.
   // given_up (optional): once set, the card was given up and recorded by whoever gave it
   // up, so the job records nothing more.
-  CardJob(JobSpec spec, CardAccess& card, Pauser& pauser, journal::Journal* journal,
+  CardJob(JobOrder order, CardAccess& card, Pauser& pauser, journal::Journal* journal,
           const std::atomic<bool>* given_up = nullptr);
 
   // The job on the card in the card access's reader, through a panel in the window's
@@ -74,7 +74,6 @@ class CardJob {
 
   // Whether a run's record could not be written: no further card should be run.
   bool JournalFailed() const { return journal_failed_; }
-  const JobSpec& Spec() const { return spec_; }
 
  private:
   CardRun Finish(CardRun run, const journal::RunClock& clock,
@@ -84,7 +83,7 @@ class CardJob {
   void ReadBack(OperatorPanel& panel, DownloadOutcome& outcome, CardRun& run);
   void Record(journal::JournalRecord record, CardRun& run);
 
-  JobSpec spec_;
+  JobOrder order_;
   CardAccess& card_;
   Pauser& pauser_;
   journal::Journal* journal_;
@@ -93,7 +92,7 @@ class CardJob {
 };
 
 // The record of a card given up while a call to it was stuck: it may be half-loaded.
-journal::JournalRecord UnfinishedRecord(const JobSpec& spec, const std::string& reader,
+journal::JournalRecord UnfinishedRecord(const JobOrder& order, const std::string& reader,
                                         const CardRun& run);
 
 }  // namespace pelliton::station

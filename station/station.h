@@ -63,7 +63,7 @@ class StationEvents {
 };
 
 struct StationConfig {
-  JobSpec job;
+  JobOrder job;
   std::vector<std::string> readers;  // served from the start
   bool all = false;                  // also every reader that appears later
   uint32_t card_limit = 0;           // per reader; 0: until stopped

@@ -50,7 +50,7 @@ class CardSession final : public ReaderSession {
                options.command == Command::kDownload && streams.out_is_terminal && !options.json &&
                    !options.quiet),
         card_(pcsc, orvo),
-        job_(JobSpecOf(options), card_, pauser, journal) {}
+        job_(JobOrderOf(options), card_, pauser, journal) {}
 
   // Lists the PC/SC readers and takes the chosen transport and reader. False, with a
   // note on err, when -r names no listed reader or more than one. presence (optional)
@@ -217,14 +217,14 @@ size_t CardInProgress::Count() const {
   return cards_.size();
 }
 
-station::JobSpec JobSpecOf(const CliOptions& options) {
-  station::JobSpec spec;
-  spec.procedure = options.command == Command::kDownload ? station::Procedure::kDownload
-                                                         : station::Procedure::kInfo;
-  spec.script_path = options.script;
-  spec.counter_text = options.counter_text;
-  spec.verify = options.verify;
-  return spec;
+station::JobOrder JobOrderOf(const CliOptions& options) {
+  station::JobOrder order;
+  order.procedure = options.command == Command::kDownload ? station::Procedure::kDownload
+                                                          : station::Procedure::kInfo;
+  order.script_path = options.script;
+  order.counter_text = options.counter_text;
+  order.verify = options.verify;
+  return order;
 }
 
 std::string RunCardHook(const CliOptions& options, const std::string& reader, const CardRun& run) {

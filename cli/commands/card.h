@@ -52,7 +52,7 @@ using station::ReaderSession;
 using station::RunCardLoop;
 
 // What the command's options ask of every card.
-station::JobSpec JobSpecOf(const CliOptions& options);
+station::JobOrder JobOrderOf(const CliOptions& options);
 
 // Runs the --on-pass or --on-fail hook for the card's verdict, when one is given. Empty
 // when there is none or it succeeded; otherwise its failure line. A hook never changes the

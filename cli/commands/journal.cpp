@@ -185,16 +185,6 @@ bool OpenRunJournal(const CliOptions& options, std::FILE* err, std::unique_ptr<J
   return true;
 }
 
-bool RecordCardRun(Journal* journal, JournalRecord record, std::FILE* err, std::string* run_id) {
-  if (journal == nullptr)
-    return true;
-  std::string error;
-  if (journal->Append(std::move(record), &error, run_id))
-    return true;
-  Put(err, "pelliton-cli: this card's run could not be recorded in the journal: " + error + "\n");
-  return false;
-}
-
 int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
   if (!journal::JournalKept()) {
     Put(err, "pelliton-cli: this build keeps no journal\n");

@@ -22,12 +22,6 @@ enum class JournalFormat { kTable, kCsv, kJson };
 bool OpenRunJournal(const CliOptions& options, std::FILE* err,
                     std::unique_ptr<journal::Journal>* journal);
 
-// Appends one card run's record when journal is not null; *run_id is then its run id
-// (left alone otherwise). False, with the reason on err, when the record could not be
-// written.
-bool RecordCardRun(journal::Journal* journal, journal::JournalRecord record, std::FILE* err,
-                   std::string* run_id);
-
 // The journal command: the records the options select, in their format, on out.
 // kExitJournal when the journal cannot be read (or this build keeps none); kExitFailed
 // when --card finds nothing.

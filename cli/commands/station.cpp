@@ -296,7 +296,7 @@ int Station::Run() {
       return kExitFailed;
     }
   }
-  const StationPick pick = PickReaders(options_.readers_spec, listed);
+  const StationPick pick = PickReaders(options_.readers_wanted, listed);
   if (!pick.error.empty()) {
     Emit(streams_.err, "pelliton-cli: " + AsTerminalText(pick.error) + "\n");
     return kExitFailed;
@@ -304,7 +304,7 @@ int Station::Run() {
   if (pick.all && pick.names.empty())
     Emit(streams_.err, "pelliton-cli: no PC/SC reader yet; serving each one plugged in\n");
   station::StationConfig config;
-  config.job = JobSpecOf(options_);
+  config.job = JobOrderOf(options_);
   config.readers = pick.names;
   config.all = pick.all;
   config.card_limit = options_.card_limit;

@@ -122,8 +122,6 @@ void ConsolePanel::StartRun() {
 }
 
 void ConsolePanel::Shown(const std::string& text) {
-  if (also_ != nullptr)
-    also_->Shown(text);
   if (out_ == nullptr)
     return;
   ClearProgress();
@@ -136,8 +134,6 @@ void ConsolePanel::Shown(const std::string& text) {
 }
 
 void ConsolePanel::Progress(int lower, int upper, int position) {
-  if (also_ != nullptr)
-    also_->Progress(lower, upper, position);
   lower_ = lower;
   upper_ = upper;
   position_ = position;

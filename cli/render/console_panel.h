@@ -35,9 +35,6 @@ class ConsolePanel final : public station::RunPanel, private PanelWatcher {
   ConsolePanel(const ConsolePanel&) = delete;
   ConsolePanel& operator=(const ConsolePanel&) = delete;
 
-  // Tells watcher (null: nobody) too of every text shown and every move of the bar.
-  void SetWatcher(PanelWatcher* watcher) { also_ = watcher; }
-
   void StartRun() override;
   void EndRun() override { ClearProgress(); }
   using RunPanel::Shown;  // the texts kept, beside the watcher's Shown below
@@ -50,7 +47,6 @@ class ConsolePanel final : public station::RunPanel, private PanelWatcher {
 
   std::FILE* out_;
   bool draw_progress_;
-  PanelWatcher* also_ = nullptr;
   bool progress_on_line_ = false;
   std::string last_bar_;
   int lower_ = 0;

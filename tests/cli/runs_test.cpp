@@ -716,7 +716,7 @@ TEST_F(CliRuns, TraceShowsEveryExchangeOfARun) {
 class StationRuns : public CliRuns {
  protected:
   int RunStation(CliOptions options, const std::string& readers) {
-    options.readers_spec = readers;
+    options.readers_wanted = readers;
     station_.emplace(options_ = options, Streams{out_.file(), err_.file(), false}, stop_,
                      in_progress_, nullptr, pcsc_);
     return station_->Run();
@@ -847,7 +847,7 @@ TEST_P(StationEnds, SaysWhyAndEndsWithItsStatus) {
     pcsc_.AttachReader("Reader B", nullptr);
   CliOptions options = Options(Command::kInfo);
   options.card_limit = c.card_limit;
-  options.readers_spec = c.readers;
+  options.readers_wanted = c.readers;
   const std::string done = dir_.PathOf("card-done");
   options.on_pass = "touch '" + done + "'";
   std::unique_ptr<journal::Journal> journal;
@@ -996,7 +996,7 @@ TEST_F(CliRuns, CardLoopTakesACardSwappedWhileTheHookRan) {
   card.Mode() = ReaderMode::Pcsc;
   card.SelectReader("Reader A");
   station::RunPanel panel;
-  station::CardJob job(JobSpecOf(Options(Command::kDownload)), card, pause_, nullptr);
+  station::CardJob job(JobOrderOf(Options(Command::kDownload)), card, pause_, nullptr);
   struct JobSession final : ReaderSession {
     JobSession(station::CardJob& job, station::RunPanel& panel) : job(job), panel(panel) {}
     CardRun Run() override { return job.Run(panel); }
