@@ -923,6 +923,9 @@ struct StuckCase {
   const char* name;
   bool held;  // else the card stops answering in the middle of the download
   const char* cause;
+  // "all" also watches for readers to serve meanwhile: a reader whose cards are done is
+  // not served again.
+  const char* readers = "Reader A,Reader B";
 };
 
 class StationStuck : public StationRuns, public ::testing::WithParamInterface<StuckCase> {};
@@ -941,7 +944,7 @@ TEST_P(StationStuck, GivesUpThatReaderOnly) {
   options.card_limit = 1;
   options.wait_seconds = 1;
   options.json = true;
-  EXPECT_EQ(RunStation(options, "Reader A,Reader B"), kExitFailed);
+  EXPECT_EQ(RunStation(options, GetParam().readers), kExitFailed);
   EXPECT_TRUE(station_->LeftStuck());
   const std::string out = out_.Text();
   EXPECT_NE(out.find(R"("card":1,"success":true,"reader":"Reader A")"), std::string::npos) << out;
@@ -963,7 +966,9 @@ INSTANTIATE_TEST_SUITE_P(
     Station, StationStuck,
     ::testing::Values(StuckCase{"CardStopsAnswering", false,
                                 "it does not answer; it may be left unfinished"},
-                      StuckCase{"HeldByAnotherProgram", true, "held by another program"}),
+                      StuckCase{"HeldByAnotherProgram", true, "held by another program"},
+                      StuckCase{"CardStopsAnsweringUnderAll", false,
+                                "it does not answer; it may be left unfinished", "all"}),
     [](const auto& info) { return info.param.name; });
 
 // The card loop waits for a card's removal by the service's count: a card swapped while
