@@ -4,12 +4,15 @@
 // IMMEDIATE so two writers queue on the busy timeout instead of failing mid-transaction.
 #include "journal/journal.h"
 
+#include "journal/record_fields.h"
+
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <system_error>
 #include <thread>
 
@@ -17,39 +20,52 @@ namespace pelliton::journal {
 
 namespace {
 
-constexpr const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS card_runs ("
-    " run_id TEXT PRIMARY KEY NOT NULL,"
-    " time_utc TEXT NOT NULL,"
-    " station TEXT NOT NULL,"
-    " program TEXT NOT NULL,"
-    " procedure TEXT NOT NULL,"
-    " reader TEXT NOT NULL,"
-    " atr TEXT NOT NULL,"
-    " generation TEXT NOT NULL,"
-    " first_version TEXT NOT NULL,"
-    " second_version TEXT NOT NULL,"
-    " counter_read TEXT NOT NULL,"
-    " script_path TEXT NOT NULL,"
-    " script_size INTEGER,"
-    " script_sha256 TEXT NOT NULL,"
-    " counter_written INTEGER,"
-    " outcome TEXT NOT NULL,"
-    " message TEXT NOT NULL,"
-    " failing_line INTEGER NOT NULL,"
-    " transport_result INTEGER,"
-    " status_word TEXT NOT NULL,"
-    " duration_ms INTEGER NOT NULL,"
-    " apdu_count INTEGER NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS card_runs_time ON card_runs(time_utc);"
-    "CREATE INDEX IF NOT EXISTS card_runs_atr ON card_runs(atr);";
+constexpr const char* kTable = "card_runs";
 
-// The columns in the order the statements below bind and read them.
-constexpr const char* kColumns =
-    "run_id, time_utc, station, program, procedure, reader, atr, generation, first_version,"
-    " second_version, counter_read, script_path, script_size, script_sha256, counter_written,"
-    " outcome, message, failing_line, transport_result, status_word, duration_ms, apdu_count";
-constexpr int kColumnCount = 22;
+// A column's definition as CREATE TABLE and ALTER TABLE ADD COLUMN take it. Defaults let
+// a migration add a column to a table that holds records.
+std::string ColumnDefinition(const RecordField& field) {
+  std::string definition = field.name;
+  if (field.text == &JournalRecord::run_id)
+    return definition + " TEXT PRIMARY KEY NOT NULL";
+  switch (field.kind) {
+    case FieldKind::kText:
+      return definition + " TEXT NOT NULL DEFAULT ''";
+    case FieldKind::kNumber:
+      return definition + " INTEGER NOT NULL DEFAULT 0";
+    case FieldKind::kOptionalNumber:
+      break;
+  }
+  return definition + " INTEGER";
+}
+
+std::string CreateTableSql() {
+  std::string sql = std::string("CREATE TABLE ") + kTable + " (";
+  for (const RecordField& field : RecordFields())
+    sql += (&field == RecordFields().data() ? "" : ", ") + ColumnDefinition(field);
+  return sql + ")";
+}
+
+constexpr const char* kIndexes =
+    "CREATE INDEX IF NOT EXISTS card_runs_time ON card_runs(time_utc);"
+    "CREATE INDEX IF NOT EXISTS card_runs_atr ON card_runs(atr);"
+    // One record per place in a station's chain: two writers never fork it.
+    "CREATE UNIQUE INDEX IF NOT EXISTS card_runs_chain ON card_runs(station, station_seq);";
+
+// The columns as a file of schema version `version` has them, in RecordFields order: a
+// column it does not have yet is read as its default.
+std::string ColumnList(int version) {
+  std::string list;
+  for (const RecordField& field : RecordFields()) {
+    if (!list.empty())
+      list += ", ";
+    if (field.since <= version)
+      list += field.name;
+    else
+      list += field.kind == FieldKind::kText ? "''" : "NULL";
+  }
+  return list;
+}
 
 std::string Failure(sqlite3* db, std::string_view what) {
   return std::string(what) + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory");
@@ -100,81 +116,48 @@ std::string NewRunId(std::mt19937_64& random) {
   return text;
 }
 
-// Binds the record's fields in kColumns order, from parameter 1.
-void BindRecord(sqlite3_stmt* statement, const JournalRecord& r) {
+// Binds the record's fields in RecordFields order, from parameter 1.
+void BindRecord(sqlite3_stmt* statement, const JournalRecord& record) {
   int at = 0;
-  const auto text = [&](const std::string& value) {
-    sqlite3_bind_text(statement, ++at, value.data(), static_cast<int>(value.size()),
-                      SQLITE_TRANSIENT);
-  };
-  const auto number = [&](std::optional<int64_t> value) {
-    if (value)
-      sqlite3_bind_int64(statement, ++at, *value);
-    else
-      sqlite3_bind_null(statement, ++at);
-  };
-  text(r.run_id);
-  text(r.time_utc);
-  text(r.station);
-  text(r.program);
-  text(r.procedure);
-  text(r.reader);
-  text(r.atr);
-  text(r.generation);
-  text(r.first_version);
-  text(r.second_version);
-  text(r.counter_read);
-  text(r.script_path);
-  number(r.script_size);
-  text(r.script_sha256);
-  number(r.counter_written);
-  text(r.outcome);
-  text(r.message);
-  number(r.failing_line);
-  number(r.transport_result);
-  text(r.status_word);
-  number(r.duration_ms);
-  number(r.apdu_count);
+  for (const RecordField& field : RecordFields()) {
+    ++at;
+    if (field.kind == FieldKind::kText) {
+      const std::string& value = record.*field.text;
+      sqlite3_bind_text(statement, at, value.data(), static_cast<int>(value.size()),
+                        SQLITE_TRANSIENT);
+    } else if (const std::optional<int64_t> value = FieldNumber(field, record)) {
+      sqlite3_bind_int64(statement, at, *value);
+    } else {
+      sqlite3_bind_null(statement, at);
+    }
+  }
 }
 
-JournalRecord ReadRecord(sqlite3_stmt* statement) {
-  int at = -1;
-  const auto text = [&] {
+// Reads the record from columns first.. in RecordFields order.
+JournalRecord ReadRecord(sqlite3_stmt* statement, int first = 0) {
+  JournalRecord record;
+  int at = first;
+  for (const RecordField& field : RecordFields()) {
+    const bool null = sqlite3_column_type(statement, at) == SQLITE_NULL;
+    switch (field.kind) {
+      case FieldKind::kText: {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, at));
+        const int size = sqlite3_column_bytes(statement, at);
+        if (bytes != nullptr)
+          (record.*field.text).assign(bytes, static_cast<size_t>(size));
+        break;
+      }
+      case FieldKind::kNumber:
+        record.*field.number = null ? 0 : sqlite3_column_int64(statement, at);
+        break;
+      case FieldKind::kOptionalNumber:
+        if (!null)
+          record.*field.optional_number = sqlite3_column_int64(statement, at);
+        break;
+    }
     ++at;
-    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, at));
-    const int size = sqlite3_column_bytes(statement, at);
-    return bytes != nullptr ? std::string(bytes, static_cast<size_t>(size)) : std::string();
-  };
-  const auto number = [&]() -> std::optional<int64_t> {
-    ++at;
-    if (sqlite3_column_type(statement, at) == SQLITE_NULL)
-      return std::nullopt;
-    return sqlite3_column_int64(statement, at);
-  };
-  JournalRecord r;
-  r.run_id = text();
-  r.time_utc = text();
-  r.station = text();
-  r.program = text();
-  r.procedure = text();
-  r.reader = text();
-  r.atr = text();
-  r.generation = text();
-  r.first_version = text();
-  r.second_version = text();
-  r.counter_read = text();
-  r.script_path = text();
-  r.script_size = number();
-  r.script_sha256 = text();
-  r.counter_written = number();
-  r.outcome = text();
-  r.message = text();
-  r.failing_line = number().value_or(0);
-  r.transport_result = number();
-  r.status_word = text();
-  r.duration_ms = number().value_or(0);
-  r.apdu_count = number().value_or(0);
-  return r;
+  }
+  return record;
 }
 
 // Finalizes a statement on every path out of a function.
@@ -195,6 +178,120 @@ Journal::Journal(sqlite3* db, std::string path, std::string program)
 Journal::~Journal() {
   sqlite3_finalize(insert_);
   sqlite3_close(db_);
+}
+
+namespace {
+
+// PRAGMA user_version, or -1 when it cannot be read.
+int UserVersion(sqlite3* db) {
+  StatementGuard pragma;
+  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &pragma.statement, nullptr) != SQLITE_OK ||
+      sqlite3_step(pragma.statement) != SQLITE_ROW)
+    return -1;
+  return sqlite3_column_int(pragma.statement, 0);
+}
+
+bool TableExists(sqlite3* db) {
+  StatementGuard probe;
+  return sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1",
+                            -1, &probe.statement, nullptr) == SQLITE_OK &&
+         sqlite3_bind_text(probe.statement, 1, kTable, -1, SQLITE_STATIC) == SQLITE_OK &&
+         sqlite3_step(probe.statement) == SQLITE_ROW;
+}
+
+// Version 1 starts each station's chain with the records it already holds, in the order
+// they were written.
+bool ChainExistingRecords(sqlite3* db, std::string* error) {
+  StatementGuard select;
+  StatementGuard update;
+  const std::string sql =
+      "SELECT rowid, " + ColumnList(kSchemaVersion) + " FROM card_runs ORDER BY rowid";
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &select.statement, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db,
+                         "UPDATE card_runs SET station_seq = ?1, chain_hash = ?2, record_hash = ?3"
+                         " WHERE rowid = ?4",
+                         -1, &update.statement, nullptr) != SQLITE_OK) {
+    *error = Failure(db, "upgrading the journal");
+    return false;
+  }
+  struct Last {
+    int64_t seq = 0;
+    std::string link;
+  };
+  std::map<std::string, Last> last_of;
+  int rc = SQLITE_OK;
+  while ((rc = sqlite3_step(select.statement)) == SQLITE_ROW) {
+    JournalRecord record = ReadRecord(select.statement, 1);
+    Last& last = last_of[record.station];
+    record.station_seq = ++last.seq;
+    record.chain_hash = ChainLink(last.link, record);
+    record.record_hash = RecordDigest(record);
+    last.link = record.chain_hash;
+    sqlite3_bind_int64(update.statement, 1, *record.station_seq);
+    sqlite3_bind_text(update.statement, 2, record.chain_hash.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(update.statement, 3, record.record_hash.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(update.statement, 4, sqlite3_column_int64(select.statement, 0));
+    const int step = sqlite3_step(update.statement);
+    sqlite3_reset(update.statement);
+    if (step != SQLITE_DONE) {
+      *error = Failure(db, "upgrading the journal");
+      return false;
+    }
+  }
+  if (rc != SQLITE_DONE) {
+    *error = Failure(db, "upgrading the journal");
+    return false;
+  }
+  return true;
+}
+
+// What each schema version's migration does besides adding its columns.
+bool MigrateTo(int version, sqlite3* db, std::string* error) {
+  if (version == 1)
+    return ChainExistingRecords(db, error);
+  return true;
+}
+
+}  // namespace
+
+// In the open's write transaction: a new file gets the whole table, an older one each
+// later version's columns and migration, in turn.
+bool Journal::Upgrade(std::string* error) {
+  const int version = UserVersion(db_);
+  const bool exists = TableExists(db_);
+  if (version < 0) {
+    *error = Failure(db_, path_ + ": reading the schema version");
+    return false;
+  }
+  if (version > kSchemaVersion) {
+    *error = path_ + " was written by a newer release (journal schema " + std::to_string(version) +
+             "; this one writes " + std::to_string(kSchemaVersion) + ")";
+    return false;
+  }
+  if (!exists) {
+    if (!Exec(db_, CreateTableSql().c_str(), error))
+      return false;
+  } else {
+    for (int next = version + 1; next <= kSchemaVersion; ++next) {
+      for (const RecordField& field : RecordFields()) {
+        if (field.since != next)
+          continue;
+        const std::string add =
+            std::string("ALTER TABLE ") + kTable + " ADD COLUMN " + ColumnDefinition(field);
+        if (!Exec(db_, add.c_str(), error))
+          return false;
+      }
+      if (!MigrateTo(next, db_, error))
+        return false;
+    }
+  }
+  if (!Exec(db_, kIndexes, error))
+    return false;
+  const std::string set_version = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
+  if (!Exec(db_, set_version.c_str(), error))
+    return false;
+  schema_version_ = kSchemaVersion;
+  return true;
 }
 
 std::unique_ptr<Journal> Journal::Open(const std::string& path, const std::string& program,
@@ -245,16 +342,14 @@ std::unique_ptr<Journal> Journal::Open(const std::string& path, const std::strin
       *error = Failure(db, path + ": cannot use write-ahead logging");
       return nullptr;
     }
+    // The file SQLite now has open, which every later commit checks is still at path.
+    journal->identity_ = IdentityOf(path);
     if (!Exec(db, "PRAGMA synchronous=FULL", error))
       return nullptr;
-    // Creating the table is also the proof that the file takes a write.
+    // Creating or upgrading the table is also the proof that the file takes a write.
     if (!Exec(db, "BEGIN IMMEDIATE", error))
       return nullptr;
-    if (!Exec(db, kSchema, error)) {
-      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-      return nullptr;
-    }
-    if (!Exec(db, "COMMIT", error)) {
+    if (!journal->Upgrade(error) || !journal->Commit(error)) {
       sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
       return nullptr;
     }
@@ -262,13 +357,13 @@ std::unique_ptr<Journal> Journal::Open(const std::string& path, const std::strin
       return nullptr;
   } else {
     // A file that is no journal is said so now, not at the first query.
-    sqlite3_stmt* probe = nullptr;
-    const int rc = sqlite3_prepare_v2(db, "SELECT count(*) FROM card_runs", -1, &probe, nullptr);
-    sqlite3_finalize(probe);
-    if (rc != SQLITE_OK) {
+    StatementGuard probe;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM card_runs", -1, &probe.statement, nullptr) !=
+        SQLITE_OK) {
       *error = Failure(db, path + " is no journal");
       return nullptr;
     }
+    journal->schema_version_ = UserVersion(db);
   }
   return journal;
 }
@@ -278,8 +373,9 @@ bool JournalKept() {
 }
 
 bool Journal::Prepare(std::string* error) {
-  std::string sql = std::string("INSERT INTO card_runs (") + kColumns + ") VALUES (";
-  for (int i = 0; i < kColumnCount; ++i)
+  std::string sql =
+      std::string("INSERT INTO card_runs (") + ColumnList(kSchemaVersion) + ") VALUES (";
+  for (size_t i = 0; i < RecordFields().size(); ++i)
     sql += i == 0 ? "?" : ", ?";
   sql += ")";
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &insert_, nullptr) != SQLITE_OK) {
@@ -289,22 +385,45 @@ bool Journal::Prepare(std::string* error) {
   return true;
 }
 
-bool Journal::Append(JournalRecord record, std::string* error, std::string* run_id) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  if (insert_ == nullptr) {
-    *error = "the journal is open for reading only";
-    return false;
-  }
+void Journal::Fill(JournalRecord& record) {
   if (record.run_id.empty())
     record.run_id = NewRunId(random_);
   if (record.station.empty())
     record.station = station_;
   if (record.program.empty())
     record.program = program_;
+}
 
-  // BEGIN IMMEDIATE takes the write lock at once, where the busy timeout applies; a
-  // deferred transaction could find the lock taken only at its first write and fail.
-  if (!Exec(db_, "BEGIN IMMEDIATE", error))
+bool Journal::Chain(JournalRecord& record, std::string* error) {
+  StatementGuard last;
+  if (sqlite3_prepare_v2(db_,
+                         "SELECT station_seq, chain_hash FROM card_runs WHERE station = ?1"
+                         " AND station_seq IS NOT NULL ORDER BY station_seq DESC LIMIT 1",
+                         -1, &last.statement, nullptr) != SQLITE_OK) {
+    *error = Failure(db_, "writing the journal");
+    return false;
+  }
+  sqlite3_bind_text(last.statement, 1, record.station.data(),
+                    static_cast<int>(record.station.size()), SQLITE_TRANSIENT);
+  int64_t seq = 0;
+  std::string link;
+  const int rc = sqlite3_step(last.statement);
+  if (rc == SQLITE_ROW) {
+    seq = sqlite3_column_int64(last.statement, 0);
+    const auto* text = sqlite3_column_text(last.statement, 1);
+    link = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+  } else if (rc != SQLITE_DONE) {
+    *error = Failure(db_, "writing the journal");
+    return false;
+  }
+  record.station_seq = seq + 1;
+  record.chain_hash = ChainLink(link, record);
+  record.record_hash = RecordDigest(record);
+  return true;
+}
+
+bool Journal::Insert(JournalRecord& record, std::string* error) {
+  if (!Chain(record, error))
     return false;
   BindRecord(insert_, record);
   const int rc = sqlite3_step(insert_);
@@ -312,6 +431,15 @@ bool Journal::Append(JournalRecord record, std::string* error, std::string* run_
   sqlite3_clear_bindings(insert_);
   if (rc != SQLITE_DONE) {
     *error = Failure(db_, "writing the journal");
+    return false;
+  }
+  return true;
+}
+
+bool Journal::Commit(std::string* error) {
+  // A journal moved, replaced or deleted would take this record where nobody reads it.
+  if (!identity_ || IdentityOf(path_) != identity_) {
+    *error = path_ + " was moved, replaced or deleted while in use; no record is written into it";
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
   }
@@ -319,18 +447,96 @@ bool Journal::Append(JournalRecord record, std::string* error, std::string* run_
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
   }
+  return true;
+}
+
+bool Journal::Append(JournalRecord record, std::string* error, std::string* run_id) {
+  const std::lock_guard lock(mutex_);
+  if (insert_ == nullptr) {
+    *error = "the journal is open for reading only";
+    return false;
+  }
+  Fill(record);
+  // BEGIN IMMEDIATE takes the write lock at once, where the busy timeout applies; a
+  // deferred transaction could find the lock taken only at its first write and fail.
+  if (!Exec(db_, "BEGIN IMMEDIATE", error))
+    return false;
+  if (!Insert(record, error)) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+  }
+  if (!Commit(error))
+    return false;
   if (run_id != nullptr)
     *run_id = std::move(record.run_id);
   return true;
 }
 
-bool Journal::List(const JournalQuery& query, std::vector<JournalRecord>* records,
-                   std::string* error) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  const std::string sql = std::string("SELECT ") + kColumns +
+bool Journal::Begin(JournalRecord record, std::string* run_id, std::string* error) {
+  record.outcome = kOutcomeUnfinished;
+  return Append(std::move(record), error, run_id);
+}
+
+bool Journal::Complete(const std::string& run_id, JournalRecord record, std::string* error) {
+  const std::lock_guard lock(mutex_);
+  if (insert_ == nullptr) {
+    *error = "the journal is open for reading only";
+    return false;
+  }
+  if (!Exec(db_, "BEGIN IMMEDIATE", error))
+    return false;
+  const auto fail = [&](std::string why) {
+    *error = std::move(why);
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+  };
+  StatementGuard select;
+  const std::string read = "SELECT " + ColumnList(kSchemaVersion) +
+                           " FROM card_runs WHERE run_id = ?1 AND station = ?2 AND outcome = ?3";
+  if (sqlite3_prepare_v2(db_, read.c_str(), -1, &select.statement, nullptr) != SQLITE_OK)
+    return fail(Failure(db_, "writing the journal"));
+  sqlite3_bind_text(select.statement, 1, run_id.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(select.statement, 2, station_.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(select.statement, 3, kOutcomeUnfinished, -1, SQLITE_STATIC);
+  const int rc = sqlite3_step(select.statement);
+  if (rc != SQLITE_ROW) {
+    return fail(rc == SQLITE_DONE ? "the journal holds no unfinished run " + run_id
+                                  : Failure(db_, "writing the journal"));
+  }
+  const JournalRecord begun = ReadRecord(select.statement);
+  record.run_id = begun.run_id;
+  record.time_utc = begun.time_utc;
+  record.station = begun.station;
+  record.program = begun.program;
+  record.station_seq = begun.station_seq;
+  record.chain_hash = begun.chain_hash;
+  record.record_hash = RecordDigest(record);
+
+  StatementGuard update;
+  std::string sql = "UPDATE card_runs SET ";
+  int at = 0;
+  for (const RecordField& field : RecordFields()) {
+    sql += std::string(at == 0 ? "" : ", ") + field.name + " = ?" + std::to_string(at + 1);
+    ++at;
+  }
+  sql += " WHERE run_id = ?" + std::to_string(at + 1);
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &update.statement, nullptr) != SQLITE_OK)
+    return fail(Failure(db_, "writing the journal"));
+  BindRecord(update.statement, record);
+  sqlite3_bind_text(update.statement, at + 1, run_id.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(update.statement) != SQLITE_DONE)
+    return fail(Failure(db_, "writing the journal"));
+  return Commit(error);
+}
+
+bool Journal::ForEach(const JournalQuery& query,
+                      const std::function<bool(const JournalRecord&)>& each, std::string* error) {
+  const std::lock_guard lock(mutex_);
+  const std::string sql = "SELECT " + ColumnList(schema_version_) +
                           " FROM card_runs WHERE (?1 = '' OR time_utc >= ?1)"
                           " AND (?2 = '' OR reader = ?2)"
-                          " AND (?3 = '' OR run_id = ?3 OR atr = ?4)"
+                          " AND (?3 = '' OR run_id = ?3 COLLATE NOCASE OR atr = ?4)"
+                          " AND (?5 = 0 OR outcome IN (?6, ?7, ?8))"
                           " ORDER BY time_utc, rowid";
   StatementGuard select;
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &select.statement, nullptr) != SQLITE_OK) {
@@ -343,10 +549,102 @@ bool Journal::List(const JournalQuery& query, std::vector<JournalRecord>* record
   sqlite3_bind_text(select.statement, 3, query.card.c_str(), -1, SQLITE_TRANSIENT);
   // A run id is never mistaken for an ATR: a text that is no hex matches no ATR.
   sqlite3_bind_text(select.statement, 4, atr.empty() ? "\x01" : atr.c_str(), -1, SQLITE_TRANSIENT);
-  records->clear();
+  sqlite3_bind_int(select.statement, 5, query.unfinished ? 1 : 0);
+  sqlite3_bind_text(select.statement, 6, kOutcomeUnfinished, -1, SQLITE_STATIC);
+  sqlite3_bind_text(select.statement, 7, kOutcomeAbandoned, -1, SQLITE_STATIC);
+  sqlite3_bind_text(select.statement, 8, kOutcomeInterrupted, -1, SQLITE_STATIC);
   int rc = SQLITE_OK;
-  while ((rc = sqlite3_step(select.statement)) == SQLITE_ROW)
-    records->push_back(ReadRecord(select.statement));
+  while ((rc = sqlite3_step(select.statement)) == SQLITE_ROW) {
+    if (!each(ReadRecord(select.statement)))
+      return true;
+  }
+  if (rc != SQLITE_DONE) {
+    *error = Failure(db_, "reading the journal");
+    return false;
+  }
+  return true;
+}
+
+bool Journal::List(const JournalQuery& query, std::vector<JournalRecord>* records,
+                   std::string* error) {
+  records->clear();
+  return ForEach(
+      query,
+      [records](const JournalRecord& record) {
+        records->push_back(record);
+        return true;
+      },
+      error);
+}
+
+bool Journal::Snapshot(const std::function<bool(std::string* error)>& body, std::string* error) {
+  const std::lock_guard lock(mutex_);
+  if (!Exec(db_, "BEGIN", error))
+    return false;
+  const bool done = body(error);
+  sqlite3_exec(db_, done ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+  return done;
+}
+
+bool Journal::Verify(ChainReport* report, std::string* error) {
+  const std::lock_guard lock(mutex_);
+  *report = ChainReport{};
+  if (schema_version_ < 1) {
+    report->first_break =
+        "the journal has no record chain yet: an earlier release wrote it, and it gains one "
+        "when a card is next recorded into it";
+  }
+  const std::string sql = "SELECT " + ColumnList(schema_version_) +
+                          " FROM card_runs ORDER BY station, station_seq, rowid";
+  StatementGuard select;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &select.statement, nullptr) != SQLITE_OK) {
+    *error = Failure(db_, "reading the journal");
+    return false;
+  }
+  std::optional<std::string> station;
+  int64_t expected = 1;
+  std::string link;
+  int rc = SQLITE_OK;
+  while ((rc = sqlite3_step(select.statement)) == SQLITE_ROW) {
+    const JournalRecord record = ReadRecord(select.statement);
+    ++report->records;
+    if (LeftUnfinished(record.outcome))
+      ++report->unfinished;
+    if (station != record.station) {
+      station = record.station;
+      ++report->stations;
+      expected = 1;
+      link.clear();
+    }
+    if (!report->first_break.empty())
+      continue;
+    const std::string seq = record.station_seq ? std::to_string(*record.station_seq) : "?";
+    const std::string named =
+        "station " + record.station + ", record " + seq + " (run id " + record.run_id + "): ";
+    std::string why;
+    if (!record.station_seq) {
+      why = "it has no place in the chain: it was put in by other means than this program";
+    } else if (*record.station_seq < expected) {
+      why = "its place in the chain is taken twice: it was inserted out of order";
+    } else if (*record.station_seq > expected) {
+      why = *record.station_seq == expected + 1
+                ? "record " + std::to_string(expected) + " before it is missing (removed)"
+                : "records " + std::to_string(expected) + " to " +
+                      std::to_string(*record.station_seq - 1) + " before it are missing (removed)";
+    } else if (record.chain_hash != ChainLink(link, record)) {
+      why =
+          "it does not follow the record before it: it was inserted or moved, or its run id, "
+          "time or program was changed";
+    } else if (record.record_hash != RecordDigest(record)) {
+      why = "its fields were changed after it was written";
+    }
+    if (!why.empty()) {
+      report->first_break = named + why;
+      continue;
+    }
+    link = record.chain_hash;
+    expected = *record.station_seq + 1;
+  }
   if (rc != SQLITE_DONE) {
     *error = Failure(db_, "reading the journal");
     return false;

@@ -1,9 +1,12 @@
 // The journal: one record per card run of either program, kept in a local SQLite
 // database, so a plant can say for any card when it was programmed, with which script,
-// at which station and with what result. Records are only ever appended.
+// at which station and with what result. A card's record is written before the card is
+// touched and completed when its run ends; records are never removed, and each station's
+// records form a chain of digests that shows a record changed, removed or slipped in.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,6 +14,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "journal/file_identity.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -42,15 +47,39 @@ struct JournalRecord {
   std::string status_word;  // "6A82" when a status word ended the run
   int64_t duration_ms = 0;
   int64_t apdu_count = 0;
+  // The record's place in its station's chain, set by the journal when it writes it.
+  std::optional<int64_t> station_seq;  // 1, 2, ... per station
+  std::string chain_hash;              // SHA-256 hex: the previous link and the first fields
+  std::string record_hash;             // SHA-256 hex: chain_hash and every field
 
   bool operator==(const JournalRecord&) const = default;
 };
 
 // Which records List returns; an empty field does not filter.
 struct JournalQuery {
-  std::string since;   // a time prefix as ParseSinceTime makes it: records at or after it
-  std::string reader;  // exactly this reader
-  std::string card;    // a run id, or an ATR in hex (any case, blanks and colons ignored)
+  std::string since;        // a time prefix as ParseSinceTime makes it: records at or after it
+  std::string reader;       // exactly this reader
+  std::string card;         // a run id, or an ATR in hex (any case, blanks and colons ignored)
+  bool unfinished = false;  // only runs left in the middle (the outcomes below)
+};
+
+// The outcomes of a card left in the middle of its run, whose card may be half-loaded:
+// "unfinished" (the program died, or is still running it), "abandoned" (its reader was
+// given up while a call to it was stuck), "interrupted" (a second signal ended the
+// program).
+inline constexpr const char* kOutcomeUnfinished = "unfinished";
+inline constexpr const char* kOutcomeAbandoned = "abandoned";
+inline constexpr const char* kOutcomeInterrupted = "interrupted";
+bool LeftUnfinished(std::string_view outcome);
+
+// What Verify found.
+struct ChainReport {
+  int64_t records = 0;
+  int64_t stations = 0;
+  int64_t unfinished = 0;  // records left unfinished, abandoned or interrupted
+  // The first record (by station, then sequence) that breaks its chain, said as
+  // "station S, record N (run id ...): ..."; empty when every chain holds.
+  std::string first_break;
 };
 
 class Journal {
@@ -68,11 +97,35 @@ class Journal {
 
   // Adds the record in a transaction of its own, durable when it returns true. Waits
   // (up to kBusyTimeoutMs) while another program writes. Safe from several threads.
-  // run_id (optional) receives the record's run id once it is written.
+  // run_id (optional) receives the record's run id once it is written. Every write first
+  // checks that the journal's path still names the file it opened: a journal moved,
+  // replaced or deleted takes no record, and says so.
   bool Append(JournalRecord record, std::string* error, std::string* run_id = nullptr);
 
+  // Writes the record of a run about to touch a card, with the outcome "unfinished",
+  // so a card whose program dies mid-run still has one. *run_id receives its run id.
+  bool Begin(JournalRecord record, std::string* run_id, std::string* error);
+  // Completes the unfinished record run_id in place with the run's end: every field but
+  // the run id, time, station, program and chain link, which stay as Begin wrote them.
+  // False when no unfinished record of this station has that run id.
+  bool Complete(const std::string& run_id, JournalRecord record, std::string* error);
+
+  // Calls each with the records that match, oldest first, one at a time; each returns
+  // false to stop early (ForEach then returns true).
+  bool ForEach(const JournalQuery& query, const std::function<bool(const JournalRecord&)>& each,
+               std::string* error);
   // The records that match, oldest first.
   bool List(const JournalQuery& query, std::vector<JournalRecord>* records, std::string* error);
+  // Runs body with every read in it seeing the journal as it was when body began,
+  // whatever other programs write meanwhile; body's own result is returned.
+  bool Snapshot(const std::function<bool(std::string* error)>& body, std::string* error);
+
+  // Walks every station's chain. False only when the journal could not be read; whether
+  // the chains hold is in *report.
+  bool Verify(ChainReport* report, std::string* error);
+
+  // The schema version of the file (an older one is upgraded when opened for appending).
+  int SchemaVersion() const { return schema_version_; }
 
   const std::string& Path() const { return path_; }
 
@@ -82,13 +135,22 @@ class Journal {
  private:
   Journal(sqlite3* db, std::string path, std::string program);
   bool Prepare(std::string* error);
+  bool Upgrade(std::string* error);
+  // In a write transaction: the record's place after the last record of its station.
+  bool Chain(JournalRecord& record, std::string* error);
+  bool Insert(JournalRecord& record, std::string* error);
+  // Ends a write transaction: COMMIT when the path still names the file, else ROLLBACK.
+  bool Commit(std::string* error);
+  void Fill(JournalRecord& record);
 
   sqlite3* db_;
   sqlite3_stmt* insert_ = nullptr;
   std::string path_;
   std::string program_;
   std::string station_;
-  std::mutex mutex_;
+  int schema_version_ = 0;
+  std::optional<FileIdentity> identity_;
+  std::recursive_mutex mutex_;
   std::mt19937_64 random_;
 };
 

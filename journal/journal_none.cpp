@@ -28,6 +28,34 @@ bool Journal::Append(JournalRecord /*record*/, std::string* error, std::string* 
   return false;
 }
 
+bool Journal::Begin(JournalRecord /*record*/, std::string* /*run_id*/, std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
+bool Journal::Complete(const std::string& /*run_id*/, JournalRecord /*record*/,
+                       std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
+bool Journal::ForEach(const JournalQuery& /*query*/,
+                      const std::function<bool(const JournalRecord&)>& /*each*/,
+                      std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
+bool Journal::Snapshot(const std::function<bool(std::string*)>& /*body*/, std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
+bool Journal::Verify(ChainReport* /*report*/, std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
 bool Journal::List(const JournalQuery& /*query*/, std::vector<JournalRecord>* /*records*/,
                    std::string* error) {
   *error = kNoJournal;

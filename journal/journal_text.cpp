@@ -9,6 +9,11 @@
 
 namespace pelliton::journal {
 
+bool LeftUnfinished(std::string_view outcome) {
+  return outcome == kOutcomeUnfinished || outcome == kOutcomeAbandoned ||
+         outcome == kOutcomeInterrupted;
+}
+
 std::string DefaultJournalPath() {
   const char* data_home = std::getenv("XDG_DATA_HOME");
   std::filesystem::path base;
