@@ -26,8 +26,11 @@ void EngineProcedures::Run(OperatorPanel& panel, station::Procedure procedure) {
   if (!job.JournalFailed())
     return;
   journal_ = nullptr;
-  panel.AppMessageBox("This card's run could not be recorded in the journal:\r\n" +
-                      run.record_error + "\r\nThe window goes on without recording card runs.");
+  const bool touched = run.outcome.message != station::kNotRecordedMessage;
+  panel.AppMessageBox(std::string(touched ? "This card's run could not be recorded in the journal:"
+                                          : station::kNotRecordedMessage) +
+                      "\r\n" + run.record_error +
+                      "\r\nThe window goes on without recording card runs.");
 }
 
 void EngineProcedures::ReloadReaderList(OperatorPanel& panel) {

@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         if (station)
           station->Cancel();
       },
-      in_progress);
+      in_progress, journal.get());
   if (station) {
     const int status = station->Run();
     // A reader given up still has a thread stuck inside the service's library: end here,
@@ -118,10 +118,15 @@ int main(int argc, char** argv) {
 
   // A single run's stuck card ends the process: nothing else is in progress.
   WatchedPcsc watched_pcsc(
-      system_pcsc, std::chrono::seconds(options.wait_seconds), [](const Stall& stall) {
+      system_pcsc, std::chrono::seconds(options.wait_seconds),
+      [journal = journal.get()](const Stall& stall) {
         const std::string line = "pelliton-cli: " + AsTerminalText(StallText(stall)) + "\n";
-        if (stall.given_up)
+        if (stall.given_up) {
+          std::string error;
+          if (journal != nullptr)
+            journal->AbandonAll(journal::kOutcomeAbandoned, StallText(stall), &error);
           EndNow(line, kExitFailed);
+        }
         Emit(stderr, line);
       });
   TracingPcsc traced_pcsc(watched_pcsc, stderr);

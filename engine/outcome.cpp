@@ -27,8 +27,8 @@ std::string_view RunEndName(RunEnd end) {
       return "card_refused";
     case RunEnd::kReadBack:
       return "read_back";
-    case RunEnd::kUnfinished:
-      return "unfinished";
+    case RunEnd::kAbandoned:
+      return "abandoned";
   }
   return "unknown";
 }

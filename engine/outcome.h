@@ -31,9 +31,9 @@ enum class RunEnd : uint8_t {
   kScriptLine,        // a script line ended the run (line)
   kCommunication,     // an exchange failed (transport_result)
   kCardRefused,       // the card answered a status word that ends the run (status_word)
-  kReadBack,          // the run succeeded, but reading the card back afterwards showed
-                      // something other than what was written (front ends' read-back)
-  kUnfinished,        // the card or reader stopped answering and was given up: the card
+  kReadBack,          // the download succeeded, but reading the card back afterwards
+                      // failed or showed another counter (front ends' read-back)
+  kAbandoned,         // the card or reader stopped answering and was given up: the card
                       // may be left half-loaded
 };
 

@@ -473,8 +473,42 @@ bool Journal::Append(JournalRecord record, std::string* error, std::string* run_
 }
 
 bool Journal::Begin(JournalRecord record, std::string* run_id, std::string* error) {
+  const std::lock_guard lock(mutex_);
   record.outcome = kOutcomeUnfinished;
-  return Append(std::move(record), error, run_id);
+  Fill(record);
+  if (!Append(record, error, run_id))
+    return false;
+  std::string key = record.run_id;
+  begun_[std::move(key)] = {std::move(record), std::chrono::steady_clock::now()};
+  return true;
+}
+
+bool Journal::Abandon(const std::string& run_id, const char* outcome, const std::string& message,
+                      std::string* error) {
+  const std::lock_guard lock(mutex_);
+  const auto found = begun_.find(run_id);
+  if (found == begun_.end()) {
+    *error = "the journal holds no unfinished run " + run_id + " of this program";
+    return false;
+  }
+  JournalRecord record = found->second.record;
+  record.outcome = outcome;
+  record.message = message;
+  record.duration_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - found->second.start)
+                           .count();
+  return Complete(run_id, std::move(record), error);
+}
+
+bool Journal::AbandonAll(const char* outcome, const std::string& message, std::string* error) {
+  const std::lock_guard lock(mutex_);
+  std::vector<std::string> run_ids;
+  for (const auto& [run_id, begun] : begun_)
+    run_ids.push_back(run_id);
+  bool all = true;
+  for (const std::string& run_id : run_ids)
+    all = Abandon(run_id, outcome, message, error) && all;
+  return all;
 }
 
 bool Journal::Complete(const std::string& run_id, JournalRecord record, std::string* error) {
@@ -491,13 +525,12 @@ bool Journal::Complete(const std::string& run_id, JournalRecord record, std::str
     return false;
   };
   StatementGuard select;
-  const std::string read = "SELECT " + ColumnList(kSchemaVersion) +
-                           " FROM card_runs WHERE run_id = ?1 AND station = ?2 AND outcome = ?3";
+  const std::string read =
+      "SELECT " + ColumnList(kSchemaVersion) + " FROM card_runs WHERE run_id = ?1 AND outcome = ?2";
   if (sqlite3_prepare_v2(db_, read.c_str(), -1, &select.statement, nullptr) != SQLITE_OK)
     return fail(Failure(db_, "writing the journal"));
   sqlite3_bind_text(select.statement, 1, run_id.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_text(select.statement, 2, station_.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_text(select.statement, 3, kOutcomeUnfinished, -1, SQLITE_STATIC);
+  sqlite3_bind_text(select.statement, 2, kOutcomeUnfinished, -1, SQLITE_STATIC);
   const int rc = sqlite3_step(select.statement);
   if (rc != SQLITE_ROW) {
     return fail(rc == SQLITE_DONE ? "the journal holds no unfinished run " + run_id
@@ -526,7 +559,10 @@ bool Journal::Complete(const std::string& run_id, JournalRecord record, std::str
   sqlite3_bind_text(update.statement, at + 1, run_id.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(update.statement) != SQLITE_DONE)
     return fail(Failure(db_, "writing the journal"));
-  return Commit(error);
+  if (!Commit(error))
+    return false;
+  begun_.erase(run_id);
+  return true;
 }
 
 bool Journal::ForEach(const JournalQuery& query,
@@ -595,7 +631,8 @@ bool Journal::Verify(ChainReport* report, std::string* error) {
         "when a card is next recorded into it";
   }
   const std::string sql = "SELECT " + ColumnList(schema_version_) +
-                          " FROM card_runs ORDER BY station, station_seq, rowid";
+                          " FROM card_runs ORDER BY station, " +
+                          (schema_version_ >= 1 ? "station_seq, rowid" : "rowid");
   StatementGuard select;
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &select.statement, nullptr) != SQLITE_OK) {
     *error = Failure(db_, "reading the journal");

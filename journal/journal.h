@@ -5,8 +5,10 @@
 // records form a chain of digests that shows a record changed, removed or slipped in.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -107,8 +109,17 @@ class Journal {
   bool Begin(JournalRecord record, std::string* run_id, std::string* error);
   // Completes the unfinished record run_id in place with the run's end: every field but
   // the run id, time, station, program and chain link, which stay as Begin wrote them.
-  // False when no unfinished record of this station has that run id.
+  // False when no unfinished record has that run id.
   bool Complete(const std::string& run_id, JournalRecord record, std::string* error);
+
+  // Completes a record this journal began and has not completed yet as a run left in
+  // the middle: outcome (kOutcomeAbandoned, kOutcomeInterrupted) and message, the rest
+  // as Begin wrote it, its duration until now.
+  bool Abandon(const std::string& run_id, const char* outcome, const std::string& message,
+               std::string* error);
+  // The same for every record it began and has not completed: when the program ends
+  // at once. Safe from any thread.
+  bool AbandonAll(const char* outcome, const std::string& message, std::string* error);
 
   // Calls each with the records that match, oldest first, one at a time; each returns
   // false to stop early (ForEach then returns true).
@@ -150,6 +161,12 @@ class Journal {
   std::string station_;
   int schema_version_ = 0;
   std::optional<FileIdentity> identity_;
+  // The records Begin wrote that are not completed yet, with when they began.
+  struct Begun {
+    JournalRecord record;
+    std::chrono::steady_clock::time_point start;
+  };
+  std::map<std::string, Begun> begun_;
   std::recursive_mutex mutex_;
   std::mt19937_64 random_;
 };

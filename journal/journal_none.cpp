@@ -39,6 +39,18 @@ bool Journal::Complete(const std::string& /*run_id*/, JournalRecord /*record*/,
   return false;
 }
 
+bool Journal::Abandon(const std::string& /*run_id*/, const char* /*outcome*/,
+                      const std::string& /*message*/, std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
+bool Journal::AbandonAll(const char* /*outcome*/, const std::string& /*message*/,
+                         std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
 bool Journal::ForEach(const JournalQuery& /*query*/,
                       const std::function<bool(const JournalRecord&)>& /*each*/,
                       std::string* error) {

@@ -7,6 +7,7 @@
 #include "engine/browse.h"
 #include "engine/bytes.h"
 #include "engine/card_info.h"
+#include "engine/counter_rule.h"
 #include "engine/download.h"
 #include "journal/card_record.h"
 #include "station/read_back.h"
@@ -34,6 +35,13 @@ CardRun CardJob::Run(RunPanel& panel) {
   const auto start = std::chrono::steady_clock::now();
   const journal::RunClock clock(card_);
   CardRun run;
+  uint32_t counter = 0;
+  const bool counter_read = ParseCounterText(order_.counter_text, &counter) == CounterParse::kOk;
+  if (!BeginRecord(clock, order_.script_path,
+                   counter_read ? std::optional<uint32_t>(counter) : std::nullopt, run)) {
+    panel.EndRun();
+    return Finish(std::move(run), clock, start);
+  }
   if (order_.procedure == Procedure::kDownload) {
     DownloadOutcome download = Download(panel, clock, run);
     run.counter_written = download.counter;
@@ -50,6 +58,9 @@ CardRun CardJob::RunInWindow(OperatorPanel& panel) {
   const auto start = std::chrono::steady_clock::now();
   const journal::RunClock clock(card_);
   CardRun run;
+  // The counter box is read only once the download runs: its record gets the counter then.
+  if (!BeginRecord(clock, panel.ScriptPath(), std::nullopt, run))
+    return Finish(std::move(run), clock, start);
   if (order_.procedure == Procedure::kDownload) {
     std::optional<ScriptText> read;
     DownloadOutcome download = OnDownload(panel, card_, pauser_, &read);
@@ -131,7 +142,10 @@ void CardJob::ReadBack(OperatorPanel& panel, DownloadOutcome& outcome, CardRun& 
   CardInfoOutcome query = GetCardInfo(panel, card_, pauser_);
   const uint32_t exchanges = outcome.exchanges + query.exchanges;
   if (!query.Succeeded()) {
+    // The query's own failure, told as a read-back's: the download itself succeeded,
+    // and its record must keep saying that the counter went onto the card.
     static_cast<Outcome&>(outcome) = query;
+    outcome.end = RunEnd::kReadBack;
     outcome.exchanges = exchanges;
     return;
   }
@@ -144,29 +158,58 @@ void CardJob::ReadBack(OperatorPanel& panel, DownloadOutcome& outcome, CardRun& 
   outcome.exchanges = exchanges;
 }
 
-void CardJob::Record(journal::JournalRecord record, CardRun& run) {
-  if (journal_ == nullptr || (given_up_ != nullptr && given_up_->load()))
-    return;
-  if (!journal_->Append(std::move(record), &run.record_error, &run.run_id)) {
-    journal_failed_ = true;
-    run.run_id.clear();
-    if (run.record_error.empty())
-      run.record_error = "the journal refused the record";
-  }
+std::string CardJob::RecordInProgress() const {
+  const std::lock_guard lock(record_mutex_);
+  return record_in_progress_;
 }
 
-journal::JournalRecord UnfinishedRecord(const JobOrder& order, const std::string& reader,
-                                        const CardRun& run) {
+bool CardJob::BeginRecord(const journal::RunClock& clock, const std::string& script_path,
+                          std::optional<uint32_t> counter, CardRun& run) {
+  if (journal_ == nullptr)
+    return true;
+  // What is known before the card is touched: enough to find the card and what it was
+  // to be given, should the program die before the run ends.
   journal::JournalRecord record;
-  record.time_utc = journal::UtcText(std::chrono::system_clock::now() - run.elapsed);
-  record.procedure = ProcedureName(order.procedure);
-  record.reader = reader;
-  record.outcome = std::string(RunEndName(run.outcome.end));
-  record.message = run.outcome.message;
-  record.duration_ms = run.elapsed.count();
-  if (order.procedure == Procedure::kDownload)
-    record.script_path = order.script_path;
-  return record;
+  record.time_utc = clock.StartText();
+  record.procedure = ProcedureName(order_.procedure);
+  record.reader =
+      card_.Mode() == ReaderMode::UsbReader ? "Orvo reader" : card_.Connection().reader_name;
+  if (order_.procedure == Procedure::kDownload) {
+    record.script_path = script_path;
+    if (counter)
+      record.counter_written = *counter;
+  }
+  std::string run_id;
+  if (journal_->Begin(std::move(record), &run_id, &run.record_error)) {
+    const std::lock_guard lock(record_mutex_);
+    record_in_progress_ = std::move(run_id);
+    return true;
+  }
+  journal_failed_ = true;
+  if (run.record_error.empty())
+    run.record_error = "the journal refused the record";
+  run.outcome.end = RunEnd::kRefused;
+  run.outcome.message = kNotRecordedMessage;
+  return false;
+}
+
+void CardJob::Record(journal::JournalRecord record, CardRun& run) {
+  std::string run_id;
+  {
+    const std::lock_guard lock(record_mutex_);
+    run_id = std::exchange(record_in_progress_, std::string());
+  }
+  if (journal_ == nullptr || run_id.empty() || (given_up_ != nullptr && given_up_->load()))
+    return;
+  // Only a completed record names the run: a failed commit is never a recorded run id.
+  if (journal_->Complete(run_id, std::move(record), &run.record_error)) {
+    run.run_id = std::move(run_id);
+    return;
+  }
+  journal_failed_ = true;
+  run.run_id.clear();
+  if (run.record_error.empty())
+    run.record_error = "the journal refused the record";
 }
 
 }  // namespace pelliton::station

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,6 +75,9 @@ class CardJob {
 
   // Whether a run's record could not be written: no further card should be run.
   bool JournalFailed() const { return journal_failed_; }
+  // The run id of the record of the run in progress (written before the card is
+  // touched), for whoever gives the card up; empty between runs. Safe from any thread.
+  std::string RecordInProgress() const;
 
  private:
   CardRun Finish(CardRun run, const journal::RunClock& clock,
@@ -81,6 +85,10 @@ class CardJob {
   void Info(OperatorPanel& panel, const journal::RunClock& clock, CardRun& run);
   DownloadOutcome Download(RunPanel& panel, const journal::RunClock& clock, CardRun& run);
   void ReadBack(OperatorPanel& panel, DownloadOutcome& outcome, CardRun& run);
+  // Writes the run's record before the card is touched; false (the run refused, no
+  // card touched) when the journal does not take it.
+  bool BeginRecord(const journal::RunClock& clock, const std::string& script_path,
+                   std::optional<uint32_t> counter, CardRun& run);
   void Record(journal::JournalRecord record, CardRun& run);
 
   JobOrder order_;
@@ -89,10 +97,13 @@ class CardJob {
   journal::Journal* journal_;
   const std::atomic<bool>* given_up_;
   bool journal_failed_ = false;
+  mutable std::mutex record_mutex_;
+  std::string record_in_progress_;
 };
 
-// The record of a card given up while a call to it was stuck: it may be half-loaded.
-journal::JournalRecord UnfinishedRecord(const JobOrder& order, const std::string& reader,
-                                        const CardRun& run);
+// The message of a run that did not touch its card because its record could not be
+// written.
+inline constexpr const char* kNotRecordedMessage =
+    "The card was not touched: its run could not be recorded in the journal.";
 
 }  // namespace pelliton::station

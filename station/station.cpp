@@ -129,7 +129,7 @@ class ReaderWorker final : public PanelWatcher, public CardLoopEvents, public Re
       card = card_;
       tally_.ended = stall.held ? "gave up: the card is held by another program"
                                 : "gave up: the card does not answer";
-      run.outcome.end = RunEnd::kUnfinished;
+      run.outcome.end = RunEnd::kAbandoned;
       run.outcome.message = StallText(stall);
       run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
           std::chrono::steady_clock::now() - card_start_);
@@ -137,11 +137,14 @@ class ReaderWorker final : public PanelWatcher, public CardLoopEvents, public Re
         tally_.failures.push_back({card, run.outcome.message});
     }
     if (card != 0) {
-      if (journal_ != nullptr &&
-          !journal_->Append(UnfinishedRecord(config_.job, tally_.reader, run), &run.record_error,
-                            &run.run_id)) {
-        run.run_id.clear();
-        journal_lost_ = true;
+      // Its record, written before the card was touched, says now what became of it.
+      const std::string run_id = job_->RecordInProgress();
+      if (journal_ != nullptr && !run_id.empty()) {
+        if (journal_->Abandon(run_id, journal::kOutcomeAbandoned, run.outcome.message,
+                              &run.record_error))
+          run.run_id = run_id;
+        else
+          journal_lost_ = true;
       }
       events_.CardEnded(tally_.reader, card, run);
     }

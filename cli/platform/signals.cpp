@@ -19,11 +19,16 @@ void EndNow(const std::string& message, int status) {
 }
 
 StopOnSignals::StopOnSignals(std::atomic<bool>& stop, std::function<void()> on_stop,
-                             const CardInProgress& in_progress)
-    : requests_([&stop, on_stop = std::move(on_stop), &in_progress](int signal) {
+                             const CardInProgress& in_progress, journal::Journal* journal)
+    : requests_([&stop, on_stop = std::move(on_stop), &in_progress, journal](int signal) {
         const std::string card = in_progress.Describe();
         const bool several = in_progress.Count() > 1;
         if (stop.exchange(true)) {
+          // The cards left now may be half-loaded: their records say so.
+          std::string error;
+          if (journal != nullptr)
+            journal->AbandonAll(journal::kOutcomeInterrupted, "Stopped at once by a second signal.",
+                                &error);
           EndNow(
               "pelliton-cli: stopped at once by a second signal" +
                   (card.empty() ? std::string()

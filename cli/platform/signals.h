@@ -22,12 +22,13 @@ namespace pelliton::cli {
 // While alive, requests to stop no longer end the process: at the first one stop is set
 // and on_stop called; at the second EndNow is called with 128 + the signal's number (130
 // for Ctrl-C, 143 for SIGTERM and Ctrl-Break) and a message naming in_progress's card.
-// Construct before any other thread starts, so that every thread inherits the blocked
-// signals.
+// Before that, the records journal (optional) began and has not completed are completed
+// as "interrupted". Construct before any other thread starts, so that every thread
+// inherits the blocked signals.
 class StopOnSignals {
  public:
   StopOnSignals(std::atomic<bool>& stop, std::function<void()> on_stop,
-                const CardInProgress& in_progress);
+                const CardInProgress& in_progress, journal::Journal* journal = nullptr);
   StopOnSignals(const StopOnSignals&) = delete;
   StopOnSignals& operator=(const StopOnSignals&) = delete;
 
