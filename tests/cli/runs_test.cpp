@@ -829,7 +829,7 @@ struct StationEndCase {
   bool reader_at_start;  // else Reader A is plugged in once the station runs
   bool unplug_after_card;
   bool output_fails;
-  bool journal_fails;
+  enum Journal { kNone, kReadOnly, kDeletedAfterCard } journal;
   int exit_status;
   const char* out_has;
   const char* err_has;
@@ -851,11 +851,14 @@ TEST_P(StationEnds, SaysWhyAndEndsWithItsStatus) {
   const std::string done = dir_.PathOf("card-done");
   options.on_pass = "touch '" + done + "'";
   std::unique_ptr<journal::Journal> journal;
-  if (c.journal_fails) {
+  const std::string path = dir_.PathOf("journal.sqlite");
+  if (c.journal != StationEndCase::kNone) {
     std::string error;
-    const std::string path = dir_.PathOf("journal.sqlite");
-    journal::Journal::Open(path, "pelliton-cli", journal::Journal::Access::kAppend, &error);
-    journal = journal::Journal::Open(path, "pelliton-cli", journal::Journal::Access::kRead, &error);
+    journal =
+        journal::Journal::Open(path, "pelliton-cli", journal::Journal::Access::kAppend, &error);
+    if (c.journal == StationEndCase::kReadOnly)
+      journal =
+          journal::Journal::Open(path, "pelliton-cli", journal::Journal::Access::kRead, &error);
     ASSERT_NE(journal, nullptr) << error;
   }
   std::FILE* full = c.output_fails ? std::fopen("/dev/full", "w") : nullptr;
@@ -868,11 +871,18 @@ TEST_P(StationEnds, SaysWhyAndEndsWithItsStatus) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       pcsc_.AttachReader("Reader A", &card);
     }
-    if (c.unplug_after_card) {
+    if (c.unplug_after_card || c.journal == StationEndCase::kDeletedAfterCard) {
       const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
       while (!std::filesystem::exists(done) && std::chrono::steady_clock::now() < give_up)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (c.unplug_after_card)
       pcsc_.DetachReader("Reader A");
+    if (c.journal == StationEndCase::kDeletedAfterCard) {
+      for (const char* suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(path + suffix);
+      pcsc_.InsertCard("Reader A", nullptr);
+      pcsc_.InsertCard("Reader A", &card);
     }
     // A station that misses its end is ended, so that the case fails instead of hanging.
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -897,20 +907,27 @@ TEST_P(StationEnds, SaysWhyAndEndsWithItsStatus) {
 INSTANTIATE_TEST_SUITE_P(
     Station, StationEnds,
     ::testing::Values(
-        StationEndCase{"AReaderPluggedInLaterIsServed", "all", 1, false, false, false, false,
-                       kExitSuccess, "Reader Reader A: cards 1, succeeded 1, failed 0\n",
+        StationEndCase{"AReaderPluggedInLaterIsServed", "all", 1, false, false, false,
+                       StationEndCase::kNone, kExitSuccess,
+                       "Reader Reader A: cards 1, succeeded 1, failed 0\n",
                        "no PC/SC reader yet; serving each one plugged in"},
-        StationEndCase{"AnUnpluggedReaderEndsItsLine", "Reader A", 2, true, true, false, false,
-                       kExitFailed,
+        StationEndCase{"AnUnpluggedReaderEndsItsLine", "Reader A", 2, true, true, false,
+                       StationEndCase::kNone, kExitFailed,
                        "Reader Reader A: cards 1, succeeded 1, failed 0; the reader is gone\n",
                        "[Reader A] the reader is gone"},
         StationEndCase{"ALostOutputEndsTheStation", "Reader A,Reader B", 0, true, false, true,
-                       false, kExitOutput, "", "could not write the output"},
+                       StationEndCase::kNone, kExitOutput, "", "could not write the output"},
         StationEndCase{
-            "AJournalThatFailsEndsTheStation", "Reader A,Reader B", 0, true, false, false, true,
-            kExitJournal, "its record could not be written to the journal",
+            "AJournalThatFailsEndsTheStation", "Reader A,Reader B", 0, true, false, false,
+            StationEndCase::kReadOnly, kExitJournal,
+            "its record could not be written to the journal",
             "[Reader A] pelliton-cli: this card's run could not be recorded in the journal: "
-            "the journal is open for reading only"}),
+            "the journal is open for reading only"},
+        // The next card is not touched, and no run id names a record nobody will read.
+        StationEndCase{"AJournalDeletedMidBatchEndsTheStation", "Reader A", 0, true, false, false,
+                       StationEndCase::kDeletedAfterCard, kExitJournal,
+                       "its record could not be written to the journal",
+                       "was moved, replaced or deleted while in use"}),
     [](const auto& info) { return info.param.name; });
 #else
 // The cases need /dev/full and a POSIX shell for their hook.
