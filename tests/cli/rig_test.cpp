@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "journal/journal.h"
 #include "tests/cli/cli_process.h"
 #include "tests/rig/sim_process.h"
 #include "tests/support/scratch_dir.h"
@@ -406,6 +407,7 @@ struct SignalCase {
   int status;
   std::string err_part;  // after a signal, the reader's name follows it
   bool card_finished;
+  const char* recorded = "success";  // the outcome of the card's journal record
 };
 
 class CliRigSignals : public CliRig, public ::testing::WithParamInterface<SignalCase> {};
@@ -416,8 +418,10 @@ TEST_P(CliRigSignals, FirstSignalFinishesTheCardSecondEndsAtOnce) {
   CliProcess cli(dir);
   rig::SimProcess sim;
   ASSERT_TRUE(sim.StartAndWait(0));
-  std::vector<std::string> args = {"download", PELLITON_EXAMPLE_SCRIPT, "--counter",
-                                   std::to_string(kTestCounter)};
+  const std::string journal = dir.PathOf("journal.sqlite");
+  std::vector<std::string> args = {"download",  PELLITON_EXAMPLE_SCRIPT,
+                                   "--counter", std::to_string(kTestCounter),
+                                   "--journal", journal};
   args.insert(args.end(), c.args.begin(), c.args.end());
   ASSERT_TRUE(cli.Start(args, c.out));
   if (!c.signals.empty()) {
@@ -437,6 +441,14 @@ TEST_P(CliRigSignals, FirstSignalFinishesTheCardSecondEndsAtOnce) {
   if (c.card_finished && c.out == Stdout::kFile) {
     EXPECT_TRUE(cli.Out().ends_with("Download APP Successfull!\n")) << cli.Out();
   }
+  std::string error;
+  const auto reader =
+      journal::Journal::Open(journal, "test", journal::Journal::Access::kRead, &error);
+  ASSERT_NE(reader, nullptr) << error;
+  std::vector<journal::JournalRecord> records;
+  ASSERT_TRUE(reader->List({}, &records, &error)) << error;
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].outcome, c.recorded);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -461,14 +473,16 @@ INSTANTIATE_TEST_SUITE_P(
                                  {SIGTERM, SIGTERM},
                                  143,
                                  "pelliton-cli: stopped at once by a second signal; the card in ",
-                                 false},
+                                 false,
+                                 "interrupted"},
                       SignalCase{"SecondInterruptEndsTheCardLoop",
                                  {"--each-card"},
                                  Stdout::kFile,
                                  {SIGINT, SIGINT},
                                  130,
                                  "a second signal; card 1 in ",
-                                 false},
+                                 false,
+                                 "interrupted"},
                       // A reader of the output that went away: the card is finished all the same.
                       SignalCase{"ClosedPipe",
                                  {},

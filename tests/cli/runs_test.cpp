@@ -715,10 +715,11 @@ TEST_F(CliRuns, TraceShowsEveryExchangeOfARun) {
 // The station in process: every reader's worker against the simulated service.
 class StationRuns : public CliRuns {
  protected:
-  int RunStation(CliOptions options, const std::string& readers) {
+  int RunStation(CliOptions options, const std::string& readers,
+                 journal::Journal* journal = nullptr) {
     options.readers_wanted = readers;
     station_.emplace(options_ = options, Streams{out_.file(), err_.file(), false}, stop_,
-                     in_progress_, nullptr, pcsc_);
+                     in_progress_, journal, pcsc_);
     return station_->Run();
   }
   CliOptions options_;
@@ -961,7 +962,11 @@ TEST_P(StationStuck, GivesUpThatReaderOnly) {
   options.card_limit = 1;
   options.wait_seconds = 1;
   options.json = true;
-  EXPECT_EQ(RunStation(options, GetParam().readers), kExitFailed);
+  std::string error;
+  const auto journal = journal::Journal::Open(dir_.PathOf("journal.sqlite"), "pelliton-cli",
+                                              journal::Journal::Access::kAppend, &error);
+  ASSERT_NE(journal, nullptr) << error;
+  EXPECT_EQ(RunStation(options, GetParam().readers, journal.get()), kExitFailed);
   EXPECT_TRUE(station_->LeftStuck());
   const std::string out = out_.Text();
   EXPECT_NE(out.find(R"("card":1,"success":true,"reader":"Reader A")"), std::string::npos) << out;
@@ -977,6 +982,14 @@ TEST_P(StationStuck, GivesUpThatReaderOnly) {
   station_.reset();
   EXPECT_EQ(out_.Text(), out);
   EXPECT_LE(stuck.loads, 3);
+  // Each card has its one record; the one given up says so, and nothing came after it.
+  std::vector<journal::JournalRecord> records;
+  ASSERT_TRUE(journal->List({}, &records, &error)) << error;
+  std::map<std::string, std::string> outcome_of;
+  for (const journal::JournalRecord& record : records)
+    outcome_of[record.reader] += record.outcome + " ";
+  EXPECT_EQ(outcome_of["Reader A"], "success ");
+  EXPECT_EQ(outcome_of["Reader B"], "abandoned ");
 }
 
 INSTANTIATE_TEST_SUITE_P(
