@@ -927,7 +927,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The next card is not touched, and no run id names a record nobody will read.
         StationEndCase{"AJournalDeletedMidBatchEndsTheStation", "Reader A", 0, true, false, false,
                        StationEndCase::kDeletedAfterCard, kExitJournal,
-                       "its record could not be written to the journal",
+                       "failed 1; its record could not be written to the journal\n"
+                       "  Card 2 failed: The card was not touched",
                        "was moved, replaced or deleted while in use"}),
     [](const auto& info) { return info.param.name; });
 #else
