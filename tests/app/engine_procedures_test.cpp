@@ -51,6 +51,8 @@ TEST(EngineProceduresTest, AJournalThatFailsIsSaidOnceAndLeftAlone) {
   sqlite3_close(other);
   procedures.GetCardInfo(panel);
   EXPECT_EQ(journal_boxes(), 1);
+  // Its record comes before the card: the card was never reached.
+  EXPECT_NE(panel.LogOf({"appbox"}).back().find("The card was not touched"), std::string::npos);
   procedures.OnDownload(panel);
   procedures.GetCardInfo(panel);
   EXPECT_EQ(journal_boxes(), 1);
