@@ -964,9 +964,12 @@ TEST_P(StationStuck, GivesUpThatReaderOnly) {
   options.wait_seconds = 1;
   options.json = true;
   std::string error;
-  const auto journal = journal::Journal::Open(dir_.PathOf("journal.sqlite"), "pelliton-cli",
-                                              journal::Journal::Access::kAppend, &error);
-  ASSERT_NE(journal, nullptr) << error;
+  // A build without a journal runs the same, recording nothing.
+  const auto journal = journal::JournalKept()
+                           ? journal::Journal::Open(dir_.PathOf("journal.sqlite"), "pelliton-cli",
+                                                    journal::Journal::Access::kAppend, &error)
+                           : nullptr;
+  ASSERT_EQ(journal != nullptr, journal::JournalKept()) << error;
   EXPECT_EQ(RunStation(options, GetParam().readers, journal.get()), kExitFailed);
   EXPECT_TRUE(station_->LeftStuck());
   const std::string out = out_.Text();
@@ -984,6 +987,8 @@ TEST_P(StationStuck, GivesUpThatReaderOnly) {
   EXPECT_EQ(out_.Text(), out);
   EXPECT_LE(stuck.loads, 3);
   // Each card has its one record; the one given up says so, and nothing came after it.
+  if (journal == nullptr)
+    return;
   std::vector<journal::JournalRecord> records;
   ASSERT_TRUE(journal->List({}, &records, &error)) << error;
   std::map<std::string, std::string> outcome_of;
