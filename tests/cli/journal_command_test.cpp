@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -15,6 +17,8 @@
 
 #include "cli/args.h"
 #include "cli/commands/card.h"
+#include "cli/render/json_line.h"
+#include "journal/record_fields.h"
 #include "tests/cli/capture.h"
 #include "tests/support/scratch_dir.h"
 
@@ -158,10 +162,12 @@ TEST(JournalCommand, AppendedRecordsComeBackInEachFormat) {
         const auto rows = ParseCsv(text);
         ASSERT_EQ(rows.size(), c.run_ids.size() + 1) << c.name << "\n" << text;
         EXPECT_EQ(rows[0][0], "run_id");
+        EXPECT_EQ(rows[0].back(), "record_hash");
         for (size_t i = 1; i < rows.size(); ++i) {
           ASSERT_EQ(rows[i].size(), rows[0].size()) << c.name;
           EXPECT_EQ(rows[i][0], c.run_ids[i - 1]) << c.name;
           EXPECT_EQ(rows[i][11], "/srv/app, v3.bin") << c.name;  // script_path
+          EXPECT_EQ(rows[i].back().size(), 64u) << c.name;       // record_hash
         }
         break;
       }
@@ -180,6 +186,10 @@ TEST(JournalCommand, AppendedRecordsComeBackInEachFormat) {
           EXPECT_NE(line.find(info ? "\"counter_written\":null" : "\"counter_written\":1000"),
                     std::string::npos)
               << line;
+          // Each record's place in the station's chain: Sample's order.
+          const char place = static_cast<char>('1' + (c.run_ids[count].back() - 'a'));
+          EXPECT_NE(line.find(std::string("\"station_seq\":") + place + ","), std::string::npos)
+              << line;
           if (info) {
             EXPECT_NE(line.find("\\r\\n\\r\\nNorvane App Version:\\\"V3.05\\\""), std::string::npos)
                 << line;
@@ -190,6 +200,66 @@ TEST(JournalCommand, AppendedRecordsComeBackInEachFormat) {
         break;
       }
     }
+  }
+}
+
+std::string SampleJournal(const ScratchDir& dir) {
+  const std::string path = dir.PathOf("journal.sqlite");
+  std::string error;
+  const auto journal = Journal::Open(path, "pelliton-cli", Journal::Access::kAppend, &error);
+  EXPECT_NE(journal, nullptr) << error;
+  for (const JournalRecord& record : Sample())
+    EXPECT_TRUE(journal != nullptr && journal->Append(record, &error)) << error;
+  return path;
+}
+
+// The export writes its JSON lines itself; they are those JsonLine makes, whatever the
+// bytes: escapes, control characters, DEL, UTF-8 and what is not UTF-8.
+TEST(JournalCommand, JsonLinesAreTheCliOwn) {
+  const std::string texts[] = {"plain",
+                               "quote \" backslash \\ slash /",
+                               "\r\n\t\b\f",
+                               std::string("nul \0 byte", 10),
+                               "\x01\x1f\x7f",
+                               "caf\xc3\xa9 \xe2\x82\xac",
+                               "bad \xff\xfe",
+                               "cut \xe2\x82",
+                               "\xed\xa0\x80\xc2\x85"};
+  for (const std::string& text : texts) {
+    JournalRecord record = Sample()[1];
+    record.reader = text;
+    record.message = text + "\r\n" + text;
+    record.transport_result = -1;
+    Json json = JsonHeader("journal");
+    for (const journal::RecordField& field : journal::RecordFields()) {
+      const auto number = journal::FieldNumber(field, record);
+      if (field.kind == journal::FieldKind::kText)
+        json[field.name] = record.*field.text;
+      else
+        json[field.name] = number ? Json(*number) : Json(nullptr);
+    }
+    JournalWriter writer(JournalFormat::kJson, nullptr);
+    ASSERT_TRUE(writer.Write(record) && writer.Finish());
+    EXPECT_EQ(writer.Text(), JsonLine(json)) << text;
+  }
+}
+
+// Standard output that cannot be written is the output's exit status, in every format.
+TEST(JournalCommand, FullOutputIsTheOutputStatus) {
+  ScratchDir dir;
+  const std::string path = SampleJournal(dir);
+  for (const char* args : {"", "--format=csv", "--json"}) {
+    std::vector<std::string> line = {"journal", "--journal", path};
+    if (*args != '\0')
+      line.push_back(args);
+    const ParseOutcome parsed = ParseArgs(line);
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    Capture err;
+    EXPECT_EQ(RunJournalCommand(parsed.options, full, err.file()), kExitOutput) << args;
+    std::fclose(full);
+    EXPECT_NE(err.Text().find("could not write the output"), std::string::npos) << args;
   }
 }
 
