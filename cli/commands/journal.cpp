@@ -36,18 +36,24 @@ void AppendNumber(std::string& out, int64_t value) {
   out.append(digits, end);
 }
 
-// A text field as a CSV cell, as RFC 4180 says: quoted when it holds a comma, a quote or
-// a line break; quotes doubled.
+// A text field as a CSV cell. A spreadsheet takes a cell beginning with = + - @ (or a
+// tab or CR before them) for a formula, which a card's or a reader's text must never
+// become: such a cell gets a leading apostrophe. Then RFC 4180: quoted when it holds a
+// comma, a quote or a line break; quotes doubled.
 void AppendCsvText(std::string& out, const std::string& text) {
+  const bool neutralised =
+      !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
   // A plain loop: find_first_of looks each byte up with a call of its own.
   const bool quoted = std::any_of(text.begin(), text.end(), [](char c) {
     return c == ',' || c == '"' || c == '\r' || c == '\n';
   });
   if (!quoted) {
+    if (neutralised)
+      out += '\'';
     out += text;
     return;
   }
-  out += '"';
+  out += neutralised ? "\"'" : "\"";
   size_t from = 0;
   for (size_t quote = text.find('"'); quote != std::string::npos; quote = text.find('"', from)) {
     out.append(text, from, quote + 1 - from);
@@ -127,8 +133,27 @@ std::string OneLine(const std::string& message) {
   return line;
 }
 
+// A table cell: terminal text, with the line feeds and tabs it lets through shown as
+// their values too, since either would break the table's one line per record.
 void SetCell(std::string& cell, const std::string& text) {
-  cell.assign(text);
+  // Nearly every cell is printable ASCII, which passes as it is, into the cell's memory.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+    cell.assign(text);
+    return;
+  }
+  cell = AsTerminalText(text);
+  if (std::none_of(cell.begin(), cell.end(), [](char c) { return c == '\n' || c == '\t'; }))
+    return;
+  std::string shown;
+  for (char c : cell) {
+    if (c == '\n')
+      shown += "\\x0a";
+    else if (c == '\t')
+      shown += "\\x09";
+    else
+      shown += c;
+  }
+  cell = std::move(shown);
 }
 
 void TableCells(const JournalRecord& r, std::vector<std::string>& cells) {
@@ -142,8 +167,11 @@ void TableCells(const JournalRecord& r, std::vector<std::string>& cells) {
   SetCell(cells[7], OneLine(r.message));
 }
 
+// The columns a cell takes on a terminal: its characters, as it is valid UTF-8.
 size_t Columns(const std::string& cell) {
-  return cell.size();
+  return static_cast<size_t>(std::count_if(cell.begin(), cell.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
 }
 
 std::string PathOf(const CliOptions& options) {
@@ -289,6 +317,7 @@ bool JournalWriter::Write(const JournalRecord& record) {
       for (const RecordField& field : journal::RecordFields()) {
         if (&field != journal::RecordFields().data())
           text_ += ',';
+        // A number is never neutralised: a negative one stays a number.
         if (field.kind == FieldKind::kText)
           AppendCsvText(text_, record.*field.text);
         else if (const std::optional<int64_t> value = journal::FieldNumber(field, record))

@@ -64,7 +64,14 @@ std::vector<JournalRecord> Sample() {
   c.status_word = "6A82";
   c.failing_line = 17;
   c.message = "App1 Download error! at line 17!";
-  return {a, b, c};
+  // A card cut short by a second signal, in a reader whose name would retitle a terminal.
+  JournalRecord d = a;
+  d.run_id = "run-d";
+  d.time_utc = "2024-05-04T11:00:00.000Z";
+  d.reader = "PCD \x1b]0;owned\x07 caf\xc3\xa9";
+  d.atr = "3B00DD";
+  d.outcome = "interrupted";
+  return {a, b, c, d};
 }
 
 // RFC 4180 rows, for reading the export back.
@@ -99,6 +106,13 @@ std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
   return rows;
 }
 
+// Where text begins in a line of the table, in characters on the terminal.
+size_t ColumnOf(const std::string& line, const std::string& text) {
+  const size_t at = line.find(text);
+  return static_cast<size_t>(std::count_if(line.begin(), line.begin() + std::min(at, line.size()),
+                                           [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
 struct QueryCase {
   const char* name;
   std::vector<std::string> args;  // after "journal --journal PATH"
@@ -107,9 +121,12 @@ struct QueryCase {
 };
 
 const QueryCase kQueries[] = {
-    {"AllAsTable", {}, kExitSuccess, {"run-a", "run-b", "run-c"}},
-    {"SinceADay", {"--since", "2024-05-02"}, kExitSuccess, {"run-b", "run-c"}},
-    {"SinceToTheMillisecond", {"--since", "2024-05-02 09:30:00.501Z"}, kExitSuccess, {"run-c"}},
+    {"AllAsTable", {}, kExitSuccess, {"run-a", "run-b", "run-c", "run-d"}},
+    {"SinceADay", {"--since", "2024-05-02"}, kExitSuccess, {"run-b", "run-c", "run-d"}},
+    {"SinceToTheMillisecond",
+     {"--since", "2024-05-02 09:30:00.501Z"},
+     kExitSuccess,
+     {"run-c", "run-d"}},
     {"OneReaderAsCsv", {"--reader", "PCD 0", "--format", "csv"}, kExitSuccess, {"run-a", "run-c"}},
     {"CardByAtrAsJson", {"--card", "3b:00:aa", "--json"}, kExitSuccess, {"run-a", "run-b"}},
     {"CardByRunId", {"--card", "run-c", "--format=json"}, kExitSuccess, {"run-c"}},
@@ -149,6 +166,20 @@ TEST(JournalCommand, AppendedRecordsComeBackInEachFormat) {
         }
         EXPECT_NE(text.find(std::to_string(c.run_ids.size()) + " record"), std::string::npos)
             << c.name;
+        // The reader's escape sequence shown, not obeyed, and the columns after it still
+        // in line: the widths are taken on the text shown.
+        EXPECT_EQ(text.find_first_of("\x1b\x07"), std::string::npos) << text;
+        if (std::count(c.run_ids.begin(), c.run_ids.end(), "run-d") == 1) {
+          EXPECT_NE(text.find("PCD \\x1b]0;owned\\x07 caf\xc3\xa9  "), std::string::npos) << text;
+        }
+        std::istringstream lines(text);
+        std::string line;
+        std::getline(lines, line);
+        const size_t run_id_column = ColumnOf(line, "RUN ID");
+        for (const std::string& id : c.run_ids) {
+          ASSERT_TRUE(std::getline(lines, line)) << c.name;
+          EXPECT_EQ(ColumnOf(line, id), run_id_column) << c.name << "\n" << text;
+        }
         // One line per record, a message's lines joined.
         if (std::count(c.run_ids.begin(), c.run_ids.end(), "run-b") == 1) {
           EXPECT_NE(text.find("V2.00 / Norvane App Version:\"V3.05\"  counter:0500"),
@@ -211,6 +242,54 @@ std::string SampleJournal(const ScratchDir& dir) {
   for (const JournalRecord& record : Sample())
     EXPECT_TRUE(journal != nullptr && journal->Append(record, &error)) << error;
   return path;
+}
+
+// A text a spreadsheet would take for a formula is exported as text; everything else, and
+// every number, as it is. JSON carries the text exactly.
+struct CsvCellCase {
+  const char* name;
+  std::string text;
+  std::string cell;
+};
+
+const CsvCellCase kCsvCells[] = {
+    {"Equals", "=HYPERLINK(\"http://x\",\"y\")", "'=HYPERLINK(\"http://x\",\"y\")"},
+    {"Plus", "+1+2", "'+1+2"},
+    {"Minus", "-2+3", "'-2+3"},
+    {"At", "@SUM(A1)", "'@SUM(A1)"},
+    {"Tab", "\t=1", "'\t=1"},
+    {"CarriageReturn", "\r=1", "'\r=1"},
+    {"ApostropheAlready", "'kept", "'kept"},
+    {"MinusInside", "V3-05 -x", "V3-05 -x"},
+    {"BlankFirst", " =1", " =1"},
+    {"Empty", "", ""},
+};
+
+TEST(JournalCommand, CsvCellsThatLookLikeFormulasStayText) {
+  for (const CsvCellCase& c : kCsvCells) {
+    JournalRecord record = Sample().front();
+    record.reader = c.text;
+    record.message = c.text;
+    record.transport_result = -2146435060;  // SCARD_E_NO_SERVICE as a signed 32-bit code
+    JournalWriter csv(JournalFormat::kCsv, nullptr);
+    ASSERT_TRUE(csv.Write(record) && csv.Finish());
+    const auto rows = ParseCsv(csv.Text());
+    ASSERT_EQ(rows.size(), 2u) << c.name << "\n" << csv.Text();
+    ASSERT_EQ(rows[1].size(), rows[0].size()) << c.name;
+    for (size_t i = 0; i < rows[0].size(); ++i) {
+      if (rows[0][i] == "reader" || rows[0][i] == "message") {
+        EXPECT_EQ(rows[1][i], c.cell) << c.name << ": " << rows[0][i];
+      }
+      if (rows[0][i] == "transport_result") {
+        EXPECT_EQ(rows[1][i], "-2146435060") << c.name;
+      }
+    }
+    JournalWriter json(JournalFormat::kJson, nullptr);
+    ASSERT_TRUE(json.Write(record) && json.Finish());
+    const auto parsed = nlohmann::json::parse(json.Text());
+    EXPECT_EQ(parsed["reader"], c.text) << c.name;
+    EXPECT_EQ(parsed["transport_result"], -2146435060) << c.name;
+  }
 }
 
 // The export writes its JSON lines itself; they are those JsonLine makes, whatever the
