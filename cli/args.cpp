@@ -198,6 +198,9 @@ class Parser {
         ->default_str("table");
     journal_->add_option("--card", options_.journal_card, "runs of this card")
         ->type_name("ATR|RUN-ID");
+    journal_->add_flag("--unfinished", options_.journal_unfinished,
+                       "only cards left in the middle of their run (unfinished,\n"
+                       "abandoned, interrupted): they may be half-loaded");
     journal_->add_flag("-j,--json", options_.json, "the same as --format json");
 
     help_ = Add("help", "this help; help COMMAND: the command's");

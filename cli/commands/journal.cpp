@@ -215,6 +215,7 @@ int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   }
   query.reader = options.journal_reader;
   query.card = options.journal_card;
+  query.unfinished = options.journal_unfinished;
   JournalFormat format = JournalFormat::kTable;
   if (options.json || options.journal_format == "json")
     format = JournalFormat::kJson;

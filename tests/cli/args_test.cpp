@@ -277,8 +277,9 @@ TEST_P(ParseBad, IsAUsageError) {
   EXPECT_NE(outcome.error.find(GetParam().error_part), std::string::npos) << outcome.error;
   EXPECT_EQ(outcome.error.find('\n'), std::string::npos) << outcome.error;
   const std::vector<std::string>& args = GetParam().args;
-  const bool known = !args.empty() && (args[0] == "info" || args[0] == "download" ||
-                                       args[0] == "check" || args[0] == "readers");
+  const bool known =
+      !args.empty() && (args[0] == "info" || args[0] == "download" || args[0] == "check" ||
+                        args[0] == "readers" || args[0] == "journal");
   EXPECT_TRUE(outcome.error.ends_with(known ? " (see pelliton-cli " + args[0] + " --help)"
                                             : " (see pelliton-cli --help)"))
       << outcome.error;
@@ -335,7 +336,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "excludes --reader"},
         BadCase{
             "ReadersTraced", {"info", "--each-card", "--readers", "0,1", "--trace"}, "one reader"},
-        BadCase{"VerifyOnInfo", {"info", "--verify"}, "download only"}),
+        BadCase{"VerifyOnInfo", {"info", "--verify"}, "download only"},
+        BadCase{"UnfinishedTakesNoValue", {"journal", "--unfinished=yes"}, "takes no value"},
+        BadCase{"JournalTakesNoArgument", {"journal", "all"}, "unexpected argument all"}),
+
     [](const testing::TestParamInfo<BadCase>& info) { return info.param.name; });
 
 TEST(Usage, NamesEveryCommandAndOption) {
@@ -348,6 +352,9 @@ TEST(Usage, NamesEveryCommandAndOption) {
         "--on-pass", "--on-fail", "--hook-timeout", "-v,", "-q,", "3 the output"}) {
     EXPECT_NE(download.find(word), std::string::npos) << word;
   }
+  const std::string journal = ParseArgs({"journal", "--help"}).help;
+  for (const char* word : {"--unfinished", "half-loaded", "--format"})
+    EXPECT_NE(journal.find(word), std::string::npos) << word;
 }
 
 // Every long option a help lists is known before CLI11 sees the arguments: "--name=" is

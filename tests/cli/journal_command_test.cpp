@@ -131,6 +131,13 @@ const QueryCase kQueries[] = {
     {"CardByAtrAsJson", {"--card", "3b:00:aa", "--json"}, kExitSuccess, {"run-a", "run-b"}},
     {"CardByRunId", {"--card", "run-c", "--format=json"}, kExitSuccess, {"run-c"}},
     {"UnknownCard", {"--card", "3B00CC"}, kExitFailed, {}},
+    {"CardByRunIdInUpperCase", {"--card", "RUN-C"}, kExitSuccess, {"run-c"}},
+    {"Unfinished", {"--unfinished"}, kExitSuccess, {"run-d"}},
+    {"UnfinishedAsJson", {"--unfinished", "--json"}, kExitSuccess, {"run-d"}},
+    {"NoneUnfinishedInOneReader",
+     {"--unfinished", "--reader", "PCD 0", "--format", "csv"},
+     kExitSuccess,
+     {}},
 };
 
 TEST(JournalCommand, AppendedRecordsComeBackInEachFormat) {
