@@ -60,6 +60,8 @@ struct CliOptions {
   std::string journal_format = "table";
   std::string journal_card;
   bool journal_unfinished = false;
+  // journal verify: the record chains checked instead of the records listed.
+  bool journal_verify = false;
 
   // Defaults taken from the environment or the file, one "name: value (from SOURCE)"
   // line each, for -v.

@@ -183,6 +183,49 @@ void Put(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
+std::string Counted(int64_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// journal verify: each station's chain of records walked and the first break named.
+int VerifyJournal(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  const std::string path = PathOf(options);
+  std::string error;
+  const std::unique_ptr<Journal> journal =
+      Journal::Open(path, kProgram, Journal::Access::kRead, &error);
+  journal::ChainReport report;
+  if (journal == nullptr || !journal->Verify(&report, &error)) {
+    Put(err, "pelliton-cli: the journal cannot be read: " + AsTerminalText(error) + "\n");
+    return kExitJournal;
+  }
+  const bool holds = report.first_break.empty();
+  if (options.json) {
+    Json json = JsonHeader("journal_verify");
+    json["journal"] = path;
+    json["records"] = report.records;
+    json["stations"] = report.stations;
+    json["unfinished"] = report.unfinished;
+    json["holds"] = holds;
+    json["first_break"] = holds ? Json(nullptr) : Json(report.first_break);
+    Emit(out, JsonLine(json));
+  } else if (holds) {
+    Emit(out,
+         "journal " + AsTerminalText(path) + ": " + Counted(report.records, "record") + " of " +
+             Counted(report.stations, "station") + "; the chain holds" +
+             (report.unfinished > 0 ? ", " + std::to_string(report.unfinished) + " left unfinished"
+                                    : std::string()) +
+             "\n");
+  }
+  if (holds)
+    return kExitSuccess;
+  // A journal of an earlier release has no chain to break; the report says so itself.
+  Put(err, std::string(journal->SchemaVersion() < 1 ? "pelliton-cli: "
+                                                    : "pelliton-cli: the journal's chain is "
+                                                      "broken at ") +
+               AsTerminalText(report.first_break) + "\n");
+  return kExitFailed;
+}
+
 }  // namespace
 
 bool OpenRunJournal(const CliOptions& options, std::FILE* err, std::unique_ptr<Journal>* journal) {
@@ -205,6 +248,8 @@ int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
     Put(err, "pelliton-cli: this build keeps no journal\n");
     return kExitJournal;
   }
+  if (options.journal_verify)
+    return CheckedExit(VerifyJournal(options, out, err), Streams{out, err});
   journal::JournalQuery query;
   if (!options.journal_since.empty() &&
       !journal::ParseSinceTime(options.journal_since, &query.since)) {

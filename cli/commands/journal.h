@@ -23,9 +23,10 @@ enum class JournalFormat { kTable, kCsv, kJson };
 bool OpenRunJournal(const CliOptions& options, std::FILE* err,
                     std::unique_ptr<journal::Journal>* journal);
 
-// The journal command: the records the options select, in their format, on out.
-// kExitJournal when the journal cannot be read (or this build keeps none); kExitFailed
-// when --card finds nothing; kExitOutput, said on err, when out could not be written
+// The journal command: the records the options select, in their format, on out; with
+// journal verify, whether each station's chain of records holds. kExitJournal when the
+// journal cannot be read (or this build keeps none); kExitFailed when --card finds
+// nothing or a chain is broken; kExitOutput, said on err, when out could not be written
 // (which stops the export).
 int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err);
 

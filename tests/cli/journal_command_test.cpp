@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <nlohmann/json.hpp>
 
@@ -334,7 +335,7 @@ TEST(JournalCommand, JsonLinesAreTheCliOwn) {
 TEST(JournalCommand, FullOutputIsTheOutputStatus) {
   ScratchDir dir;
   const std::string path = SampleJournal(dir);
-  for (const char* args : {"", "--format=csv", "--json"}) {
+  for (const char* args : {"", "--format=csv", "--json", "verify"}) {
     std::vector<std::string> line = {"journal", "--journal", path};
     if (*args != '\0')
       line.push_back(args);
@@ -346,6 +347,83 @@ TEST(JournalCommand, FullOutputIsTheOutputStatus) {
     EXPECT_EQ(RunJournalCommand(parsed.options, full, err.file()), kExitOutput) << args;
     std::fclose(full);
     EXPECT_NE(err.Text().find("could not write the output"), std::string::npos) << args;
+  }
+}
+
+// journal verify over the sample, as written and as changed behind the journal's back.
+struct VerifyCase {
+  const char* name;
+  const char* change;             // SQL run on the file first; null: the file is no journal at all
+  std::vector<std::string> args;  // after "journal --journal PATH verify"
+  int status;
+  std::string out_text;
+  std::string err_text;
+};
+
+const VerifyCase kVerifies[] = {
+    {"Holds",
+     "",
+     {},
+     kExitSuccess,
+     "4 records of 1 station; the chain holds, 1 left unfinished\n",
+     ""},
+    {"HoldsAsJson",
+     "",
+     {"--json"},
+     kExitSuccess,
+     "\"records\":4,\"stations\":1,\"unfinished\":1,\"holds\":true,\"first_break\":null}",
+     ""},
+    {"FieldChanged",
+     "UPDATE card_runs SET outcome = 'success' WHERE run_id = 'run-c'",
+     {},
+     kExitFailed,
+     "",
+     "record 3 (run id run-c): its fields were changed"},
+    {"RecordRemoved",
+     "DELETE FROM card_runs WHERE run_id = 'run-b'",
+     {},
+     kExitFailed,
+     "",
+     "record 3 (run id run-c): record 2 before it is missing"},
+    {"BrokenAsJson",
+     "UPDATE card_runs SET run_id = 'run-x' WHERE run_id = 'run-d'",
+     {"-j"},
+     kExitFailed,
+     "\"holds\":false,\"first_break\":\"station ",
+     "record 4 (run id run-x): it does not follow"},
+    {"StationNameShownNotObeyed",
+     "UPDATE card_runs SET station = 'line' || char(27) || '[2J' WHERE run_id = 'run-a'",
+     {},
+     kExitFailed,
+     "",
+     "chain is broken at station line\\x1b[2J, record 1 (run id run-a)"},
+    {"NoJournal", nullptr, {}, kExitJournal, "", "the journal cannot be read"},
+};
+
+TEST(JournalCommand, VerifySaysWhetherTheChainHolds) {
+  for (const VerifyCase& c : kVerifies) {
+    ScratchDir dir;
+    std::string path = dir.Write("plain.txt", "card runs\n");
+    if (c.change != nullptr) {
+      path = SampleJournal(dir);
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK) << c.name;
+      EXPECT_EQ(sqlite3_exec(db, c.change, nullptr, nullptr, nullptr), SQLITE_OK) << c.name;
+      sqlite3_close(db);
+    }
+    std::vector<std::string> args = {"journal", "--journal", path, "verify"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ParseOutcome parsed = ParseArgs(args);
+    ASSERT_TRUE(parsed.ok) << c.name << ": " << parsed.error;
+    Capture out, err;
+    EXPECT_EQ(RunJournalCommand(parsed.options, out.file(), err.file()), c.status) << c.name;
+    EXPECT_NE(out.Text().find(c.out_text), std::string::npos) << c.name << ": " << out.Text();
+    EXPECT_NE(err.Text().find(c.err_text), std::string::npos) << c.name << ": " << err.Text();
+    EXPECT_EQ(err.Text().find('\x1b'), std::string::npos) << c.name;
+    if (c.status == kExitSuccess) {
+      EXPECT_EQ(out.Text().rfind(parsed.options.json ? "{" : "journal " + path + ": ", 0), 0u)
+          << c.name;
+    }
   }
 }
 
@@ -362,6 +440,8 @@ TEST(JournalCommand, UnwritableJournalIsItsOwnExitStatus) {
       {"InfoUnderAFile", "info --journal " + file + "/journal.sqlite", kExitJournal},
       {"DownloadIntoAFolder", "download " + script + " --journal " + dir.PathOf(""), kExitJournal},
       {"ListingAMissingJournal", "journal --journal " + dir.PathOf("none.sqlite"), kExitJournal},
+      {"VerifyingAMissingJournal", "journal verify --journal " + dir.PathOf("none.sqlite"),
+       kExitJournal},
   };
   for (const auto& c : cases) {
     const std::string err = dir.PathOf("err.txt");
