@@ -140,7 +140,11 @@ Arranged Arrange(const std::vector<std::string>& args, const Spellings& spelling
   // "help COMMAND" is "COMMAND --help": CLI11 would take COMMAND for a command to run.
   if (args[*command_at] == "help" && *command_at + 1 < args.size() &&
       !args[*command_at + 1].starts_with('-')) {
-    arranged.args = {args[*command_at + 1], "--help"};
+    arranged.args = {args[*command_at + 1]};
+    // "help journal verify": the help of the command's own subcommand.
+    if (*command_at + 2 < args.size() && !args[*command_at + 2].starts_with('-'))
+      arranged.args.push_back(args[*command_at + 2]);
+    arranged.args.push_back("--help");
     arranged.command = args[*command_at + 1];
     arranged.help = true;
     return arranged;
@@ -186,7 +190,7 @@ class Parser {
     for (CLI::App* card : {info_, download_})
       AddCardOptions(card);
 
-    journal_ = Add("journal", "list the journal's card runs");
+    journal_ = Add("journal", "list the journal's card runs; journal verify: check its chains");
     journal_->add_option("--journal", options_.journal_path, "the journal file")->type_name("PATH");
     journal_->add_option("--since", options_.journal_since, "runs from this time on")
         ->type_name("TIME");
@@ -198,7 +202,17 @@ class Parser {
         ->default_str("table");
     journal_->add_option("--card", options_.journal_card, "runs of this card")
         ->type_name("ATR|RUN-ID");
+    journal_->add_flag("--unfinished", options_.journal_unfinished,
+                       "only cards left in the middle of their run (unfinished,\n"
+                       "abandoned, interrupted): they may be half-loaded");
     journal_->add_flag("-j,--json", options_.json, "the same as --format json");
+    // A subcommand of its own, so that `journal` alone still lists.
+    verify_ = journal_->add_subcommand("verify",
+                                       "check each station's records: numbered 1, 2, 3 ... and\n"
+                                       "chained by digests; names the first one changed,\n"
+                                       "removed or inserted out of order");
+    verify_->add_option("--journal", options_.journal_path, "the journal file")->type_name("PATH");
+    verify_->add_flag("-j,--json", options_.json, "one JSON object on stdout");
 
     help_ = Add("help", "this help; help COMMAND: the command's");
     app_.footer(std::string("Run `pelliton-cli COMMAND --help` for a command's options.\n\n") +
@@ -237,14 +251,18 @@ class Parser {
                   nullptr);
     }
     bool options_ended = false;
-    const std::vector<std::string> extras = sub->remaining();
+    std::vector<std::string> extras = sub->remaining();
+    if (sub == verify_) {
+      const std::vector<std::string> before = journal_->remaining();
+      extras.insert(extras.begin(), before.begin(), before.end());
+    }
     for (const std::string& extra : extras) {
       if (extra == "--" && !options_ended) {
         options_ended = true;
         continue;
       }
       if (!options_ended && extra.size() > 1 && extra.starts_with('-'))
-        return Fail("unknown option " + extra + " for " + sub->get_name(), sub);
+        return Fail("unknown option " + extra + " for " + Named(sub), sub);
       return Fail("unexpected argument " + extra, sub);
     }
     return Finish(sub);
@@ -309,8 +327,9 @@ class Parser {
     return nullptr;
   }
 
+  // The command run: journal verify rather than journal when it is given.
   CLI::App* Selected() const {
-    for (CLI::App* sub : {readers_, check_, info_, download_, journal_, help_}) {
+    for (CLI::App* sub : {readers_, check_, info_, download_, verify_, journal_, help_}) {
       if (sub->parsed())
         return sub;
     }
@@ -324,12 +343,20 @@ class Parser {
     return outcome;
   }
 
+  // A command by its words after the program's name: "download", "journal verify".
+  static std::string Named(const CLI::App* sub) {
+    const CLI::App* parent = sub->get_parent();
+    return parent != nullptr && parent->get_parent() != nullptr
+               ? parent->get_name() + " " + sub->get_name()
+               : sub->get_name();
+  }
+
   // One line: the reason, then where the help is.
   static ParseOutcome Fail(const std::string& reason, const CLI::App* sub) {
     ParseOutcome outcome;
     outcome.error =
         reason + " (see " + kProgram +
-        (sub == nullptr || sub->get_name() == "help" ? std::string() : " " + sub->get_name()) +
+        (sub == nullptr || sub->get_name() == "help" ? std::string() : " " + Named(sub)) +
         " --help)";
     return outcome;
   }
@@ -355,7 +382,8 @@ class Parser {
       in_effect += "\n  none, the defaults are faulty: " + defaults_.error;
     if (!in_effect.empty())
       sub->footer("Defaults in effect:" + in_effect + "\n\n" + kExitStatusText);
-    outcome.help = sub->help(kProgram, CLI::AppFormatMode::Normal);
+    // From the top command, which hands it to verify when that was given, named in full.
+    outcome.help = (sub == verify_ ? journal_ : sub)->help(kProgram, CLI::AppFormatMode::Normal);
     return outcome;
   }
 
@@ -380,6 +408,15 @@ class Parser {
   }
 
   ParseOutcome Finish(CLI::App* sub) {
+    if (sub == verify_) {
+      for (const char* option : {"--since", "--reader", "--format", "--card", "--unfinished"}) {
+        if (journal_->count(option) > 0)
+          return Fail(std::string(option) + " does not apply to journal verify", sub);
+      }
+      options_.command = Command::kJournal;
+      options_.journal_verify = true;
+      return Ok();
+    }
     for (const Command command : {Command::kReaders, Command::kCheck, Command::kInfo,
                                   Command::kDownload, Command::kJournal}) {
       if (sub->get_name() == CommandName(command))
@@ -477,6 +514,7 @@ class Parser {
   CLI::App* info_ = nullptr;
   CLI::App* download_ = nullptr;
   CLI::App* journal_ = nullptr;
+  CLI::App* verify_ = nullptr;
   CLI::App* help_ = nullptr;
   CliOptions options_;
   bool version_ = false;

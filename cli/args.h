@@ -53,11 +53,15 @@ struct CliOptions {
   // The journal of card runs; carried for it, read there.
   std::string journal_path;  // --journal PATH
   bool no_journal = false;   // --no-journal
-  // The journal command's filters: --since TIME, --reader NAME, --format, --card.
+  // The journal command's filters: --since TIME, --reader NAME, --format, --card,
+  // --unfinished.
   std::string journal_since;
   std::string journal_reader;
   std::string journal_format = "table";
   std::string journal_card;
+  bool journal_unfinished = false;
+  // journal verify: the record chains checked instead of the records listed.
+  bool journal_verify = false;
 
   // Defaults taken from the environment or the file, one "name: value (from SOURCE)"
   // line each, for -v.

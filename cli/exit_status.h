@@ -6,7 +6,8 @@ namespace pelliton::cli {
 
 // The command did what it was asked.
 inline constexpr int kExitSuccess = 0;
-// The procedure failed: a card, a script check, a reader or the PC/SC service.
+// The procedure failed: a card, a script check, a reader or the PC/SC service; for journal
+// verify, a record chain that does not hold.
 inline constexpr int kExitFailed = 1;
 // The command line or a default was faulty: nothing was run.
 inline constexpr int kExitUsage = 2;

@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
       Emit(stdout, std::string("pelliton-cli ") + kVersion + "\n");
       return CheckedExit(kExitSuccess, streams);
     case Command::kJournal:
-      return CheckedExit(RunJournalCommand(options, streams.out, streams.err), streams);
+      return RunJournalCommand(options, streams.out, streams.err);
     case Command::kReaders:
       return RunReaders(options, system_pcsc, system_orvo, OrvoReaderAttached(), streams);
     case Command::kCheck:

@@ -1,115 +1,117 @@
 #include "cli/commands/journal.h"
 
 #include <algorithm>
+#include <charconv>
+#include <iterator>
 #include <optional>
-
-#include "cli/render/json_line.h"
+#include <string_view>
 
 #include "cli/exit_status.h"
 #include "cli/render/console_panel.h"
+#include "cli/render/json_line.h"
+#include "cli/render/output.h"
+#include "journal/record_fields.h"
 
 namespace pelliton::cli {
 
 namespace {
 
+using journal::FieldKind;
 using journal::Journal;
 using journal::JournalRecord;
+using journal::RecordField;
 
 constexpr const char* kProgram = "pelliton-cli";
 
-// One field of a record, by name, as the CSV and JSON exports carry it.
-struct Field {
-  const char* name;
-  std::string JournalRecord::*text = nullptr;
-  std::optional<int64_t> JournalRecord::*optional_number = nullptr;
-  int64_t JournalRecord::*number = nullptr;
-};
+// Text is sent to the output in pieces of about this size: few writes, little memory.
+constexpr size_t kChunk = 64 * 1024;
 
-// Every field, in the schema's order.
-const Field kFields[] = {
-    {"run_id", &JournalRecord::run_id},
-    {"time_utc", &JournalRecord::time_utc},
-    {"station", &JournalRecord::station},
-    {"program", &JournalRecord::program},
-    {"procedure", &JournalRecord::procedure},
-    {"reader", &JournalRecord::reader},
-    {"atr", &JournalRecord::atr},
-    {"generation", &JournalRecord::generation},
-    {"first_version", &JournalRecord::first_version},
-    {"second_version", &JournalRecord::second_version},
-    {"counter_read", &JournalRecord::counter_read},
-    {"script_path", &JournalRecord::script_path},
-    {"script_size", nullptr, &JournalRecord::script_size},
-    {"script_sha256", &JournalRecord::script_sha256},
-    {"counter_written", nullptr, &JournalRecord::counter_written},
-    {"outcome", &JournalRecord::outcome},
-    {"message", &JournalRecord::message},
-    {"failing_line", nullptr, nullptr, &JournalRecord::failing_line},
-    {"transport_result", nullptr, &JournalRecord::transport_result},
-    {"status_word", &JournalRecord::status_word},
-    {"duration_ms", nullptr, nullptr, &JournalRecord::duration_ms},
-    {"apdu_count", nullptr, nullptr, &JournalRecord::apdu_count},
-};
+const char* const kTableHeadings[] = {"TIME (UTC)", "READER", "RUN",    "OUTCOME",
+                                      "COUNTER",    "ATR",    "RUN ID", "MESSAGE"};
+constexpr size_t kTableColumns = std::size(kTableHeadings);
 
-// A field as CSV or table text; nullopt for an absent number.
-std::optional<std::string> FieldText(const Field& field, const JournalRecord& record) {
-  if (field.text != nullptr)
-    return record.*field.text;
-  if (field.number != nullptr)
-    return std::to_string(record.*field.number);
-  const std::optional<int64_t>& value = record.*field.optional_number;
-  if (!value)
-    return std::nullopt;
-  return std::to_string(*value);
+void AppendNumber(std::string& out, int64_t value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
 }
 
-// RFC 4180: quoted when it holds a comma, a quote or a line break; quotes doubled.
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos)
-    return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"')
-      quoted += '"';
-    quoted += c;
+// A text field as a CSV cell. A spreadsheet takes a cell beginning with = + - @ (or a
+// tab or CR before them) for a formula, which a card's or a reader's text must never
+// become: such a cell gets a leading apostrophe. Then RFC 4180: quoted when it holds a
+// comma, a quote or a line break; quotes doubled.
+void AppendCsvText(std::string& out, const std::string& text) {
+  const bool neutralised =
+      !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+  // A plain loop: find_first_of looks each byte up with a call of its own.
+  const bool quoted = std::any_of(text.begin(), text.end(), [](char c) {
+    return c == ',' || c == '"' || c == '\r' || c == '\n';
+  });
+  if (!quoted) {
+    if (neutralised)
+      out += '\'';
+    out += text;
+    return;
   }
-  return quoted + "\"";
+  out += neutralised ? "\"'" : "\"";
+  size_t from = 0;
+  for (size_t quote = text.find('"'); quote != std::string::npos; quote = text.find('"', from)) {
+    out.append(text, from, quote + 1 - from);
+    out += '"';
+    from = quote + 1;
+  }
+  out.append(text, from);
+  out += '"';
 }
 
-std::string Csv(const std::vector<JournalRecord>& records) {
-  std::string out;
-  for (const Field& field : kFields)
-    out += std::string(&field == kFields ? "" : ",") + field.name;
-  out += "\r\n";
-  for (const JournalRecord& record : records) {
-    for (const Field& field : kFields) {
-      if (&field != kFields)
-        out += ",";
-      out += CsvField(FieldText(field, record).value_or(""));
+// A text as a JSON string, byte for byte as JsonLine writes it. Plain ASCII, nearly every
+// field, is escaped here; a text with other bytes goes through nlohmann, which turns what
+// is not UTF-8 into U+FFFD.
+void AppendJsonText(std::string& out, const std::string& text) {
+  if (std::any_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+    out += Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+    return;
+  }
+  out += '"';
+  size_t from = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\')
+      continue;
+    out.append(text, from, i - from);
+    from = i + 1;
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default: {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+        out += escaped;
+      }
     }
-    out += "\r\n";
   }
-  return out;
-}
-
-std::string JsonRecords(const std::vector<JournalRecord>& records) {
-  std::string out;
-  for (const JournalRecord& record : records) {
-    Json json = JsonHeader("journal");
-    for (const Field& field : kFields) {
-      if (field.text != nullptr)
-        json[field.name] = record.*field.text;
-      else if (field.number != nullptr)
-        json[field.name] = record.*field.number;
-      else if (const auto& value = record.*field.optional_number; value)
-        json[field.name] = *value;
-      else
-        json[field.name] = nullptr;
-    }
-    // Card texts and paths may hold any bytes; the output stays valid JSON.
-    out += JsonLine(json);
-  }
-  return out;
+  out.append(text, from);
+  out += '"';
 }
 
 // The message on one line, its non-empty lines joined by " / ": the table keeps one
@@ -131,32 +133,45 @@ std::string OneLine(const std::string& message) {
   return line;
 }
 
-std::string Table(const std::vector<JournalRecord>& records) {
-  std::vector<std::vector<std::string>> rows = {
-      {"TIME (UTC)", "READER", "RUN", "OUTCOME", "COUNTER", "ATR", "RUN ID", "MESSAGE"}};
-  for (const JournalRecord& r : records) {
-    std::string counter = r.counter_read;
-    if (r.counter_written)
-      counter = std::to_string(*r.counter_written);
-    rows.push_back({r.time_utc, r.reader, r.procedure, r.outcome, counter, r.atr, r.run_id,
-                    OneLine(r.message)});
+// A table cell: terminal text, with the line feeds and tabs it lets through shown as
+// their values too, since either would break the table's one line per record.
+void SetCell(std::string& cell, const std::string& text) {
+  // Nearly every cell is printable ASCII, which passes as it is, into the cell's memory.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+    cell.assign(text);
+    return;
   }
-  std::vector<size_t> widths(rows.front().size(), 0);
-  for (const auto& row : rows)
-    for (size_t i = 0; i < row.size(); ++i)
-      widths[i] = std::max(widths[i], row[i].size());
-  std::string out;
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size())
-        line += std::string(widths[i] - row[i].size() + 2, ' ');
-    }
-    out += line + "\n";
+  cell = AsTerminalText(text);
+  if (std::none_of(cell.begin(), cell.end(), [](char c) { return c == '\n' || c == '\t'; }))
+    return;
+  std::string shown;
+  for (char c : cell) {
+    if (c == '\n')
+      shown += "\\x0a";
+    else if (c == '\t')
+      shown += "\\x09";
+    else
+      shown += c;
   }
-  out += std::to_string(records.size()) + (records.size() == 1 ? " record\n" : " records\n");
-  return out;
+  cell = std::move(shown);
+}
+
+void TableCells(const JournalRecord& r, std::vector<std::string>& cells) {
+  SetCell(cells[0], r.time_utc);
+  SetCell(cells[1], r.reader);
+  SetCell(cells[2], r.procedure);
+  SetCell(cells[3], r.outcome);
+  SetCell(cells[4], r.counter_written ? std::to_string(*r.counter_written) : r.counter_read);
+  SetCell(cells[5], r.atr);
+  SetCell(cells[6], r.run_id);
+  SetCell(cells[7], OneLine(r.message));
+}
+
+// The columns a cell takes on a terminal: its characters, as it is valid UTF-8.
+size_t Columns(const std::string& cell) {
+  return static_cast<size_t>(std::count_if(cell.begin(), cell.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
 }
 
 std::string PathOf(const CliOptions& options) {
@@ -166,6 +181,49 @@ std::string PathOf(const CliOptions& options) {
 void Put(std::FILE* stream, const std::string& text) {
   std::fputs(text.c_str(), stream);
   std::fflush(stream);
+}
+
+std::string Counted(int64_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// journal verify: each station's chain of records walked and the first break named.
+int VerifyJournal(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  const std::string path = PathOf(options);
+  std::string error;
+  const std::unique_ptr<Journal> journal =
+      Journal::Open(path, kProgram, Journal::Access::kRead, &error);
+  journal::ChainReport report;
+  if (journal == nullptr || !journal->Verify(&report, &error)) {
+    Put(err, "pelliton-cli: the journal cannot be read: " + AsTerminalText(error) + "\n");
+    return kExitJournal;
+  }
+  const bool holds = report.first_break.empty();
+  if (options.json) {
+    Json json = JsonHeader("journal_verify");
+    json["journal"] = path;
+    json["records"] = report.records;
+    json["stations"] = report.stations;
+    json["unfinished"] = report.unfinished;
+    json["holds"] = holds;
+    json["first_break"] = holds ? Json(nullptr) : Json(report.first_break);
+    Emit(out, JsonLine(json));
+  } else if (holds) {
+    Emit(out,
+         "journal " + AsTerminalText(path) + ": " + Counted(report.records, "record") + " of " +
+             Counted(report.stations, "station") + "; the chain holds" +
+             (report.unfinished > 0 ? ", " + std::to_string(report.unfinished) + " left unfinished"
+                                    : std::string()) +
+             "\n");
+  }
+  if (holds)
+    return kExitSuccess;
+  // A journal of an earlier release has no chain to break; the report says so itself.
+  Put(err, std::string(journal->SchemaVersion() < 1 ? "pelliton-cli: "
+                                                    : "pelliton-cli: the journal's chain is "
+                                                      "broken at ") +
+               AsTerminalText(report.first_break) + "\n");
+  return kExitFailed;
 }
 
 }  // namespace
@@ -190,6 +248,8 @@ int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
     Put(err, "pelliton-cli: this build keeps no journal\n");
     return kExitJournal;
   }
+  if (options.journal_verify)
+    return CheckedExit(VerifyJournal(options, out, err), Streams{out, err});
   journal::JournalQuery query;
   if (!options.journal_since.empty() &&
       !journal::ParseSinceTime(options.journal_since, &query.since)) {
@@ -200,6 +260,7 @@ int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   }
   query.reader = options.journal_reader;
   query.card = options.journal_card;
+  query.unfinished = options.journal_unfinished;
   JournalFormat format = JournalFormat::kTable;
   if (options.json || options.journal_format == "json")
     format = JournalFormat::kJson;
@@ -209,30 +270,150 @@ int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   std::string error;
   const std::unique_ptr<Journal> journal =
       Journal::Open(PathOf(options), kProgram, Journal::Access::kRead, &error);
-  std::vector<JournalRecord> records;
-  if (journal != nullptr && journal->List(query, &records, &error)) {
-    Put(out, JournalOutput(format, records));
-    if (!options.journal_card.empty() && records.empty()) {
-      Put(err, "pelliton-cli: the journal holds no run of card " +
-                   AsTerminalText(options.journal_card) + "\n");
-      return kExitFailed;
-    }
-    return kExitSuccess;
+  if (journal == nullptr) {
+    Put(err, "pelliton-cli: the journal cannot be read: " + AsTerminalText(error) + "\n");
+    return kExitJournal;
   }
-  Put(err, "pelliton-cli: the journal cannot be read: " + error + "\n");
-  return kExitJournal;
+  JournalWriter writer(format, out);
+  // A failed output stops the reading: the rest would be lost as well.
+  const auto write = [&writer](const JournalRecord& record) { return writer.Write(record); };
+  bool read = false;
+  if (format == JournalFormat::kTable) {
+    // The widths from one pass, the rows from another over the same records.
+    read = journal->Snapshot(
+        [&](std::string* snapshot_error) {
+          return journal->ForEach(
+                     query,
+                     [&writer](const JournalRecord& record) {
+                       writer.Measure(record);
+                       return true;
+                     },
+                     snapshot_error) &&
+                 journal->ForEach(query, write, snapshot_error);
+        },
+        &error);
+  } else {
+    read = journal->ForEach(query, write, &error);
+  }
+  if (!read) {
+    Put(err, "pelliton-cli: the journal cannot be read: " + AsTerminalText(error) + "\n");
+    return kExitJournal;
+  }
+  if (writer.Finish() && !options.journal_card.empty() && writer.Records() == 0) {
+    Put(err, "pelliton-cli: the journal holds no run of card " +
+                 AsTerminalText(options.journal_card) + "\n");
+    return CheckedExit(kExitFailed, Streams{out, err});
+  }
+  return CheckedExit(kExitSuccess, Streams{out, err});
 }
 
-std::string JournalOutput(JournalFormat format, const std::vector<JournalRecord>& records) {
-  switch (format) {
+JournalWriter::JournalWriter(JournalFormat format, std::FILE* out)
+    : format_(format), out_(out), cells_(kTableColumns) {
+  json_start_ = JsonHeader("journal").dump();
+  json_start_.pop_back();  // the closing brace, after the fields
+  for (const char* heading : kTableHeadings)
+    widths_.push_back(Columns(heading));
+}
+
+void JournalWriter::Measure(const JournalRecord& record) {
+  if (format_ != JournalFormat::kTable)
+    return;
+  TableCells(record, cells_);
+  for (size_t i = 0; i < kTableColumns; ++i)
+    widths_[i] = std::max(widths_[i], Columns(cells_[i]));
+}
+
+void JournalWriter::Header() {
+  header_written_ = true;
+  switch (format_) {
     case JournalFormat::kCsv:
-      return Csv(records);
-    case JournalFormat::kJson:
-      return JsonRecords(records);
+      for (const RecordField& field : journal::RecordFields()) {
+        if (&field != journal::RecordFields().data())
+          text_ += ',';
+        text_ += field.name;
+      }
+      text_ += "\r\n";
+      break;
     case JournalFormat::kTable:
+      cells_.assign(std::begin(kTableHeadings), std::end(kTableHeadings));
+      TableLine();
+      break;
+    case JournalFormat::kJson:
       break;
   }
-  return Table(records);
+}
+
+void JournalWriter::TableLine() {
+  for (size_t i = 0; i < kTableColumns; ++i) {
+    text_ += cells_[i];
+    if (i + 1 < kTableColumns)
+      text_.append(widths_[i] - std::min(widths_[i], Columns(cells_[i])) + 2, ' ');
+  }
+  text_ += '\n';
+}
+
+bool JournalWriter::Write(const JournalRecord& record) {
+  if (failed_)
+    return false;
+  if (!header_written_)
+    Header();
+  ++records_;
+  switch (format_) {
+    case JournalFormat::kCsv:
+      for (const RecordField& field : journal::RecordFields()) {
+        if (&field != journal::RecordFields().data())
+          text_ += ',';
+        // A number is never neutralised: a negative one stays a number.
+        if (field.kind == FieldKind::kText)
+          AppendCsvText(text_, record.*field.text);
+        else if (const std::optional<int64_t> value = journal::FieldNumber(field, record))
+          AppendNumber(text_, *value);
+      }
+      text_ += "\r\n";
+      break;
+    case JournalFormat::kJson:
+      // The line JsonLine would make of the header and every field, made without the
+      // object: a third of the time. Card texts and paths may hold any bytes; the output
+      // stays valid JSON.
+      text_ += json_start_;
+      for (const RecordField& field : journal::RecordFields()) {
+        text_ += ",\"";
+        text_ += field.name;
+        text_ += "\":";
+        if (field.kind == FieldKind::kText)
+          AppendJsonText(text_, record.*field.text);
+        else if (const std::optional<int64_t> value = journal::FieldNumber(field, record))
+          AppendNumber(text_, *value);
+        else
+          text_ += "null";
+      }
+      text_ += "}\n";
+      break;
+    case JournalFormat::kTable:
+      TableCells(record, cells_);
+      TableLine();
+      break;
+  }
+  return Send(false);
+}
+
+bool JournalWriter::Finish() {
+  if (failed_)
+    return false;
+  if (!header_written_)
+    Header();
+  if (format_ == JournalFormat::kTable)
+    text_ += std::to_string(records_) + (records_ == 1 ? " record\n" : " records\n");
+  return Send(true);
+}
+
+bool JournalWriter::Send(bool all) {
+  if (out_ == nullptr || (!all && text_.size() < kChunk))
+    return true;
+  Emit(out_, text_);
+  text_.clear();
+  failed_ = std::ferror(out_) != 0;
+  return !failed_;
 }
 
 }  // namespace pelliton::cli

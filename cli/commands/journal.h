@@ -2,6 +2,7 @@
 // each card run, and the journal command that lists and exports the records.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -22,13 +23,52 @@ enum class JournalFormat { kTable, kCsv, kJson };
 bool OpenRunJournal(const CliOptions& options, std::FILE* err,
                     std::unique_ptr<journal::Journal>* journal);
 
-// The journal command: the records the options select, in their format, on out.
-// kExitJournal when the journal cannot be read (or this build keeps none); kExitFailed
-// when --card finds nothing.
+// The journal command: the records the options select, in their format, on out; with
+// journal verify, whether each station's chain of records holds. kExitJournal when the
+// journal cannot be read (or this build keeps none); kExitFailed when --card finds
+// nothing or a chain is broken; kExitOutput, said on err, when out could not be written
+// (which stops the export).
 int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err);
 
-// The records as a text table, CSV (a header row, then one row per record, every field)
-// or JSON (one object per record and line, every field).
-std::string JournalOutput(JournalFormat format, const std::vector<journal::JournalRecord>& records);
+// The journal command's output made record by record, so that an export of any size
+// takes the same memory: a text table, CSV (a header row, then one row per record, every
+// field) or JSON (one object per record and line, every field).
+class JournalWriter {
+ public:
+  // out: where the text goes, in pieces as it grows and at Finish; null: kept for Text().
+  JournalWriter(JournalFormat format, std::FILE* out);
+  JournalWriter(const JournalWriter&) = delete;
+  JournalWriter& operator=(const JournalWriter&) = delete;
+
+  // The table only: widens its columns for record. Every record written must have been
+  // measured first, or its cells do not line up.
+  void Measure(const journal::JournalRecord& record);
+  // The record's row or line (after the header, for the first). False once out has
+  // failed: what follows would be lost as well.
+  bool Write(const journal::JournalRecord& record);
+  // The header when no record came, the table's count line, and the rest of the text
+  // sent to out. False when out failed.
+  bool Finish();
+
+  int64_t Records() const { return records_; }
+  // With no out: everything written so far.
+  const std::string& Text() const { return text_; }
+
+ private:
+  void Header();
+  // cells_ as one line of the table, padded to the widths.
+  void TableLine();
+  bool Send(bool all);
+
+  JournalFormat format_;
+  std::FILE* out_;
+  std::string text_;
+  std::string json_start_;  // a JSON line up to its first field
+  std::vector<size_t> widths_;
+  std::vector<std::string> cells_;  // one table row's cells, kept to reuse their memory
+  bool header_written_ = false;
+  bool failed_ = false;
+  int64_t records_ = 0;
+};
 
 }  // namespace pelliton::cli

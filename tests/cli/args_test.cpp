@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -277,9 +278,12 @@ TEST_P(ParseBad, IsAUsageError) {
   EXPECT_NE(outcome.error.find(GetParam().error_part), std::string::npos) << outcome.error;
   EXPECT_EQ(outcome.error.find('\n'), std::string::npos) << outcome.error;
   const std::vector<std::string>& args = GetParam().args;
-  const bool known = !args.empty() && (args[0] == "info" || args[0] == "download" ||
-                                       args[0] == "check" || args[0] == "readers");
-  EXPECT_TRUE(outcome.error.ends_with(known ? " (see pelliton-cli " + args[0] + " --help)"
+  const bool known =
+      !args.empty() && (args[0] == "info" || args[0] == "download" || args[0] == "check" ||
+                        args[0] == "readers" || args[0] == "journal");
+  const bool verify = std::find(args.begin(), args.end(), "verify") != args.end();
+  EXPECT_TRUE(outcome.error.ends_with(known ? " (see pelliton-cli " + args[0] +
+                                                  (verify ? " verify" : "") + " --help)"
                                             : " (see pelliton-cli --help)"))
       << outcome.error;
 }
@@ -335,7 +339,17 @@ INSTANTIATE_TEST_SUITE_P(
                 "excludes --reader"},
         BadCase{
             "ReadersTraced", {"info", "--each-card", "--readers", "0,1", "--trace"}, "one reader"},
-        BadCase{"VerifyOnInfo", {"info", "--verify"}, "download only"}),
+        BadCase{"VerifyOnInfo", {"info", "--verify"}, "download only"},
+        BadCase{"UnfinishedTakesNoValue", {"journal", "--unfinished=yes"}, "takes no value"},
+        BadCase{"JournalTakesNoArgument", {"journal", "all"}, "unexpected argument all"},
+        BadCase{"FilterAfterJournalVerify",
+                {"journal", "verify", "--since", "2024-05-01"},
+                "unknown option --since for journal verify"},
+        BadCase{"FilterBeforeJournalVerify",
+                {"journal", "--unfinished", "verify"},
+                "--unfinished does not apply to journal verify"},
+        BadCase{
+            "JournalVerifyTakesNoArgument", {"journal", "verify", "all"}, "unexpected argument"}),
     [](const testing::TestParamInfo<BadCase>& info) { return info.param.name; });
 
 TEST(Usage, NamesEveryCommandAndOption) {
@@ -348,19 +362,31 @@ TEST(Usage, NamesEveryCommandAndOption) {
         "--on-pass", "--on-fail", "--hook-timeout", "-v,", "-q,", "3 the output"}) {
     EXPECT_NE(download.find(word), std::string::npos) << word;
   }
+  const std::string journal = ParseArgs({"journal", "--help"}).help;
+  for (const char* word : {"--unfinished", "half-loaded", "verify", "--format"})
+    EXPECT_NE(journal.find(word), std::string::npos) << word;
+  const std::string verify = ParseArgs({"help", "journal", "verify"}).help;
+  EXPECT_NE(verify.find("Usage: pelliton-cli journal verify"), std::string::npos) << verify;
+  EXPECT_EQ(verify.find("--since"), std::string::npos) << verify;
 }
 
 // Every long option a help lists is known before CLI11 sees the arguments: "--name=" is
 // refused in the pre-scan's words, as a value left empty or as a value on a flag.
 TEST(Usage, EveryListedOptionIsKnownBeforeTheParse) {
-  for (const std::string command : {"", "readers", "check", "info", "download", "journal"}) {
-    std::istringstream help(command.empty() ? UsageText() : ParseArgs({command, "--help"}).help);
+  for (const std::string command :
+       {"", "readers", "check", "info", "download", "journal", "journal verify"}) {
+    std::vector<std::string> words;
+    std::istringstream split(command);
+    for (std::string word; split >> word;)
+      words.push_back(word);
+    words.push_back("--help");
+    std::istringstream help(command.empty() ? UsageText() : ParseArgs(words).help);
     for (std::string line; std::getline(help, line);) {
       std::istringstream names(line.starts_with("  -") ? line.substr(2, line.find(' ', 2) - 2)
                                                        : "");
       for (std::string name; std::getline(names, name, ',');) {
-        std::vector<std::string> args = {command, name + "="};
-        const std::string error = ParseArgs({args.begin() + command.empty(), args.end()}).error;
+        words.back() = name + "=";
+        const std::string error = ParseArgs(words).error;
         EXPECT_TRUE(!name.starts_with("--") || error.starts_with(name + " needs a value") ||
                     error.starts_with(name + " takes no value"))
             << command << ": " << error;
