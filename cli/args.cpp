@@ -170,6 +170,9 @@ class Parser {
   explicit Parser(const Defaults& defaults) : defaults_(defaults) {
     app_.description("Load upgrade scripts onto Tessiv cards and read the cards back.");
     app_.allow_extras();
+    // CLI11 reads "/x" as an option on Windows by default: a script given as /srv/app.bin
+    // (an MSYS or wine path) would vanish. The options are the same everywhere.
+    app_.allow_windows_style_options(false);
     app_.get_formatter()->column_width(24);
     app_.add_flag("-V,--version", version_, "print the program's name and version, and exit");
 

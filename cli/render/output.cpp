@@ -6,6 +6,11 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 namespace pelliton::cli {
 
 namespace {
@@ -18,23 +23,41 @@ void Remember(int error) {
   first_failure.compare_exchange_strong(none, error != 0 ? error : EIO);
 }
 
+void ClearError() {
+  errno = 0;
+#ifdef _WIN32
+  SetLastError(0);
+#endif
+}
+
+// errno of the write that just failed. On Windows the C runtime says EINVAL for a pipe
+// whose reader went away; the system's own code tells it.
+int WriteError() {
+#ifdef _WIN32
+  const DWORD last = GetLastError();
+  if (last == ERROR_NO_DATA || last == ERROR_BROKEN_PIPE || last == ERROR_PIPE_NOT_CONNECTED)
+    return EPIPE;
+#endif
+  return errno;
+}
+
 }  // namespace
 
 void Emit(std::FILE* out, std::string_view text) {
   if (out == nullptr)
     return;
-  errno = 0;
+  ClearError();
   const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
   if (!written || std::fflush(out) != 0)
-    Remember(errno);
+    Remember(WriteError());
 }
 
 bool OutputFailed(std::FILE* out) {
   if (out == nullptr)
     return false;
-  errno = 0;
+  ClearError();
   if (std::fflush(out) != 0)
-    Remember(errno);
+    Remember(WriteError());
   if (std::ferror(out) == 0)
     return false;
   Remember(EIO);
