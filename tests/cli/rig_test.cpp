@@ -136,6 +136,12 @@ INSTANTIATE_TEST_SUITE_P(
                     {"download", PELLITON_EXAMPLE_SCRIPT},
                     "\n\nFormatting APP Data area...\n\n\nAPP Loading......\nApp1 Command error "
                     "at line 13!SW=0x6a80\n"},
+        // An empty reply to the first DataLine (command 2, line 10), then the card is gone.
+        CardFailure{"MuteCard",
+                    {"--mute-at", "2"},
+                    {"download", PELLITON_EXAMPLE_SCRIPT},
+                    "\n\nFormatting APP Data area...\n\n\nAPP Loading......\nApp1 Chip "
+                    "communication error! at line 10!\n"},
         CardFailure{"OldCardAndNewScript",
                     {"--version-byte", "03"},
                     {"download", PELLITON_ONE_APP_SCRIPT},
