@@ -163,16 +163,22 @@ INSTANTIATE_TEST_SUITE_P(
 // the verdict is on stderr even with --json, the --on-fail hook is told the card's
 // result, and its own failure is reported without changing the card's.
 TEST_F(CliRig, FailingCardRunsTheFailHookWithItsResult) {
-  if (UnderWine())
-    GTEST_SKIP() << "the hook is a POSIX shell command";
   rig::SimProcess sim;
   ASSERT_TRUE(sim.StartAndWait(1, {"--sw-at", "1:6581"}));
   ScratchDir dir;
   const std::string env_file = dir.PathOf("hook_env");
   const std::string pass_file = dir.PathOf("pass_ran");
-  const Result result =
-      RunCli({"download", PELLITON_EXAMPLE_SCRIPT, "-j", "-v", "--on-pass", "touch " + pass_file,
-              "--on-fail", "env | grep ^PELLITON_ | sort > " + env_file + "; exit 4"});
+  // The Windows build's hooks run under cmd.exe; wine's drive Z: is the Unix root.
+  std::string on_fail = "env | grep ^PELLITON_ | sort > " + env_file + "; exit 4";
+  if (UnderWine()) {
+    on_fail.clear();
+    for (const char* name : {"ATR", "MESSAGE", "READER", "RESULT"})
+      on_fail += ">> Z:" + env_file + " echo PELLITON_" + name + "=%PELLITON_" + name + "%& ";
+    on_fail += "exit 4";
+  }
+  const std::string on_pass = UnderWine() ? "type nul > Z:" + pass_file : "touch " + pass_file;
+  const Result result = RunCli({"download", PELLITON_EXAMPLE_SCRIPT, "-j", "-v", "--on-pass",
+                                on_pass, "--on-fail", on_fail});
   EXPECT_EQ(result.status, 1) << result.err;
   const std::string reader = rig::RigReaderName(1);
   EXPECT_NE(
@@ -186,7 +192,8 @@ TEST_F(CliRig, FailingCardRunsTheFailHookWithItsResult) {
             std::string::npos)
       << result.err;
   EXPECT_TRUE(EachLineIsJson(result.out)) << result.out;
-  const std::string env = ReadFile(env_file);
+  std::string env = ReadFile(env_file);
+  std::erase(env, '\r');
   EXPECT_TRUE(env.starts_with("PELLITON_ATR=3B")) << env;
   EXPECT_NE(env.find("\nPELLITON_MESSAGE=APP Data Aera Format! SW=0x6581\nPELLITON_READER=" +
                      reader + "\nPELLITON_RESULT=FAIL\n"),
