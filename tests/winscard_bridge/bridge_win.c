@@ -77,8 +77,8 @@ LONG WINAPI wb_SCardListReadersA(SCARDCONTEXT context, const char* groups, char*
   return rc;
 }
 
-LONG WINAPI wb_SCardConnectA(SCARDCONTEXT context, const char* reader, DWORD share,
-                             DWORD protocols, SCARDHANDLE* card, DWORD* active_protocol) {
+LONG WINAPI wb_SCardConnectA(SCARDCONTEXT context, const char* reader, DWORD share, DWORD protocols,
+                             SCARDHANDLE* card, DWORD* active_protocol) {
   if (card == NULL || active_protocol == NULL || reader == NULL)
     return SCARD_E_INVALID_PARAMETER;
   uint64_t unix_card = 0;
@@ -107,8 +107,8 @@ LONG WINAPI wb_SCardStatusA(SCARDHANDLE card, char* reader, DWORD* reader_length
   uint32_t unix_state = 0;
   uint32_t unix_protocol = 0;
   uint32_t length = atr_length != NULL ? *atr_length : 0;
-  const LONG rc = ub_status(card, reader, reader_length != NULL ? &name_length : NULL,
-                            &unix_state, &unix_protocol, atr, atr_length != NULL ? &length : NULL);
+  const LONG rc = ub_status(card, reader, reader_length != NULL ? &name_length : NULL, &unix_state,
+                            &unix_protocol, atr, atr_length != NULL ? &length : NULL);
   if (reader_length != NULL)
     *reader_length = name_length;
   if (atr_length != NULL)
