@@ -25,7 +25,7 @@ JournalRecord CommonRecord(const RunClock& clock, const Outcome& outcome, CardAc
   record.time_utc = clock.StartText();
   record.duration_ms = clock.ElapsedMs();
   const CardConnection& connection = card.Connection();
-  record.reader = card.Mode() == ReaderMode::UsbReader ? "Orvo reader" : connection.reader_name;
+  record.reader = RecordReaderName(card);
   if (ReadAnAtr(outcome.end) && clock.ReadAtrSinceStart(card)) {
     record.atr = HexText(connection.atr, std::min<size_t>(connection.atr_length, kAtrBufferSize));
     record.generation = std::string(GenerationName(VersionClassOfAtr(connection)));
@@ -46,6 +46,10 @@ JournalRecord CommonRecord(const RunClock& clock, const Outcome& outcome, CardAc
 }
 
 }  // namespace
+
+std::string RecordReaderName(CardAccess& card) {
+  return card.Mode() == ReaderMode::UsbReader ? "Orvo reader" : card.Connection().reader_name;
+}
 
 RunClock::RunClock(const CardAccess& card)
     : wall_(std::chrono::system_clock::now()),

@@ -31,6 +31,9 @@ class RunClock {
   uint64_t atr_reads_ = 0;
 };
 
+// The reader as records name it: the PC/SC reader's name, or "Orvo reader".
+std::string RecordReaderName(CardAccess& card);
+
 // The UTC time as the journal writes it, milliseconds included.
 std::string UtcText(std::chrono::system_clock::time_point time);
 

@@ -475,11 +475,9 @@ bool Journal::Append(JournalRecord record, std::string* error, std::string* run_
 bool Journal::Begin(JournalRecord record, std::string* run_id, std::string* error) {
   const std::lock_guard lock(mutex_);
   record.outcome = kOutcomeUnfinished;
-  Fill(record);
   if (!Append(record, error, run_id))
     return false;
-  std::string key = record.run_id;
-  begun_[std::move(key)] = {std::move(record), std::chrono::steady_clock::now()};
+  begun_[*run_id] = {std::move(record), std::chrono::steady_clock::now()};
   return true;
 }
 

@@ -172,8 +172,7 @@ bool CardJob::BeginRecord(const journal::RunClock& clock, const std::string& scr
   journal::JournalRecord record;
   record.time_utc = clock.StartText();
   record.procedure = ProcedureName(order_.procedure);
-  record.reader =
-      card_.Mode() == ReaderMode::UsbReader ? "Orvo reader" : card_.Connection().reader_name;
+  record.reader = journal::RecordReaderName(card_);
   if (order_.procedure == Procedure::kDownload) {
     record.script_path = script_path;
     if (counter)

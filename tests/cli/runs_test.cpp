@@ -992,8 +992,11 @@ TEST_P(StationStuck, GivesUpThatReaderOnly) {
   std::vector<journal::JournalRecord> records;
   ASSERT_TRUE(journal->List({}, &records, &error)) << error;
   std::map<std::string, std::string> outcome_of;
-  for (const journal::JournalRecord& record : records)
+  for (const journal::JournalRecord& record : records) {
     outcome_of[record.reader] += record.outcome + " ";
+    // The card's line names the record that tells of it.
+    EXPECT_NE(out.find(R"("run_id":")" + record.run_id + '"'), std::string::npos) << out;
+  }
   EXPECT_EQ(outcome_of["Reader A"], "success ");
   EXPECT_EQ(outcome_of["Reader B"], "abandoned ");
 }

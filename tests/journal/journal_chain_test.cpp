@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "journal/journal.h"
@@ -146,6 +148,7 @@ TEST(JournalChain, RecordsBegunMeanwhileStayChainedWhenOneIsCompleted) {
   // Completed once only.
   EXPECT_FALSE(journal->Complete(first, done, &error));
   EXPECT_NE(error.find("no unfinished run"), std::string::npos) << error;
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_TRUE(journal->Abandon(second, kOutcomeAbandoned, "gave up", &error)) << error;
   EXPECT_FALSE(journal->Abandon(second, kOutcomeAbandoned, "again", &error));
 
@@ -158,6 +161,7 @@ TEST(JournalChain, RecordsBegunMeanwhileStayChainedWhenOneIsCompleted) {
   EXPECT_EQ(records[0].station_seq, 1);
   EXPECT_EQ(records[1].outcome, "abandoned");
   EXPECT_EQ(records[1].message, "gave up");
+  EXPECT_GE(records[1].duration_ms, 5);  // from its start until it was given up
   EXPECT_EQ(records[1].counter_written, 2);
   const ChainReport report = Verified(path);
   EXPECT_EQ(report.first_break, "");

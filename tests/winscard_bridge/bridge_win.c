@@ -1,6 +1,6 @@
 /* The Windows half: the winscard functions as a Windows program calls them, with
  * Windows' types and layouts, each handed to the Unix half through bridge.h. Exported
- * as wb_* and renamed in winscard.spec: exported under their own names, a -Bsymbolic
+ * as wb_* and renamed in winscard.exports: exported under their own names, a -Bsymbolic
  * winelib library would bind the Unix half's calls to pcsc-lite to these instead. */
 #include <windows.h>
 #include <winscard.h>
