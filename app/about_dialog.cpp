@@ -17,11 +17,11 @@ AboutDialog::AboutDialog(QWidget* parent)
   const DialogBaseUnits base = BaseUnitsOf(font());
   setWindowTitle(QString::fromUtf8(kAboutCaption));
   setWindowIcon(AppIcon());
-  setFixedSize(DialogSizeToPixels(235, 55, base));
+  setFixedSize(DialogSizeToPixels(PELLITON_ABOUT_WIDTH, PELLITON_ABOUT_HEIGHT, base));
 
   icon_ = new QLabel(this);
   icon_->setObjectName(QStringLiteral("aboutIcon"));
-  icon_->setGeometry(DialogRectToPixels(QRect(11, 17, 20, 20), base));
+  icon_->setGeometry(DialogRectToPixels(QRect(PELLITON_ABOUT_ICON_RECT), base));
   icon_->setAlignment(Qt::AlignCenter);
   icon_->setPixmap(AppIcon().pixmap(icon_->size().boundedTo(QSize(kAppIconSize, kAppIconSize))));
 
@@ -30,11 +30,11 @@ AboutDialog::AboutDialog(QWidget* parent)
   // Plain text: an ampersand would be shown, never taken as a mnemonic.
   title_->setTextFormat(Qt::PlainText);
   title_->setText(QString::fromUtf8(kToolTitle));
-  title_->setGeometry(DialogRectToPixels(QRect(40, 10, 172, 8), base));
+  title_->setGeometry(DialogRectToPixels(QRect(PELLITON_ABOUT_TITLE_RECT), base));
 
-  ok_ = new QPushButton(QString::fromUtf8("确定"), this);
+  ok_ = new QPushButton(QString::fromUtf8(PELLITON_ABOUT_OK_TEXT), this);
   ok_->setObjectName(QStringLiteral("aboutOk"));
-  ok_->setGeometry(DialogRectToPixels(QRect(178, 34, 50, 14), base));
+  ok_->setGeometry(DialogRectToPixels(QRect(PELLITON_ABOUT_OK_RECT), base));
   ok_->setDefault(true);
   connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
 }

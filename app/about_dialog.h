@@ -3,13 +3,15 @@
 
 #include <QDialog>
 
+#include "app/window_layout.h"
+
 class QLabel;
 class QPushButton;
 
 namespace pelliton {
 
-inline constexpr const char* kAboutCaption = "关于 Pelliton";
-inline constexpr const char* kToolTitle = "Norvane IC Upgrade Card Tool V33";
+inline constexpr const char* kAboutCaption = PELLITON_ABOUT_CAPTION;
+inline constexpr const char* kToolTitle = PELLITON_TOOL_TITLE;
 
 class AboutDialog : public QDialog {
  public:

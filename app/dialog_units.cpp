@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <limits>
 
+#include "app/window_layout.h"
+
 namespace pelliton {
 
 QFont DialogFont() {
   QFont font;
-  font.setFamilies(QStringList{QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei")});
-  font.setPointSize(9);
+  font.setFamilies(QStringList{QStringLiteral(PELLITON_DIALOG_FONT), QStringLiteral("WenQuanYi Micro Hei")});
+  font.setPointSize(PELLITON_DIALOG_FONT_POINTS);
   font.setWeight(QFont::Normal);
   return font;
 }

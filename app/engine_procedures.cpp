@@ -5,6 +5,19 @@
 
 namespace pelliton {
 
+std::unique_ptr<journal::Journal> OpenWindowJournal(std::string* message) {
+  message->clear();
+  if (!journal::JournalKept())
+    return nullptr;
+  std::string error;
+  std::unique_ptr<journal::Journal> journal = journal::Journal::Open(
+      journal::DefaultJournalPath(), "pelliton", journal::Journal::Access::kAppend, &error);
+  if (journal == nullptr)
+    *message = "The journal of card runs cannot be written:\r\n" + error +
+               "\r\n\r\nCard runs will not be recorded until the tool is started again.";
+  return journal;
+}
+
 void EngineProcedures::OnBrowseScript(OperatorPanel& panel) {
   (void)pelliton::OnBrowseScript(panel);
 }

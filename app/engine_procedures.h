@@ -2,6 +2,7 @@
 // run is recorded in the journal when there is one.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "app/window_procedures.h"
@@ -11,6 +12,12 @@
 #include "station/card_job.h"
 
 namespace pelliton {
+
+// The journal of the window's card runs at the default path, opened before the window can
+// touch a card. Null when the build keeps none (message left empty) or when it cannot be
+// opened for writing: *message then says so, for the window to show before it opens; the
+// window runs without a journal.
+std::unique_ptr<journal::Journal> OpenWindowJournal(std::string* message);
 
 class EngineProcedures final : public WindowProcedures {
  public:

@@ -7,6 +7,7 @@
 
 #include "app/app_icon.h"
 #include "app/dialog_presenter.h"
+#include "app/engine_procedures.h"
 #include "app/upgrade_dialog.h"
 
 namespace pelliton {
@@ -37,17 +38,12 @@ QString UpgradeApp::Title() {
 }
 
 std::unique_ptr<journal::Journal> UpgradeApp::OpenJournal(DialogPresenter* presenter) {
-  std::string error;
-  std::unique_ptr<journal::Journal> journal = journal::Journal::Open(
-      journal::DefaultJournalPath(), "pelliton", journal::Journal::Access::kAppend, &error);
-  if (journal == nullptr) {
+  std::string message;
+  std::unique_ptr<journal::Journal> journal = OpenWindowJournal(&message);
+  if (!message.empty()) {
     QtDialogPresenter real_presenter;
     DialogPresenter& used = presenter != nullptr ? *presenter : real_presenter;
-    used.ShowMessage(nullptr, MessageIcon::kExclamation, Title(),
-                     QStringLiteral("The journal of card runs cannot be written:\n%1\n\n"
-                                    "Card runs will not be recorded until the tool is "
-                                    "started again.")
-                         .arg(QString::fromStdString(error)));
+    used.ShowMessage(nullptr, MessageIcon::kExclamation, Title(), FromPanelText(message));
   }
   return journal;
 }

@@ -27,13 +27,6 @@
 #include "app/window_procedures.h"
 #include "engine/counter_rule.h"
 
-#ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
-
 namespace pelliton {
 
 namespace {
@@ -99,20 +92,20 @@ UpgradeDialog::~UpgradeDialog() {
 }
 
 void UpgradeDialog::BuildControls() {
-  const auto place = [this](QWidget* widget, int x, int y, int w, int h) {
-    widget->setGeometry(DialogRectToPixels(QRect(x, y, w, h), base_));
+  const auto place = [this](QWidget* widget, const QRect& units) {
+    widget->setGeometry(DialogRectToPixels(units, base_));
   };
 
   // Created in keyboard order, which is also Qt's focus chain.
-  cancel_ = MakeButton(this, "Cancel");
-  place(cancel_, 289, 133, 78, 14);
+  cancel_ = MakeButton(this, PELLITON_CANCEL_TEXT);
+  place(cancel_, QRect(PELLITON_CANCEL_RECT));
 
   reader_list_ = new QComboBox(this);
   reader_list_->setEditable(false);
   reader_list_->setInsertPolicy(QComboBox::NoInsert);
   {
     // 64 units hold the closed box and its dropped-down list.
-    const QRect full = DialogRectToPixels(QRect(98, 22, 266, 64), base_);
+    const QRect full = DialogRectToPixels(QRect(PELLITON_READER_LIST_RECT), base_);
     const int closed = std::min(reader_list_->sizeHint().height(), full.height());
     reader_list_->setGeometry(QRect(full.x(), full.y(), full.width(), closed));
     const int row = std::max(1, reader_list_->fontMetrics().height() + 2);
@@ -123,27 +116,27 @@ void UpgradeDialog::BuildControls() {
   path_box_ = new QLineEdit(this);
   path_box_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   path_box_->setEnabled(false);  // the operator never types a path
-  place(path_box_, 21, 91, 319, 14);
+  place(path_box_, QRect(PELLITON_PATH_BOX_RECT));
 
-  reload_ = MakeButton(this, "PC/SC Reload");
-  place(reload_, 273, 45, 90, 14);
-  browse_ = MakeButton(this, "...");
-  place(browse_, 348, 91, 13, 14);
-  download_ = MakeButton(this, "Download");
-  place(download_, 84, 134, 78, 14);
+  reload_ = MakeButton(this, PELLITON_RELOAD_TEXT);
+  place(reload_, QRect(PELLITON_RELOAD_RECT));
+  browse_ = MakeButton(this, PELLITON_BROWSE_TEXT);
+  place(browse_, QRect(PELLITON_BROWSE_RECT));
+  download_ = MakeButton(this, PELLITON_DOWNLOAD_TEXT);
+  place(download_, QRect(PELLITON_DOWNLOAD_RECT));
 
   card_info_box_ = new QPlainTextEdit(this);
   card_info_box_->setReadOnly(true);
   card_info_box_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  place(card_info_box_, 7, 53, 333, 23);
+  place(card_info_box_, QRect(PELLITON_CARD_INFO_BOX_RECT));
   card_info_box_->hide();
 
-  card_info_ = MakeButton(this, "Get Card Info");
-  place(card_info_, 186, 134, 78, 14);
+  card_info_ = MakeButton(this, PELLITON_CARD_INFO_TEXT);
+  place(card_info_, QRect(PELLITON_CARD_INFO_RECT));
 
-  reader_frame_ = new QGroupBox(QStringLiteral("Reader"), this);
+  reader_frame_ = new QGroupBox(QString::fromUtf8(PELLITON_READER_FRAME_TEXT), this);
   reader_frame_->setObjectName(QStringLiteral("readerFrame"));
-  place(reader_frame_, 7, 7, 370, 61);
+  place(reader_frame_, QRect(PELLITON_READER_FRAME_RECT));
 
   status_box_ = new QTextEdit(this);
   status_box_->setReadOnly(true);
@@ -164,45 +157,45 @@ void UpgradeDialog::BuildControls() {
   status_box_->setFocusPolicy(Qt::StrongFocus);
   status_box_->setAutoFillBackground(false);
   status_box_->viewport()->setAutoFillBackground(false);
-  place(status_box_, 7, 156, 370, 46);
+  place(status_box_, QRect(PELLITON_STATUS_BOX_RECT));
 
   progress_ = new QProgressBar(this);
   progress_->setOrientation(Qt::Horizontal);
   progress_->setTextVisible(false);
   progress_->setRange(0, 100);
   progress_->setValue(0);
-  place(progress_, 7, 208, 370, 14);
+  place(progress_, QRect(PELLITON_PROGRESS_RECT));
 
   hidden_label_ = new QLabel(this);
   hidden_label_->setTextFormat(Qt::PlainText);
-  place(hidden_label_, 41, 93, 336, 8);
+  place(hidden_label_, QRect(PELLITON_HIDDEN_LABEL_RECT));
   hidden_label_->hide();
   hidden_label2_ = new QLabel(this);
   hidden_label2_->setTextFormat(Qt::PlainText);
-  place(hidden_label2_, 11, 166, 336, 8);
+  place(hidden_label2_, QRect(PELLITON_HIDDEN_LABEL2_RECT));
   hidden_label2_->hide();
 
-  app_frame_ = new QGroupBox(QStringLiteral("Norvane App"), this);
+  app_frame_ = new QGroupBox(QString::fromUtf8(PELLITON_APP_FRAME_TEXT), this);
   app_frame_->setObjectName(QStringLiteral("appFrame"));
-  place(app_frame_, 7, 78, 370, 36);
+  place(app_frame_, QRect(PELLITON_APP_FRAME_RECT));
 
-  pcsc_radio_ = new ClickOnlyRadioButton(QStringLiteral("PC/SC Reader:"), this);
-  place(pcsc_radio_, 19, 23, 68, 10);
-  orvo_radio_ = new ClickOnlyRadioButton(QStringLiteral("Orvo Reader"), this);
-  place(orvo_radio_, 20, 45, 52, 10);
+  pcsc_radio_ = new ClickOnlyRadioButton(QString::fromUtf8(PELLITON_PCSC_RADIO_TEXT), this);
+  place(pcsc_radio_, QRect(PELLITON_PCSC_RADIO_RECT));
+  orvo_radio_ = new ClickOnlyRadioButton(QString::fromUtf8(PELLITON_ORVO_RADIO_TEXT), this);
+  place(orvo_radio_, QRect(PELLITON_ORVO_RADIO_RECT));
   reader_mode_group_ = new QButtonGroup(this);
   reader_mode_group_->setExclusive(true);
   reader_mode_group_->addButton(pcsc_radio_, kPcscRadio);
   reader_mode_group_->addButton(orvo_radio_, kOrvoRadio);
 
-  counter_label_ = new QLabel(QStringLiteral("Counter:"), this);
+  counter_label_ = new QLabel(QString::fromUtf8(PELLITON_COUNTER_LABEL_TEXT), this);
   counter_label_->setObjectName(QStringLiteral("counterLabel"));
   counter_label_->setTextFormat(Qt::PlainText);
   counter_label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  place(counter_label_, 10, 135, 35, 13);
+  place(counter_label_, QRect(PELLITON_COUNTER_LABEL_RECT));
 
   counter_box_ = new QLineEdit(this);
-  place(counter_box_, 46, 134, 25, 15);
+  place(counter_box_, QRect(PELLITON_COUNTER_BOX_RECT));
 
   // Frames sit under the controls they surround, so clicks reach those controls.
   reader_frame_->lower();
@@ -268,32 +261,12 @@ void UpgradeDialog::AddAboutEntry() {
   about_action_ = system_menu_->addAction(entry);
   about_action_->setData(kAboutCommand);
   connect(about_action_, &QAction::triggered, this, [this] { OnSystemCommand(kAboutCommand); });
-#ifdef Q_OS_WIN
-  HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE);
-  if (menu != nullptr) {
-    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(entry.utf16()));
-  }
-#endif
 }
 
 void UpgradeDialog::OnSystemCommand(int command) {
   if ((command & ~0xF) == kAboutCommand)
     presenter_.ShowAbout(this);
 }
-
-#ifdef Q_OS_WIN
-bool UpgradeDialog::nativeEvent(const QByteArray& event_type, void* message, qintptr* result) {
-  const MSG* msg = static_cast<const MSG*>(message);
-  if (msg != nullptr && msg->message == WM_SYSCOMMAND &&
-      (static_cast<int>(msg->wParam) & 0xFFF0) == kAboutCommand) {
-    OnSystemCommand(static_cast<int>(msg->wParam));
-    *result = 0;
-    return true;
-  }
-  return QDialog::nativeEvent(event_type, message, result);
-}
-#endif
 
 QWidget* UpgradeDialog::Control(int control_id) const {
   if (control_id == kCancelButton || (control_id >= 1000 && control_id < 1100))

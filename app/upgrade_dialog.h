@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/dialog_units.h"
+#include "app/window_layout.h"
 #include "engine/operator_panel.h"
 
 class QAction;
@@ -31,14 +32,14 @@ namespace pelliton {
 class DialogPresenter;
 class WindowProcedures;
 
-inline constexpr const char* kWindowCaption = "Norvane IC Upgrade Card Tool V33";
-inline constexpr const char* kInformationCaption = "Information";
+inline constexpr const char* kWindowCaption = PELLITON_WINDOW_CAPTION;
+inline constexpr const char* kInformationCaption = PELLITON_INFORMATION_CAPTION;
 // Text of the about entry in the window's menu; the entry's command value is kAboutCommand.
-inline constexpr const char* kAboutEntryText = "关于 Pelliton(&A)...";
-inline constexpr int kAboutCommand = 0x10;
+inline constexpr const char* kAboutEntryText = PELLITON_ABOUT_ENTRY_TEXT;
+inline constexpr int kAboutCommand = PELLITON_ABOUT_COMMAND;
 // Size of the window's client area in dialog units.
-inline constexpr int kWindowWidthUnits = 384;
-inline constexpr int kWindowHeightUnits = 234;
+inline constexpr int kWindowWidthUnits = PELLITON_WINDOW_WIDTH;
+inline constexpr int kWindowHeightUnits = PELLITON_WINDOW_HEIGHT;
 
 class UpgradeDialog : public QDialog, public OperatorPanel {
  public:
@@ -91,9 +92,6 @@ class UpgradeDialog : public QDialog, public OperatorPanel {
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
-#ifdef Q_OS_WIN
-  bool nativeEvent(const QByteArray& event_type, void* message, qintptr* result) override;
-#endif
 
  private:
   void BuildControls();

@@ -3,7 +3,10 @@
 // at its size, not scaled from the 32-pixel picture.
 //   pelliton_write_icon OUTDIR SIZE...   writes OUTDIR/SIZE/pelliton.png for each SIZE
 //                                        and OUTDIR/scalable/pelliton.svg
+//   pelliton_write_icon --ico FILE       writes the 32-pixel, 24-bit picture as the
+//                                        Windows window's icon (app/win32/pelliton.ico)
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QString>
@@ -41,11 +44,60 @@ bool WriteSvg(const QString& dir) {
   return painter.end();
 }
 
+void Put16(QByteArray& out, int value) {
+  out.append(char(value & 0xFF)).append(char((value >> 8) & 0xFF));
+}
+
+void Put32(QByteArray& out, int value) {
+  Put16(out, value & 0xFFFF);
+  Put16(out, (value >> 16) & 0xFFFF);
+}
+
+// One image, 24-bit, opaque: the header, the pixels bottom-up in BGR, an empty AND mask.
+bool WriteIco(const QString& path) {
+  const QImage image = pelliton::AppIconImage().convertToFormat(QImage::Format_RGB888);
+  const int size = pelliton::kAppIconSize;
+  const int pixel_bytes = size * size * 3;  // rows of 96 bytes need no padding
+  const int mask_bytes = size * 4;          // 32 bits a row
+  const int bitmap_bytes = 40 + pixel_bytes + mask_bytes;
+  QByteArray out;
+  Put16(out, 0);
+  Put16(out, 1);  // an icon
+  Put16(out, 1);  // one image
+  out.append(char(size)).append(char(size)).append(char(0)).append(char(0));
+  Put16(out, 1);   // planes
+  Put16(out, 24);  // bits per pixel
+  Put32(out, bitmap_bytes);
+  Put32(out, 6 + 16);
+  Put32(out, 40);
+  Put32(out, size);
+  Put32(out, size * 2);  // the pixels and the mask
+  Put16(out, 1);
+  Put16(out, 24);
+  for (int field = 0; field < 6; ++field)
+    Put32(out, field == 1 ? pixel_bytes + mask_bytes : 0);
+  for (int y = size - 1; y >= 0; --y) {
+    for (int x = 0; x < size; ++x) {
+      const QRgb rgb = image.pixel(x, y);
+      out.append(char(qBlue(rgb))).append(char(qGreen(rgb))).append(char(qRed(rgb)));
+    }
+  }
+  out.append(QByteArray(mask_bytes, '\0'));
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(out) == out.size();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && QByteArray(argv[1]) == "--ico") {
+    if (WriteIco(QString::fromLocal8Bit(argv[2])))
+      return 0;
+    std::fprintf(stderr, "cannot write %s\n", argv[2]);
+    return 1;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s OUTDIR SIZE...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s OUTDIR SIZE...\n       %s --ico FILE\n", argv[0], argv[0]);
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
