@@ -209,7 +209,7 @@ TEST_F(Win32DialogTest, RadioClicksSetTheReaderControlsAndOnlyCommandsAboutOpens
   EXPECT_EQ(procedures.Count("ReloadReaderList"), 1);  // a mode switch does not reload
 
   log.clear();
-  for (WPARAM command : {WPARAM{0x10}, WPARAM{0x13}, WPARAM{0x20}, WPARAM{SC_KEYMENU}})
+  for (WPARAM command : {WPARAM{0x10}, WPARAM{0x13}, WPARAM{0x20}, WPARAM{SC_RESTORE}})
     SendMessageW(hwnd, WM_SYSCOMMAND, command, 0);
   EXPECT_EQ(log, (std::vector<std::string>{"about", "about"}));
 }
