@@ -91,22 +91,29 @@ TEST_F(Win32DialogTest, TemplateMakesEachControlWithItsClassStyleAndPlace) {
   const struct {
     int id;
     const wchar_t* window_class;
-    RECT units;  // x, y, width, height: the dialog manager converts each on its own
-    DWORD set;   // style bits it must have
-    DWORD clear; // and must not
+    RECT units;   // x, y, width, height: the dialog manager converts each on its own
+    DWORD set;    // style bits it must have
+    DWORD clear;  // and must not
   } controls[] = {
       {kCancelButton, L"Button", {289, 133, 78, 14}, WS_TABSTOP | WS_VISIBLE, BS_DEFPUSHBUTTON},
-      {kReaderList, L"ComboBox", {98, 22, 266, 64}, CBS_DROPDOWNLIST | WS_TABSTOP,
-       CBS_SORT},
-      {kPathBox, L"Edit", {21, 91, 319, 14}, ES_RIGHT | ES_AUTOHSCROLL | WS_DISABLED | WS_BORDER,
+      {kReaderList, L"ComboBox", {98, 22, 266, 64}, CBS_DROPDOWNLIST | WS_TABSTOP, CBS_SORT},
+      {kPathBox,
+       L"Edit",
+       {21, 91, 319, 14},
+       ES_RIGHT | ES_AUTOHSCROLL | WS_DISABLED | WS_BORDER,
        ES_MULTILINE},
       {kReloadButton, L"Button", {273, 45, 90, 14}, WS_TABSTOP, BS_DEFPUSHBUTTON},
       {kBrowseButton, L"Button", {348, 91, 13, 14}, WS_TABSTOP, BS_DEFPUSHBUTTON},
       {kDownloadButton, L"Button", {84, 134, 78, 14}, WS_TABSTOP, BS_DEFPUSHBUTTON},
-      {kCardInfoBox, L"Edit", {7, 53, 333, 23}, ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL,
+      {kCardInfoBox,
+       L"Edit",
+       {7, 53, 333, 23},
+       ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL,
        WS_VISIBLE | WS_TABSTOP},
       {kCardInfoButton, L"Button", {186, 134, 78, 14}, WS_TABSTOP, BS_DEFPUSHBUTTON},
-      {kStatusBox, L"Edit", {7, 156, 370, 46},
+      {kStatusBox,
+       L"Edit",
+       {7, 156, 370, 46},
        ES_CENTER | ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP,
        WS_BORDER | WS_VSCROLL | WS_HSCROLL},
       {kProgressBar, PROGRESS_CLASSW, {7, 208, 370, 14}, WS_VISIBLE, PBS_VERTICAL},
@@ -114,7 +121,10 @@ TEST_F(Win32DialogTest, TemplateMakesEachControlWithItsClassStyleAndPlace) {
       {kHiddenLabel2, L"Static", {11, 166, 336, 8}, WS_GROUP, WS_VISIBLE},
       {kPcscRadio, L"Button", {19, 23, 68, 10}, BS_AUTORADIOBUTTON, WS_TABSTOP | WS_GROUP},
       {kOrvoRadio, L"Button", {20, 45, 52, 10}, BS_AUTORADIOBUTTON, WS_TABSTOP | WS_GROUP},
-      {kCounterBox, L"Edit", {46, 134, 25, 15}, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
+      {kCounterBox,
+       L"Edit",
+       {46, 134, 25, 15},
+       ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
        ES_NUMBER | ES_MULTILINE},
   };
   for (const auto& c : controls) {
@@ -127,8 +137,8 @@ TEST_F(Win32DialogTest, TemplateMakesEachControlWithItsClassStyleAndPlace) {
     EXPECT_EQ(style & c.set & ~WS_BORDER, c.set & ~WS_BORDER) << c.id;
     EXPECT_EQ(style & c.clear & ~WS_BORDER, 0u) << c.id;
     // A dialog draws an edit box's border as a sunken edge instead.
-    const bool border = (style & WS_BORDER) ||
-                        (GetWindowLongW(item, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+    const bool border =
+        (style & WS_BORDER) || (GetWindowLongW(item, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
     if (c.set & WS_BORDER) {
       EXPECT_TRUE(border) << c.id;
     }
@@ -358,8 +368,8 @@ TEST_F(Win32DialogTest, ButtonsRunTheirProceduresAndTheBrowseDialogGetsTheFilter
   for (int id : {kBrowseButton, kCardInfoButton, kDownloadButton, kReloadButton})
     EnableWindow(Item(id), TRUE), Click(id);
   EXPECT_EQ(log, (std::vector<std::string>{"OnReaderModeClicked:1023", "ReloadReaderList",
-                                           "OnBrowseScript", "choose", "GetCardInfo",
-                                           "OnDownload", "OnPcscReload"}));
+                                           "OnBrowseScript", "choose", "GetCardInfo", "OnDownload",
+                                           "OnPcscReload"}));
   ASSERT_EQ(presenter.filters.size(), 1u);
   EXPECT_EQ(presenter.filters[0],
             std::wstring(L"APP files(*.bin)\0*.bin\0All Files (*.*)\0*.*\0", 43));
