@@ -12,7 +12,8 @@ namespace pelliton {
 
 QFont DialogFont() {
   QFont font;
-  font.setFamilies(QStringList{QStringLiteral(PELLITON_DIALOG_FONT), QStringLiteral("WenQuanYi Micro Hei")});
+  font.setFamilies(
+      QStringList{QStringLiteral(PELLITON_DIALOG_FONT), QStringLiteral("WenQuanYi Micro Hei")});
   font.setPointSize(PELLITON_DIALOG_FONT_POINTS);
   font.setWeight(QFont::Normal);
   return font;

@@ -25,8 +25,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   // Opened before the window can touch a card; null when this build keeps none, or after
   // a message box when it cannot be written.
   std::string message;
-  const std::unique_ptr<pelliton::journal::Journal> journal =
-      pelliton::OpenWindowJournal(&message);
+  const std::unique_ptr<pelliton::journal::Journal> journal = pelliton::OpenWindowJournal(&message);
   if (!message.empty())
     presenter.ShowMessage(nullptr, pelliton::win32::MessageIcon::kExclamation, title,
                           pelliton::win32::Widen(message));

@@ -11,13 +11,15 @@
 namespace pelliton::win32 {
 
 static_assert(PELLITON_ID_CANCEL == kCancelButton && PELLITON_ID_READER_LIST == kReaderList &&
-              PELLITON_ID_PATH_BOX == kPathBox && PELLITON_ID_RELOAD == kReloadButton &&
-              PELLITON_ID_BROWSE == kBrowseButton && PELLITON_ID_DOWNLOAD == kDownloadButton &&
-              PELLITON_ID_CARD_INFO_BOX == kCardInfoBox &&
-              PELLITON_ID_CARD_INFO == kCardInfoButton && PELLITON_ID_STATUS_BOX == kStatusBox &&
-              PELLITON_ID_PROGRESS == kProgressBar && PELLITON_ID_HIDDEN_LABEL == kHiddenLabel &&
-              PELLITON_ID_HIDDEN_LABEL2 == kHiddenLabel2 && PELLITON_ID_PCSC_RADIO == kPcscRadio &&
-              PELLITON_ID_ORVO_RADIO == kOrvoRadio && PELLITON_ID_COUNTER_BOX == kCounterBox,
+                  PELLITON_ID_PATH_BOX == kPathBox && PELLITON_ID_RELOAD == kReloadButton &&
+                  PELLITON_ID_BROWSE == kBrowseButton && PELLITON_ID_DOWNLOAD == kDownloadButton &&
+                  PELLITON_ID_CARD_INFO_BOX == kCardInfoBox &&
+                  PELLITON_ID_CARD_INFO == kCardInfoButton &&
+                  PELLITON_ID_STATUS_BOX == kStatusBox && PELLITON_ID_PROGRESS == kProgressBar &&
+                  PELLITON_ID_HIDDEN_LABEL == kHiddenLabel &&
+                  PELLITON_ID_HIDDEN_LABEL2 == kHiddenLabel2 &&
+                  PELLITON_ID_PCSC_RADIO == kPcscRadio && PELLITON_ID_ORVO_RADIO == kOrvoRadio &&
+                  PELLITON_ID_COUNTER_BOX == kCounterBox,
               "the resource script's control numbers are the procedures' own");
 static_assert(PELLITON_ID_CANCEL == IDCANCEL);
 
@@ -170,9 +172,9 @@ UpgradeDialog::UpgradeDialog(WindowProcedures& procedures, Presenter& presenter,
       app_title_(std::move(app_title)),
       resources_(resources != nullptr ? resources : ExecutableModule()),
       counter_value_(kCounterAtStart) {
-  icon_ = static_cast<HICON>(LoadImageW(resources_, MAKEINTRESOURCEW(PELLITON_IDI_APP),
-                                        IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                        GetSystemMetrics(SM_CYICON), 0));
+  icon_ =
+      static_cast<HICON>(LoadImageW(resources_, MAKEINTRESOURCEW(PELLITON_IDI_APP), IMAGE_ICON,
+                                    GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
   small_icon_ = static_cast<HICON>(LoadImageW(resources_, MAKEINTRESOURCEW(PELLITON_IDI_APP),
                                               IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                               GetSystemMetrics(SM_CYSMICON), 0));
@@ -189,18 +191,17 @@ UpgradeDialog::~UpgradeDialog() {
 
 INT_PTR UpgradeDialog::RunModal() {
   modal_ = true;
-  return DialogBoxParamW(resources_, MAKEINTRESOURCEW(PELLITON_IDD_UPGRADE), nullptr,
-                         DialogProc, reinterpret_cast<LPARAM>(this));
+  return DialogBoxParamW(resources_, MAKEINTRESOURCEW(PELLITON_IDD_UPGRADE), nullptr, DialogProc,
+                         reinterpret_cast<LPARAM>(this));
 }
 
 HWND UpgradeDialog::Create() {
   modal_ = false;
-  return CreateDialogParamW(resources_, MAKEINTRESOURCEW(PELLITON_IDD_UPGRADE), nullptr,
-                            DialogProc, reinterpret_cast<LPARAM>(this));
+  return CreateDialogParamW(resources_, MAKEINTRESOURCEW(PELLITON_IDD_UPGRADE), nullptr, DialogProc,
+                            reinterpret_cast<LPARAM>(this));
 }
 
-INT_PTR CALLBACK UpgradeDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam,
-                                           LPARAM lparam) {
+INT_PTR CALLBACK UpgradeDialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* self = reinterpret_cast<UpgradeDialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
   if (message == WM_INITDIALOG) {
     self = reinterpret_cast<UpgradeDialog*>(lparam);
@@ -438,14 +439,14 @@ std::string UpgradeDialog::ReaderListCurrentText() {
   const LRESULT selected = SendDlgItemMessageW(hwnd_, kReaderList, CB_GETCURSEL, 0, 0);
   if (selected == CB_ERR)
     return {};
-  const LRESULT length = SendDlgItemMessageW(hwnd_, kReaderList, CB_GETLBTEXTLEN,
-                                             static_cast<WPARAM>(selected), 0);
+  const LRESULT length =
+      SendDlgItemMessageW(hwnd_, kReaderList, CB_GETLBTEXTLEN, static_cast<WPARAM>(selected), 0);
   if (length == CB_ERR || length < 0)
     return {};
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  const LRESULT got = SendDlgItemMessageW(hwnd_, kReaderList, CB_GETLBTEXT,
-                                          static_cast<WPARAM>(selected),
-                                          reinterpret_cast<LPARAM>(text.data()));
+  const LRESULT got =
+      SendDlgItemMessageW(hwnd_, kReaderList, CB_GETLBTEXT, static_cast<WPARAM>(selected),
+                          reinterpret_cast<LPARAM>(text.data()));
   text.resize(got == CB_ERR ? 0 : static_cast<size_t>(std::clamp<LRESULT>(got, 0, length)));
   return Narrow(text);
 }
