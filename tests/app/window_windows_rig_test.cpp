@@ -63,14 +63,14 @@ TEST(WindowsWindowRig, AnOperatorDownloadsReadsTheCardAndMeetsEachBox) {
       {{"click", "1022"}, ""},
       {{"state", "1022"}, "enabled checked"},
       {{"state", "1001"}, "enabled"},
-      {{"text", "1001"}, "Virtual PCD 00 00"},
+      {{"wait-exact", "1001", "Virtual PCD 00 00"}, "Virtual PCD 00 00"},
       {{"click", "1004"}, ""},
       {{"choose", WinePath(refused)}, ""},
       {{"box", "pelliton"}, "APP1 file StartAddr error!"},
-      {{"text", "1002"}, ""},
+      {{"wait-exact", "1002"}, ""},
       {{"click", "1004"}, ""},
       {{"choose", WinePath(example)}, ""},
-      {{"text", "1002"}, WinePath(example)},
+      {{"wait-exact", "1002", WinePath(example)}, WinePath(example)},
       {{"type", "1024", "0"}, ""},
       {{"click", "1005"}, ""},
       {{"box", "pelliton"}, out_of_range},
@@ -113,8 +113,8 @@ TEST(WindowsWindowRig, AnOperatorDownloadsReadsTheCardAndMeetsEachBox) {
   for (size_t i = 0; i < steps.size(); ++i) {
     const std::string head = "ok " + steps[i].fields[0] + ": ";
     ASSERT_EQ(lines[i].rfind(head, 0), 0u) << lines[i];
-    if (!steps[i].expect.empty() || steps[i].fields[0] == "text") {
-      EXPECT_EQ(lines[i].substr(head.size()), steps[i].expect) << commands;
+    if (!steps[i].expect.empty() || steps[i].fields[0] == "wait-exact") {
+      EXPECT_EQ(lines[i].substr(head.size()), steps[i].expect) << all;
     }
   }
   // The dialog's own size in dialog units at the font's size, never a fallback's.

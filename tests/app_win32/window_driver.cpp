@@ -7,6 +7,7 @@
 //   type ID TEXT            click into edit ID, select all, type TEXT
 //   choose PATH             in the file dialog: type PATH into its name field, Enter
 //   wait-text ID PART [MS]  wait (default 60 s) until control ID's text holds PART
+//   wait-exact ID [TEXT]    wait (10 s) until control ID's text is TEXT (or empty)
 //   text ID                 control ID's text
 //   state ID                whether control ID is enabled and checked
 //   box CAPTION             wait for a box of that caption, read its text, click OK
@@ -141,6 +142,8 @@ class Driver {
       return Choose(Widen(f[1]));
     if (verb == "wait-text" && (f.size() == 3 || f.size() == 4))
       return WaitText(Control(f[1]), Widen(f[2]), f.size() == 4 ? std::stoul(f[3]) : 60000);
+    if (verb == "wait-exact" && (f.size() == 2 || f.size() == 3))
+      return WaitText(Control(f[1]), f.size() == 3 ? Widen(f[2]) : L"", 10000, true);
     if (verb == "text" && f.size() == 2)
       return Escaped(Narrow(TextOf(Control(f[1])).value_or(L"")));
     if (verb == "state" && f.size() == 2)
@@ -250,7 +253,24 @@ class Driver {
     SendInput(2, press, sizeof(INPUT));
   }
 
+  // After a box, the window is enabled and made active again a moment after the box has
+  // gone; a click before that is lost.
+  void WaitUntilActive() {
+    if (!Within(5000, [&] {
+          GUITHREADINFO info{};
+          info.cbSize = sizeof(info);
+          if (!IsWindowEnabled(window_) || !GetGUIThreadInfo(process_.dwThreadId, &info) ||
+              info.hwndActive != window_) {
+            SetForegroundWindow(window_);
+            return false;
+          }
+          return true;
+        }))
+      throw Failed{"the window never became active; " + FocusReport()};
+  }
+
   std::string Click(HWND control) {
+    WaitUntilActive();
     if (!IsWindowEnabled(control))
       throw Failed{"the control is disabled"};
     ClickAt(control);
@@ -281,6 +301,7 @@ class Driver {
   }
 
   std::string Type(HWND edit, const std::wstring& text) {
+    WaitUntilActive();
     // A click right after a box has gone can land before the window is active again.
     if (!Within(5000, [&] {
           ClickAt(edit);
@@ -325,11 +346,11 @@ class Driver {
     return "chose it in \"" + caption + "\"";
   }
 
-  std::string WaitText(HWND control, const std::wstring& part, DWORD ms) {
+  std::string WaitText(HWND control, const std::wstring& part, DWORD ms, bool exact = false) {
     std::wstring text;
     if (!Within(ms, [&] {
           text = TextOf(control).value_or(L"");
-          return text.find(part) != std::wstring::npos;
+          return exact ? text == part : text.find(part) != std::wstring::npos;
         }))
       throw Failed{"still \"" + Escaped(Narrow(text)) + "\""};
     Settle();
