@@ -9,7 +9,6 @@
 #include <QImage>
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,13 +24,6 @@ std::string WinePath(const std::string& path) {
   std::string windows = "Z:" + path;
   std::replace(windows.begin(), windows.end(), '/', '\\');
   return windows;
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // One driver command and the detail its "ok" line must hold (empty: anything).
@@ -101,13 +93,13 @@ TEST(WindowsWindowRig, AnOperatorDownloadsReadsTheCardAndMeetsEachBox) {
   const int status = std::system(run.c_str());
 
   std::vector<std::string> lines;
-  std::stringstream text(Slurp(out));
+  std::stringstream text(ReadFile(out));
   for (std::string line; std::getline(text, line);) {
     if (!line.empty() && line.back() == '\r')
       line.pop_back();
     lines.push_back(line);
   }
-  const std::string all = Slurp(out) + Slurp(dir.PathOf("err"));
+  const std::string all = ReadFile(out) + ReadFile(dir.PathOf("err"));
   ASSERT_EQ(status, 0) << all;
   ASSERT_EQ(lines.size(), steps.size()) << all;
   for (size_t i = 0; i < steps.size(); ++i) {
@@ -143,7 +135,7 @@ TEST(WindowsWindowRig, AnOperatorDownloadsReadsTheCardAndMeetsEachBox) {
   ASSERT_TRUE(state.has_value());
   EXPECT_EQ(state->counter, 1234u);
   EXPECT_EQ(state->formats, 1u);
-  std::stringstream script(Slurp(example));
+  std::stringstream script(ReadFile(example));
   size_t data_lines = 0;
   for (std::string line; std::getline(script, line);) {
     if (!line.empty() && line.back() == '\r')

@@ -5,10 +5,9 @@
 //   start EXE               start the tool; wait (30 s) for its window to be visible
 //   click ID                a left click in the middle of control ID
 //   type ID TEXT            click into edit ID, select all, type TEXT
-//   choose PATH             in the file dialog: type PATH into its name field, Enter
+//   choose PATH             in the file dialog: type PATH into its empty name field, Enter
 //   wait-text ID PART [MS]  wait (default 60 s) until control ID's text holds PART
 //   wait-exact ID [TEXT]    wait (10 s) until control ID's text is TEXT (or empty)
-//   text ID                 control ID's text
 //   state ID                whether control ID is enabled and checked
 //   box CAPTION             wait for a box of that caption, read its text, click OK
 //   about                   the system menu by Alt+Space, Up to its last entry, Enter
@@ -26,23 +25,13 @@
 #include <string>
 #include <vector>
 
+#include "app/win32/upgrade_dialog.h"
 #include "app/window_layout.h"
 
 namespace {
 
-std::wstring Widen(const std::string& text) {
-  std::wstring wide(text.size(), L'\0');
-  wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                  wide.data(), static_cast<int>(wide.size())));
-  return wide;
-}
-
-std::string Narrow(const std::wstring& wide) {
-  std::string text(wide.size() * 3, '\0');
-  text.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                  text.data(), static_cast<int>(text.size()), nullptr, nullptr));
-  return text;
-}
+using pelliton::win32::Narrow;
+using pelliton::win32::Widen;
 
 std::string Escaped(const std::string& text) {
   std::string out;
@@ -144,8 +133,6 @@ class Driver {
       return WaitText(Control(f[1]), Widen(f[2]), f.size() == 4 ? std::stoul(f[3]) : 60000);
     if (verb == "wait-exact" && (f.size() == 2 || f.size() == 3))
       return WaitText(Control(f[1]), f.size() == 3 ? Widen(f[2]) : L"", 10000, true);
-    if (verb == "text" && f.size() == 2)
-      return Escaped(Narrow(TextOf(Control(f[1])).value_or(L"")));
     if (verb == "state" && f.size() == 2)
       return State(Control(f[1]));
     if (verb == "box" && f.size() == 2)
@@ -332,11 +319,9 @@ class Driver {
       name = GetDlgItem(dialog, 0x480);
     if (name == nullptr)
       throw Failed{"no name field in \"" + caption + "\""};
+    // The field opens empty: the tool asks with no file name of its own.
     ClickAt(name);
     Sleep(200);
-    HWND edit = FindWindowExW(name, nullptr, L"Edit", nullptr);
-    SendMessageTimeoutW(edit != nullptr ? edit : name, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 2000,
-                        nullptr);
     TypeText(path);
     Sleep(200);
     Press(VK_RETURN);
@@ -372,8 +357,7 @@ class Driver {
     std::wstring text;
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
-      if (ClassOf(child) != L"Static" ||
-          (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+      if (ClassOf(child) != L"Static")  // the icon's has no text
         continue;
       const std::wstring part = TextOf(child).value_or(L"");
       if (!part.empty())

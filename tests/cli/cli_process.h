@@ -24,13 +24,6 @@ namespace pelliton::cli {
 
 using Clock = std::chrono::steady_clock;
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 inline size_t CountOf(const std::string& text, const std::string& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))

@@ -4,11 +4,20 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <system_error>
 
 namespace pelliton {
+
+// A file's whole content; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 class ScratchDir {
  public:
