@@ -5,7 +5,8 @@
 //   start EXE               start the tool; wait (30 s) for its window to be visible
 //   click ID                a left click in the middle of control ID
 //   type ID TEXT            click into edit ID, select all, type TEXT
-//   choose PATH             in the file dialog: type PATH into its empty name field, Enter
+//   choose ID PATH          click ID until a file dialog opens; type PATH into its empty
+//                           name field, Enter
 //   wait-text ID PART [MS]  wait (default 60 s) until control ID's text holds PART
 //   wait-exact ID [TEXT]    wait (10 s) until control ID's text is TEXT (or empty)
 //   state ID                whether control ID is enabled and checked
@@ -127,8 +128,8 @@ class Driver {
       return Click(Control(f[1]));
     if (verb == "type" && f.size() == 3)
       return Type(Control(f[1]), Widen(f[2]));
-    if (verb == "choose" && f.size() == 2)
-      return Choose(Widen(f[1]));
+    if (verb == "choose" && f.size() == 3)
+      return Choose(Control(f[1]), Widen(f[2]));
     if (verb == "wait-text" && (f.size() == 3 || f.size() == 4))
       return WaitText(Control(f[1]), Widen(f[2]), f.size() == 4 ? std::stoul(f[3]) : 60000);
     if (verb == "wait-exact" && (f.size() == 2 || f.size() == 3))
@@ -229,8 +230,9 @@ class Driver {
   }
 
   void ClickAt(HWND control) {
-    RECT rect;
-    GetWindowRect(control, &rect);
+    RECT rect{};
+    if (!GetWindowRect(control, &rect))
+      return;  // gone meanwhile: no click somewhere else
     SetForegroundWindow(GetAncestor(control, GA_ROOT));
     SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
     INPUT press[2] = {};
@@ -305,13 +307,26 @@ class Driver {
     return "typed";
   }
 
-  std::string Choose(const std::wstring& path) {
+  // A click right after a box can be lost even once the window is active again, so the
+  // button is clicked again while the window stays enabled and no dialog has opened (the
+  // window is disabled from the moment its dialog is being made: no second dialog).
+  std::string Choose(HWND button, const std::wstring& path) {
     HWND dialog = nullptr;
-    if (!Within(10000, [&] {
+    int clicks = 0;
+    ULONGLONG next_click = 0;
+    if (!Within(20000, [&] {
           dialog = FindOwnWindow(L"", window_);
-          return dialog != nullptr && ClassOf(dialog) == L"#32770";
+          if (dialog != nullptr && ClassOf(dialog) == L"#32770")
+            return true;
+          if (IsWindowEnabled(window_) && GetTickCount64() >= next_click) {
+            WaitUntilActive();
+            ClickAt(button);
+            ++clicks;
+            next_click = GetTickCount64() + 3000;
+          }
+          return false;
         }))
-      throw Failed{"no file dialog"};
+      throw Failed{"no file dialog after " + std::to_string(clicks) + " clicks; " + FocusReport()};
     const std::string caption = Narrow(TextOf(dialog).value_or(L""));
     // The name field: the combo box of an Explorer-style dialog, the edit of an old one.
     HWND name = GetDlgItem(dialog, 0x47c);
@@ -366,8 +381,17 @@ class Driver {
     HWND ok = GetDlgItem(box, IDOK);
     if (ok == nullptr)
       throw Failed{"no OK button"};
-    ClickAt(ok);
-    if (!Within(5000, [&] { return !IsWindow(box) || !IsWindowVisible(box); }))
+    // Clicked again while it stays open: a click can be lost as a box takes the focus.
+    ULONGLONG next_click = 0;
+    if (!Within(10000, [&] {
+          if (!IsWindow(box) || !IsWindowVisible(box))
+            return true;
+          if (GetTickCount64() >= next_click) {
+            ClickAt(ok);
+            next_click = GetTickCount64() + 2000;
+          }
+          return false;
+        }))
       throw Failed{"the box stayed open"};
     Settle();
     return Escaped(Narrow(text));
