@@ -4,6 +4,7 @@
 // IMMEDIATE so two writers queue on the busy timeout instead of failing mid-transaction.
 #include "journal/journal.h"
 
+#include "journal/card_record.h"
 #include "journal/record_fields.h"
 
 #include <sqlite3.h>
@@ -50,17 +51,23 @@ constexpr const char* kIndexes =
     "CREATE INDEX IF NOT EXISTS card_runs_time ON card_runs(time_utc);"
     "CREATE INDEX IF NOT EXISTS card_runs_atr ON card_runs(atr);"
     // One record per place in a station's chain: two writers never fork it.
-    "CREATE UNIQUE INDEX IF NOT EXISTS card_runs_chain ON card_runs(station, station_seq);";
+    "CREATE UNIQUE INDEX IF NOT EXISTS card_runs_chain ON card_runs(station, station_seq);"
+    // The plant's acknowledgements: a table beside the records, which older releases
+    // pass over, so it needs no schema version of its own.
+    "CREATE TABLE IF NOT EXISTS plant_deliveries (run_id TEXT PRIMARY KEY NOT NULL,"
+    " record_hash TEXT NOT NULL, delivered_utc TEXT NOT NULL);";
+
+constexpr const char* kDeliveries = "plant_deliveries";
 
 // The columns as a file of schema version `version` has them, in RecordFields order: a
 // column it does not have yet is read as its default.
-std::string ColumnList(int version) {
+std::string ColumnList(int version, const char* prefix = "") {
   std::string list;
   for (const RecordField& field : RecordFields()) {
     if (!list.empty())
       list += ", ";
     if (field.since <= version)
-      list += field.name;
+      list += std::string(prefix) + field.name;
     else
       list += field.kind == FieldKind::kText ? "''" : "NULL";
   }
@@ -191,11 +198,11 @@ int UserVersion(sqlite3* db) {
   return sqlite3_column_int(pragma.statement, 0);
 }
 
-bool TableExists(sqlite3* db) {
+bool TableExists(sqlite3* db, const char* table = kTable) {
   StatementGuard probe;
   return sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1",
                             -1, &probe.statement, nullptr) == SQLITE_OK &&
-         sqlite3_bind_text(probe.statement, 1, kTable, -1, SQLITE_STATIC) == SQLITE_OK &&
+         sqlite3_bind_text(probe.statement, 1, table, -1, SQLITE_STATIC) == SQLITE_OK &&
          sqlite3_step(probe.statement) == SQLITE_ROW;
 }
 
@@ -685,6 +692,102 @@ bool Journal::Verify(ChainReport* report, std::string* error) {
     return false;
   }
   return true;
+}
+
+namespace {
+
+// What is pending: a record without an acknowledgement, or with one of another digest. A
+// journal never opened for appending by this release has no acknowledgements yet.
+std::string PendingFrom(sqlite3* db) {
+  if (!TableExists(db, kDeliveries))
+    return " FROM card_runs r WHERE 1";
+  return " FROM card_runs r LEFT JOIN plant_deliveries d ON d.run_id = r.run_id"
+         " WHERE (d.run_id IS NULL OR d.record_hash <> r.record_hash)";
+}
+
+}  // namespace
+
+bool Journal::Pending(OutboxCursor* cursor, size_t limit, std::vector<JournalRecord>* records,
+                      std::string* error) {
+  const std::lock_guard lock(mutex_);
+  records->clear();
+  // The chain's index gives each station's order, and the cursor a page of it without
+  // walking again what came before.
+  const std::string sql = "SELECT " + ColumnList(schema_version_, "r.") + PendingFrom(db_) +
+                          " AND (r.station, ifnull(r.station_seq, 0)) > (?1, ?2)"
+                          " ORDER BY r.station, r.station_seq LIMIT ?3";
+  StatementGuard select;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &select.statement, nullptr) != SQLITE_OK) {
+    *error = Failure(db_, "reading the journal's outbox");
+    return false;
+  }
+  sqlite3_bind_text(select.statement, 1, cursor->station.data(),
+                    static_cast<int>(cursor->station.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int64(select.statement, 2, cursor->seq);
+  sqlite3_bind_int64(select.statement, 3, static_cast<sqlite3_int64>(limit));
+  int rc = SQLITE_OK;
+  while ((rc = sqlite3_step(select.statement)) == SQLITE_ROW)
+    records->push_back(ReadRecord(select.statement));
+  if (rc != SQLITE_DONE) {
+    *error = Failure(db_, "reading the journal's outbox");
+    return false;
+  }
+  if (!records->empty()) {
+    cursor->station = records->back().station;
+    cursor->seq = records->back().station_seq.value_or(0);
+  }
+  return true;
+}
+
+bool Journal::CountPending(int64_t* count, std::string* error) {
+  const std::lock_guard lock(mutex_);
+  const std::string sql = "SELECT count(*)" + PendingFrom(db_);
+  StatementGuard select;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &select.statement, nullptr) != SQLITE_OK ||
+      sqlite3_step(select.statement) != SQLITE_ROW) {
+    *error = Failure(db_, "reading the journal's outbox");
+    return false;
+  }
+  *count = sqlite3_column_int64(select.statement, 0);
+  return true;
+}
+
+bool Journal::MarkDelivered(const std::vector<JournalRecord>& records, std::string* error) {
+  const std::lock_guard lock(mutex_);
+  if (insert_ == nullptr) {
+    *error = "the journal is open for reading only";
+    return false;
+  }
+  if (records.empty())
+    return true;
+  if (!Exec(db_, "BEGIN IMMEDIATE", error))
+    return false;
+  StatementGuard mark;
+  if (sqlite3_prepare_v2(db_,
+                         "INSERT OR REPLACE INTO plant_deliveries (run_id, record_hash,"
+                         " delivered_utc) VALUES (?1, ?2, ?3)",
+                         -1, &mark.statement, nullptr) != SQLITE_OK) {
+    *error = Failure(db_, "writing the journal's outbox");
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+  }
+  const std::string now = UtcText(std::chrono::system_clock::now());
+  for (const JournalRecord& record : records) {
+    sqlite3_bind_text(mark.statement, 1, record.run_id.data(),
+                      static_cast<int>(record.run_id.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(mark.statement, 2, record.record_hash.data(),
+                      static_cast<int>(record.record_hash.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(mark.statement, 3, now.data(), static_cast<int>(now.size()),
+                      SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(mark.statement);
+    sqlite3_reset(mark.statement);
+    if (rc != SQLITE_DONE) {
+      *error = Failure(db_, "writing the journal's outbox");
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      return false;
+    }
+  }
+  return Commit(error);
 }
 
 }  // namespace pelliton::journal

@@ -135,6 +135,20 @@ class Journal {
   // the chains hold is in *report.
   bool Verify(ChainReport* report, std::string* error);
 
+  // The plant's outbox. A record is pending until the plant has acknowledged it with the
+  // digest it has now: one completed or changed after its delivery is pending again.
+  // Pending gives up to `limit` pending records after *cursor in each station's order
+  // and moves *cursor past them; a cursor at its start begins at the first record.
+  struct OutboxCursor {
+    std::string station;
+    int64_t seq = -1;
+  };
+  bool Pending(OutboxCursor* cursor, size_t limit, std::vector<JournalRecord>* records,
+               std::string* error);
+  bool CountPending(int64_t* count, std::string* error);
+  // Marks records delivered, each with the digest it had when it was sent.
+  bool MarkDelivered(const std::vector<JournalRecord>& records, std::string* error);
+
   // The schema version of the file (an older one is upgraded when opened for appending).
   int SchemaVersion() const { return schema_version_; }
 

@@ -74,4 +74,20 @@ bool Journal::List(const JournalQuery& /*query*/, std::vector<JournalRecord>* /*
   return false;
 }
 
+bool Journal::Pending(OutboxCursor* /*cursor*/, size_t /*limit*/,
+                      std::vector<JournalRecord>* /*records*/, std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
+bool Journal::CountPending(int64_t* /*count*/, std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
+bool Journal::MarkDelivered(const std::vector<JournalRecord>& /*records*/, std::string* error) {
+  *error = kNoJournal;
+  return false;
+}
+
 }  // namespace pelliton::journal

@@ -1,0 +1,170 @@
+#include "plant/sender.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+#include "plant/plant.h"
+
+namespace pelliton::plant {
+
+using journal::Journal;
+using journal::JournalRecord;
+
+PushResult PushPending(Journal& journal, Destination& destination, size_t batch) {
+  PushResult result;
+  Journal::OutboxCursor cursor;
+  std::vector<JournalRecord> records;
+  std::string error;
+  // A batch that fails ends the push: the next one begins where it stopped, so each
+  // station's records reach the plant in their order.
+  for (;;) {
+    if (!journal.Pending(&cursor, std::max<size_t>(batch, 1), &records, &error)) {
+      result.error = error;
+      break;
+    }
+    if (records.empty())
+      break;
+    if (!destination.Deliver(records, &error)) {
+      result.error = error;
+      break;
+    }
+    if (!journal.MarkDelivered(records, &error)) {
+      result.error = error;
+      break;
+    }
+    result.delivered += static_cast<int64_t>(records.size());
+  }
+  if (!journal.CountPending(&result.pending, &error)) {
+    result.pending = -1;
+    if (result.error.empty())
+      result.error = error;
+  }
+  return result;
+}
+
+PlantDestination::PlantDestination(std::string url) : url_(std::move(url)) {}
+
+PlantDestination::~PlantDestination() = default;
+
+bool PlantDestination::Reach(std::string* error) {
+  if (plant_ == nullptr)
+    plant_ = Plant::Connect(url_, error);
+  return plant_ != nullptr;
+}
+
+bool PlantDestination::Deliver(const std::vector<JournalRecord>& records, std::string* error) {
+  if (!Reach(error))
+    return false;
+  if (plant_->Deliver(records, error))
+    return true;
+  // Whatever failed, the next batch starts on a new connection.
+  plant_.reset();
+  return false;
+}
+
+struct Sender::State {
+  std::unique_ptr<Journal> journal;
+  std::unique_ptr<Destination> destination;
+  std::function<void(const std::string&)> notice;
+  Options options;
+  std::atomic<int64_t> backlog{0};
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool notified = true;  // the first pass goes at once: the backlog from before
+  bool stopping = false;
+  bool finished = false;
+  std::chrono::steady_clock::time_point deadline;
+};
+
+Sender::Sender(std::unique_ptr<Journal> journal, std::unique_ptr<Destination> destination,
+               std::function<void(const std::string&)> notice, Options options)
+    : state_(std::make_shared<State>()) {
+  state_->journal = std::move(journal);
+  state_->destination = std::move(destination);
+  state_->notice = std::move(notice);
+  state_->options = options;
+  thread_ = std::thread(&Sender::Run, state_);
+}
+
+Sender::~Sender() {
+  Stop(std::chrono::milliseconds(0));
+}
+
+void Sender::Notify() {
+  {
+    const std::lock_guard lock(state_->mutex);
+    state_->notified = true;
+  }
+  state_->wake.notify_all();
+}
+
+int64_t Sender::Backlog() const {
+  return state_->backlog.load();
+}
+
+void Sender::Stop(std::chrono::milliseconds grace) {
+  if (!thread_.joinable())
+    return;
+  std::unique_lock lock(state_->mutex);
+  state_->stopping = true;
+  state_->deadline = std::chrono::steady_clock::now() + grace;
+  state_->wake.notify_all();
+  const bool finished = state_->wake.wait_until(
+      lock, state_->deadline + std::chrono::milliseconds(50), [this] { return state_->finished; });
+  lock.unlock();
+  if (finished)
+    thread_.join();
+  else
+    thread_.detach();  // it holds the state it uses, and ends when its call returns
+}
+
+void Sender::Run(const std::shared_ptr<State>& state) {
+  using Clock = std::chrono::steady_clock;
+  std::chrono::milliseconds retry = state->options.first_retry;
+  std::optional<Clock::time_point> retry_at;
+  std::string failing;  // the cause last said, while deliveries fail
+  std::unique_lock lock(state->mutex);
+  for (;;) {
+    while (!state->notified && !state->stopping) {
+      if (!retry_at) {
+        state->wake.wait(lock);
+      } else if (state->wake.wait_until(lock, *retry_at) == std::cv_status::timeout) {
+        break;
+      }
+    }
+    // Stopping: one last pass for the records in flight, while the grace lasts.
+    if (state->stopping && (Clock::now() >= state->deadline || (!state->notified && retry_at)))
+      break;
+    state->notified = false;
+    const bool last = state->stopping;
+    lock.unlock();
+    const PushResult pushed =
+        PushPending(*state->journal, *state->destination, state->options.batch);
+    if (pushed.pending >= 0)
+      state->backlog.store(pushed.pending);
+    if (pushed.error.empty()) {
+      if (!failing.empty())
+        state->notice("plant: delivering again; " + std::to_string(pushed.delivered) +
+                      " records delivered");
+      failing.clear();
+      retry = state->options.first_retry;
+      retry_at.reset();
+    } else {
+      if (pushed.error != failing)
+        state->notice("plant: " + pushed.error + "; the records wait in the journal");
+      failing = pushed.error;
+      retry_at = Clock::now() + retry;
+      retry = std::min(retry * 2, state->options.longest_retry);
+    }
+    lock.lock();
+    if (last)
+      break;
+  }
+  state->finished = true;
+  state->wake.notify_all();
+}
+
+}  // namespace pelliton::plant
