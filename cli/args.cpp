@@ -21,7 +21,8 @@ constexpr char kExitStatusText[] =
     "Signals: a first Ctrl-C, SIGTERM or SIGHUP lets the card in progress finish;\n"
     "a second one ends at once, leaving that card unfinished.\n\n"
     "Exit status: 0 success, 1 the procedure failed, 2 usage error, 3 the output\n"
-    "could not be written, 4 the journal cannot be opened or written; 128 + the\n"
+    "could not be written, 4 the journal cannot be opened or written, 5 the plant\n"
+    "cannot be reached or refused (or records still wait for it); 128 + the\n"
     "signal's number when a second signal ended it.";
 
 // The parser's options in every spelling ("-r", "--reader"), taken from the parser itself
@@ -216,6 +217,21 @@ class Parser {
                                        "removed or inserted out of order");
     verify_->add_option("--journal", options_.journal_path, "the journal file")->type_name("PATH");
     verify_->add_flag("-j,--json", options_.json, "one JSON object on stdout");
+    journal_->add_flag("--pending", options_.journal_pending,
+                       "only records the plant has not acknowledged yet");
+    push_ = journal_->add_subcommand("push",
+                                     "deliver every record the plant has not acknowledged;\n"
+                                     "exit status 0 only when none is left");
+    push_->add_option("--journal", options_.journal_path, "the journal file")->type_name("PATH");
+    push_->add_option("--plant", plant_url_, "the plant database")->type_name("URL");
+
+    plant_ = Add("plant", "the plant database: plant init URL, plant check [URL]");
+    plant_init_ = plant_->add_subcommand(
+        "init", "create the plant's schema at URL, or upgrade it to this release's");
+    plant_init_->add_option("URL", plant_url_, "a libpq connection string")->required();
+    plant_check_ = plant_->add_subcommand(
+        "check", "list the gaps in each station's records and what the plant flagged");
+    plant_check_->add_option("URL", plant_url_, "a libpq connection string (default: plant)");
 
     help_ = Add("help", "this help; help COMMAND: the command's");
     app_.footer(std::string("Run `pelliton-cli COMMAND --help` for a command's options.\n\n") +
@@ -255,8 +271,8 @@ class Parser {
     }
     bool options_ended = false;
     std::vector<std::string> extras = sub->remaining();
-    if (sub == verify_) {
-      const std::vector<std::string> before = journal_->remaining();
+    if (sub == verify_ || sub == push_ || sub == plant_init_ || sub == plant_check_) {
+      const std::vector<std::string> before = sub->get_parent()->remaining();
       extras.insert(extras.begin(), before.begin(), before.end());
     }
     for (const std::string& extra : extras) {
@@ -320,10 +336,14 @@ class Parser {
     card->add_option("--journal", options_.journal_path, "record each card run in PATH")
         ->type_name("PATH");
     card->add_flag("--no-journal", options_.no_journal, "record no card run");
+    card->add_option("--plant", plant_url_,
+                     "deliver each record to the plant database URL as well, in the\n"
+                     "background; records wait in the journal while it is away")
+        ->type_name("URL");
   }
 
   CLI::App* Sub(const std::string& name) const {
-    for (CLI::App* sub : {readers_, check_, info_, download_, journal_, help_}) {
+    for (CLI::App* sub : {readers_, check_, info_, download_, journal_, plant_, help_}) {
       if (sub->get_name() == name)
         return sub;
     }
@@ -332,7 +352,8 @@ class Parser {
 
   // The command run: journal verify rather than journal when it is given.
   CLI::App* Selected() const {
-    for (CLI::App* sub : {readers_, check_, info_, download_, verify_, journal_, help_}) {
+    for (CLI::App* sub : {readers_, check_, info_, download_, verify_, push_, journal_, plant_init_,
+                          plant_check_, plant_, help_}) {
       if (sub->parsed())
         return sub;
     }
@@ -374,7 +395,8 @@ class Parser {
       return outcome;
     }
     std::string in_effect;
-    for (const char* key : {"reader", "counter", "wait", "on-pass", "on-fail", "hook-timeout"}) {
+    for (const char* key :
+         {"reader", "counter", "wait", "on-pass", "on-fail", "hook-timeout", "plant"}) {
       const auto found = defaults_.values.find(key);
       if (found == defaults_.values.end() || !Uses(sub, key))
         continue;
@@ -393,6 +415,8 @@ class Parser {
   bool Uses(const CLI::App* sub, std::string_view key) const {
     if (key == "counter")
       return sub == download_;
+    if (key == "plant")
+      return sub == info_ || sub == download_ || sub == push_ || sub == plant_check_;
     return sub == info_ || sub == download_;
   }
 
@@ -411,8 +435,40 @@ class Parser {
   }
 
   ParseOutcome Finish(CLI::App* sub) {
+    if (sub == plant_)
+      return Fail("plant needs init URL or check [URL]", sub);
+    if (sub == plant_init_ || sub == plant_check_) {
+      options_.command = Command::kPlant;
+      options_.plant_action = sub == plant_init_ ? "init" : "check";
+      if (sub == plant_check_) {
+        const auto plant = ValueOf(sub, "URL", plant_url_, "plant");
+        if (!plant || plant->text.empty())
+          return Fail("plant check needs the plant's URL (or plant = URL in cli.conf)", sub);
+        options_.plant_url = plant->text;
+      } else {
+        options_.plant_url = plant_url_;
+      }
+      return Ok();
+    }
+    if (sub == push_) {
+      for (const char* option :
+           {"--since", "--reader", "--format", "--card", "--unfinished", "--pending", "--json"}) {
+        if (journal_->count(option) > 0)
+          return Fail(std::string(option) + " does not apply to journal push", sub);
+      }
+      if (!defaults_.error.empty())
+        return Fail(defaults_.error, sub);
+      const auto plant = ValueOf(sub, "--plant", plant_url_, "plant");
+      if (!plant || plant->text.empty())
+        return Fail("journal push needs --plant URL (or plant = URL in cli.conf)", sub);
+      options_.plant_url = plant->text;
+      options_.command = Command::kJournal;
+      options_.journal_push = true;
+      return Ok();
+    }
     if (sub == verify_) {
-      for (const char* option : {"--since", "--reader", "--format", "--card", "--unfinished"}) {
+      for (const char* option :
+           {"--since", "--reader", "--format", "--card", "--unfinished", "--pending"}) {
         if (journal_->count(option) > 0)
           return Fail(std::string(option) + " does not apply to journal verify", sub);
       }
@@ -447,6 +503,11 @@ class Parser {
       return Fail("--quiet and --verbose exclude each other", sub);
     if (!options_.journal_path.empty() && options_.no_journal)
       return Fail("--journal and --no-journal exclude each other", sub);
+    if (sub->count("--plant") > 0 && options_.no_journal)
+      return Fail("--plant delivers the journal's records; it excludes --no-journal", sub);
+    if (const auto plant = ValueOf(sub, "--plant", plant_url_, "plant");
+        plant && !options_.no_journal)
+      options_.plant_url = plant->text;
     if (orvo_) {
       options_.reader = ReaderChoice::kOrvo;
     } else if (const auto reader = ValueOf(sub, "--reader", reader_, "reader")) {
@@ -518,6 +579,10 @@ class Parser {
   CLI::App* download_ = nullptr;
   CLI::App* journal_ = nullptr;
   CLI::App* verify_ = nullptr;
+  CLI::App* push_ = nullptr;
+  CLI::App* plant_ = nullptr;
+  CLI::App* plant_init_ = nullptr;
+  CLI::App* plant_check_ = nullptr;
   CLI::App* help_ = nullptr;
   CliOptions options_;
   bool version_ = false;
@@ -530,6 +595,7 @@ class Parser {
   std::string hook_timeout_;
   std::string on_pass_;
   std::string on_fail_;
+  std::string plant_url_;
 };
 
 }  // namespace
@@ -546,6 +612,8 @@ const char* CommandName(Command command) {
       return "check";
     case Command::kJournal:
       return "journal";
+    case Command::kPlant:
+      return "plant";
     case Command::kHelp:
     case Command::kVersion:
       break;

@@ -11,7 +11,7 @@
 
 namespace pelliton::cli {
 
-enum class Command { kHelp, kVersion, kReaders, kInfo, kDownload, kCheck, kJournal };
+enum class Command { kHelp, kVersion, kReaders, kInfo, kDownload, kCheck, kJournal, kPlant };
 
 // The command's name on the command line ("download"); empty for kHelp and kVersion.
 const char* CommandName(Command command);
@@ -62,6 +62,16 @@ struct CliOptions {
   bool journal_unfinished = false;
   // journal verify: the record chains checked instead of the records listed.
   bool journal_verify = false;
+  // journal --pending: only the records the plant has not acknowledged.
+  bool journal_pending = false;
+  // journal push: every pending record delivered to the plant instead of the records listed.
+  bool journal_push = false;
+
+  // The plant database, a libpq connection string (--plant URL, plant = URL, PELLITON_PLANT):
+  // card runs deliver their records to it in the background; journal push delivers the
+  // backlog; plant init and plant check take it as their argument.
+  std::string plant_url;
+  std::string plant_action;  // plant: "init" or "check"
 
   // Defaults taken from the environment or the file, one "name: value (from SOURCE)"
   // line each, for -v.

@@ -10,12 +10,12 @@ namespace pelliton::cli {
 
 namespace {
 
-constexpr std::array<std::string_view, 6> kKeys = {"reader",  "counter", "wait",
-                                                   "on-pass", "on-fail", "hook-timeout"};
+constexpr std::array<std::string_view, 7> kKeys = {"reader",  "counter",      "wait", "on-pass",
+                                                   "on-fail", "hook-timeout", "plant"};
 
 // The environment variables that set a default, and the key each sets.
-constexpr std::array<std::pair<const char*, const char*>, 2> kEnvironment = {
-    {{"PELLITON_READER", "reader"}, {"PELLITON_COUNTER", "counter"}}};
+constexpr std::array<std::pair<const char*, const char*>, 3> kEnvironment = {
+    {{"PELLITON_READER", "reader"}, {"PELLITON_COUNTER", "counter"}, {"PELLITON_PLANT", "plant"}}};
 
 std::string Trimmed(std::string_view text) {
   const size_t begin = text.find_first_not_of(" \t\r");

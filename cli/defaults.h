@@ -11,7 +11,7 @@
 namespace pelliton::cli {
 
 // Keys of the configuration file; the same names as the options without their dashes.
-// "reader", "counter", "wait", "on-pass", "on-fail", "hook-timeout".
+// "reader", "counter", "wait", "on-pass", "on-fail", "hook-timeout", "plant".
 struct DefaultValue {
   std::string value;
   // Where it came from, as --help and -v name it: "PELLITON_READER" or "PATH line N".
@@ -30,7 +30,7 @@ struct Defaults {
 // silently ignored would program cards with the wrong counter).
 Defaults ParseConfigText(const std::string& text, const std::string& path);
 
-// The file's entries overlaid by PELLITON_READER and PELLITON_COUNTER. getenv: the
+// The file's entries overlaid by PELLITON_READER, PELLITON_COUNTER and PELLITON_PLANT. getenv: the
 // environment (null for an unset name). config_text: the file's contents, none when it
 // does not exist.
 Defaults MergeDefaults(const std::function<const char*(const char*)>& getenv,

@@ -15,6 +15,9 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitOutput = 3;
 // The journal could not be opened or written.
 inline constexpr int kExitJournal = 4;
+// The plant could not be reached or refused (plant init, plant check), or records still
+// wait for it after journal push.
+inline constexpr int kExitPlant = 5;
 // Plus the signal's number: a second request to stop ended the process at once.
 inline constexpr int kExitSignalBase = 128;
 

@@ -17,6 +17,7 @@
 #include "cli/commands/card.h"
 #include "cli/commands/check.h"
 #include "cli/commands/journal.h"
+#include "cli/commands/plant.h"
 #include "cli/commands/readers.h"
 #include "cli/commands/station.h"
 #include "cli/defaults.h"
@@ -72,6 +73,8 @@ int main(int argc, char** argv) {
       return CheckedExit(kExitSuccess, streams);
     case Command::kJournal:
       return RunJournalCommand(options, streams.out, streams.err);
+    case Command::kPlant:
+      return RunPlantCommand(options, streams.out, streams.err);
     case Command::kReaders:
       return RunReaders(options, system_pcsc, system_orvo, OrvoReaderAttached(), streams);
     case Command::kCheck:
@@ -86,6 +89,14 @@ int main(int argc, char** argv) {
   std::unique_ptr<journal::Journal> journal;
   if (!OpenRunJournal(options, streams.err, &journal))
     return kExitJournal;
+  // Records go to the plant from a thread of its own; no card waits for it.
+  std::unique_ptr<plant::Sender> sender;
+  if (journal != nullptr)
+    sender = StartPlantSender(options, *journal, streams.err);
+  const auto stop_sender = [&] {
+    if (journal != nullptr)
+      StopPlantSender(&sender, *journal);
+  };
 
   std::atomic<bool> stop{false};
   CardInProgress in_progress;
@@ -109,6 +120,7 @@ int main(int argc, char** argv) {
       in_progress, journal.get());
   if (station) {
     const int status = station->Run();
+    stop_sender();
     // A reader given up still has a thread stuck inside the service's library: end here,
     // without the destructors that would wait for it (every output is flushed already).
     if (station->LeftStuck())
@@ -135,6 +147,8 @@ int main(int argc, char** argv) {
   OrvoApi& orvo = options.trace ? static_cast<OrvoApi&>(traced_orvo) : system_orvo;
 
   RealPauser pauser;
-  return RunOnCard(options, pcsc, orvo, pauser, presence ? &*presence : nullptr, stop, streams,
-                   &in_progress, journal.get());
+  const int status = RunOnCard(options, pcsc, orvo, pauser, presence ? &*presence : nullptr, stop,
+                               streams, &in_progress, journal.get());
+  stop_sender();
+  return status;
 }

@@ -474,6 +474,8 @@ bool Journal::Append(JournalRecord record, std::string* error, std::string* run_
   }
   if (!Commit(error))
     return false;
+  if (on_commit_)
+    on_commit_();
   if (run_id != nullptr)
     *run_id = std::move(record.run_id);
   return true;
@@ -567,18 +569,26 @@ bool Journal::Complete(const std::string& run_id, JournalRecord record, std::str
   if (!Commit(error))
     return false;
   begun_.erase(run_id);
+  if (on_commit_)
+    on_commit_();
   return true;
 }
 
 bool Journal::ForEach(const JournalQuery& query,
                       const std::function<bool(const JournalRecord&)>& each, std::string* error) {
   const std::lock_guard lock(mutex_);
-  const std::string sql = "SELECT " + ColumnList(schema_version_) +
-                          " FROM card_runs WHERE (?1 = '' OR time_utc >= ?1)"
-                          " AND (?2 = '' OR reader = ?2)"
-                          " AND (?3 = '' OR run_id = ?3 COLLATE NOCASE OR atr = ?4)"
-                          " AND (?5 = 0 OR outcome IN (?6, ?7, ?8))"
-                          " ORDER BY time_utc, rowid";
+  const std::string sql =
+      "SELECT " + ColumnList(schema_version_) +
+      " FROM card_runs WHERE (?1 = '' OR time_utc >= ?1)"
+      " AND (?2 = '' OR reader = ?2)"
+      " AND (?3 = '' OR run_id = ?3 COLLATE NOCASE OR atr = ?4)"
+      " AND (?5 = 0 OR outcome IN (?6, ?7, ?8))" +
+      (!query.pending                  ? std::string()
+       : TableExists(db_, kDeliveries) ? " AND NOT EXISTS (SELECT 1 FROM plant_deliveries d WHERE"
+                                         " d.run_id = card_runs.run_id AND"
+                                         " d.record_hash = card_runs.record_hash)"
+                                       : "") +
+      " ORDER BY time_utc, rowid";
   StatementGuard select;
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &select.statement, nullptr) != SQLITE_OK) {
     *error = Failure(db_, "reading the journal");

@@ -63,6 +63,7 @@ struct JournalQuery {
   std::string reader;       // exactly this reader
   std::string card;         // a run id, or an ATR in hex (any case, blanks and colons ignored)
   bool unfinished = false;  // only runs left in the middle (the outcomes below)
+  bool pending = false;     // only records the plant has not acknowledged as they are
 };
 
 // The outcomes of a card left in the middle of its run, whose card may be half-loaded:
@@ -148,6 +149,12 @@ class Journal {
   bool CountPending(int64_t* count, std::string* error);
   // Marks records delivered, each with the digest it had when it was sent.
   bool MarkDelivered(const std::vector<JournalRecord>& records, std::string* error);
+  // Called after each record this journal commits (written or completed), from the
+  // writing thread: how the plant's sender hears of it.
+  void SetOnCommit(std::function<void()> listener) {
+    const std::lock_guard lock(mutex_);
+    on_commit_ = std::move(listener);
+  }
 
   // The schema version of the file (an older one is upgraded when opened for appending).
   int SchemaVersion() const { return schema_version_; }
@@ -182,6 +189,7 @@ class Journal {
   };
   std::map<std::string, Begun> begun_;
   std::recursive_mutex mutex_;
+  std::function<void()> on_commit_;
   std::mt19937_64 random_;
 };
 

@@ -124,19 +124,37 @@ void Sender::Stop(std::chrono::milliseconds grace) {
 void Sender::Run(const std::shared_ptr<State>& state) {
   using Clock = std::chrono::steady_clock;
   std::chrono::milliseconds retry = state->options.first_retry;
-  std::optional<Clock::time_point> retry_at;
-  std::string failing;  // the cause last said, while deliveries fail
+  std::optional<Clock::time_point> retry_at;  // while deliveries fail
+  std::string failing;                        // the cause last said
+  const auto count = [&] {
+    int64_t pending = 0;
+    std::string error;
+    if (state->journal->CountPending(&pending, &error))
+      state->backlog.store(pending);
+  };
   std::unique_lock lock(state->mutex);
   for (;;) {
-    while (!state->notified && !state->stopping) {
+    // A record goes at once while the plant takes them; while it does not, the next
+    // attempt waits for its retry time, and a record meanwhile is only counted.
+    while (!state->stopping) {
       if (!retry_at) {
+        if (state->notified)
+          break;
         state->wake.wait(lock);
-      } else if (state->wake.wait_until(lock, *retry_at) == std::cv_status::timeout) {
+      } else if (Clock::now() >= *retry_at) {
         break;
+      } else if (state->notified) {
+        state->notified = false;
+        lock.unlock();
+        count();
+        lock.lock();
+      } else {
+        state->wake.wait_until(lock, *retry_at);
       }
     }
-    // Stopping: one last pass for the records in flight, while the grace lasts.
-    if (state->stopping && (Clock::now() >= state->deadline || (!state->notified && retry_at)))
+    // Stopping: one last pass for the records in flight, while the grace lasts and the
+    // plant takes records.
+    if (state->stopping && (retry_at || !state->notified || Clock::now() >= state->deadline))
       break;
     state->notified = false;
     const bool last = state->stopping;

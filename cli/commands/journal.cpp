@@ -1,5 +1,7 @@
 #include "cli/commands/journal.h"
 
+#include "cli/commands/plant.h"
+
 #include <algorithm>
 #include <charconv>
 #include <iterator>
@@ -174,10 +176,6 @@ size_t Columns(const std::string& cell) {
   }));
 }
 
-std::string PathOf(const CliOptions& options) {
-  return options.journal_path.empty() ? journal::DefaultJournalPath() : options.journal_path;
-}
-
 void Put(std::FILE* stream, const std::string& text) {
   std::fputs(text.c_str(), stream);
   std::fflush(stream);
@@ -228,6 +226,10 @@ int VerifyJournal(const CliOptions& options, std::FILE* out, std::FILE* err) {
 
 }  // namespace
 
+std::string PathOf(const CliOptions& options) {
+  return options.journal_path.empty() ? journal::DefaultJournalPath() : options.journal_path;
+}
+
 bool OpenRunJournal(const CliOptions& options, std::FILE* err, std::unique_ptr<Journal>* journal) {
   journal->reset();
   // A build without a journal runs its cards as --no-journal does.
@@ -250,6 +252,8 @@ int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   }
   if (options.journal_verify)
     return CheckedExit(VerifyJournal(options, out, err), Streams{out, err});
+  if (options.journal_push)
+    return CheckedExit(RunJournalPush(options, out, err), Streams{out, err});
   journal::JournalQuery query;
   if (!options.journal_since.empty() &&
       !journal::ParseSinceTime(options.journal_since, &query.since)) {
@@ -261,6 +265,7 @@ int RunJournalCommand(const CliOptions& options, std::FILE* out, std::FILE* err)
   query.reader = options.journal_reader;
   query.card = options.journal_card;
   query.unfinished = options.journal_unfinished;
+  query.pending = options.journal_pending;
   JournalFormat format = JournalFormat::kTable;
   if (options.json || options.journal_format == "json")
     format = JournalFormat::kJson;

@@ -17,6 +17,9 @@ namespace pelliton::cli {
 // How the journal command prints its records.
 enum class JournalFormat { kTable, kCsv, kJson };
 
+// The journal file the options name: --journal PATH, else the default path.
+std::string PathOf(const CliOptions& options);
+
 // For info and download: opens the journal the options name (--journal PATH, else the
 // default path), or none with --no-journal or in a build that keeps none. False, with the reason on
 // err, when the journal cannot be opened for writing; no card may be run then.

@@ -13,6 +13,7 @@
 #include "cardaccess/pcsc_codes.h"
 #include "cardaccess/watchdog.h"
 #include "cli/commands/journal.h"
+#include "cli/commands/plant.h"
 #include "cli/platform/platform.h"
 #include "cli/reader_choice.h"
 #include "cli/render/console_panel.h"
@@ -189,7 +190,8 @@ class StationOutput final : public station::StationEvents {
         ++status.failed;
       status.progress = -1;
       status.last_result = "card " + std::to_string(card) +
-                           (run.outcome.Succeeded() ? " ok" : " FAILED: " + run.outcome.message);
+                           (run.outcome.Succeeded() ? " ok" : " FAILED: " + run.outcome.message) +
+                           PlantBacklogNote();
       Draw();
     }
     return !OutputFailed(streams_.out);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "cardaccess/pcsc_codes.h"
+#include "cli/commands/plant.h"
 #include "cli/render/console_panel.h"
 #include "cli/render/json_line.h"
 #include "cli/render/verdict.h"
@@ -339,7 +340,8 @@ CardReport ReportCard(const CliOptions& options, const std::string& reader, cons
   if (options.quiet && !options.json)
     report.out = QuietOutput(run);
   if (options.verbosity > 0)
-    report.err += "pelliton-cli: outcome: " + OutcomeDetail(run.outcome) + "\n";
+    report.err +=
+        "pelliton-cli: outcome: " + OutcomeDetail(run.outcome) + PlantBacklogNote() + "\n";
   if (!options.quiet) {
     const Verdict verdict{passed, reader, run.outcome.message, run.elapsed, card_number};
     report.err += VerdictBanner(verdict, BannerStyleFor(err_is_terminal, std::getenv("NO_COLOR")));
