@@ -57,6 +57,9 @@ install(FILES ${_pkg_out}/pelliton-cli.1.gz
 install(FILES ${_pkg_dir}/pelliton-cli.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
   RENAME pelliton-cli COMPONENT cli)
+# journal push from a systemd user timer: the window's records reach the plant too.
+install(FILES ${_pkg_dir}/pelliton-journal-push.service ${_pkg_dir}/pelliton-journal-push.timer
+  DESTINATION lib/systemd/user COMPONENT cli)
 
 # The reader library's run-time package also carries the udev rule: every program that
 # drives the Orvo reader needs it, and pelliton and pelliton-cli recommend this package

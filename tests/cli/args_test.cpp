@@ -293,10 +293,16 @@ TEST_P(ParseBad, IsAUsageError) {
   const std::vector<std::string>& args = GetParam().args;
   const bool known =
       !args.empty() && (args[0] == "info" || args[0] == "download" || args[0] == "check" ||
-                        args[0] == "readers" || args[0] == "journal");
-  const bool verify = std::find(args.begin(), args.end(), "verify") != args.end();
-  EXPECT_TRUE(outcome.error.ends_with(known ? " (see pelliton-cli " + args[0] +
-                                                  (verify ? " verify" : "") + " --help)"
+                        args[0] == "readers" || args[0] == "journal" || args[0] == "plant");
+  // A subcommand's own help: "journal verify", "journal push", "plant init".
+  std::string sub;
+  for (const char* word : {"verify", "push", "init"}) {
+    if (args.size() > 1 && std::find(args.begin() + 1, args.end(), word) != args.end())
+      sub = std::string(" ") + word;
+  }
+  if (args.size() > 1 && args[0] == "plant" && args[1] == "check")
+    sub = " check";
+  EXPECT_TRUE(outcome.error.ends_with(known ? " (see pelliton-cli " + args[0] + sub + " --help)"
                                             : " (see pelliton-cli --help)"))
       << outcome.error;
 }
@@ -305,6 +311,19 @@ INSTANTIATE_TEST_SUITE_P(
     Cli, ParseBad,
     testing::Values(
         BadCase{"Nothing", {}, "no command given"},
+        BadCase{"PushWithoutAPlant", {"journal", "push"}, "journal push needs --plant URL"},
+        BadCase{"PushTakesNoFilter",
+                {"journal", "--since", "2026-01-01", "push", "--plant", "x"},
+                "--since does not apply to journal push"},
+        BadCase{"PendingIsNoChainCheck",
+                {"journal", "--pending", "verify"},
+                "--pending does not apply to journal verify"},
+        BadCase{"PlantAlone", {"plant"}, "plant needs init URL or check [URL]"},
+        BadCase{"PlantInitWithoutAUrl", {"plant", "init"}, "URL is required"},
+        BadCase{"PlantCheckWithoutAUrl", {"plant", "check"}, "plant check needs the plant's URL"},
+        BadCase{"PlantWithoutAJournal",
+                {"info", "--plant", "x", "--no-journal"},
+                "--plant delivers the journal's records; it excludes --no-journal"},
         BadCase{"UnknownCommand", {"flash"}, "unknown command flash"},
         BadCase{"HelpOfUnknownCommand", {"help", "flash"}, "unknown command flash"},
         BadCase{"UnknownOption", {"info", "--fast"}, "unknown option --fast for info"},
@@ -420,6 +439,8 @@ struct DefaultsCase {
   std::string counter_text;
   uint32_t wait_seconds;
   std::string error_part;  // empty: the parse succeeds
+  std::string plant_url = "";
+  std::optional<Command> command = std::nullopt;  // not checked when absent
 };
 
 class ParseDefaults : public testing::TestWithParam<DefaultsCase> {};
@@ -442,11 +463,57 @@ TEST_P(ParseDefaults, CommandLineThenEnvironmentThenFile) {
   EXPECT_EQ(outcome.options.reader_name, c.reader_name);
   EXPECT_EQ(outcome.options.counter_text, c.counter_text);
   EXPECT_EQ(outcome.options.wait_seconds, c.wait_seconds);
+  EXPECT_EQ(outcome.options.plant_url, c.plant_url);
+  if (c.command) {
+    EXPECT_EQ(outcome.options.command, *c.command);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, ParseDefaults,
-    testing::Values(DefaultsCase{"EnvironmentReader",
+    testing::Values(DefaultsCase{"PlantFromTheFile",
+                                 {},
+                                 "plant = service=plant\n",
+                                 {"info"},
+                                 RC::kFirstPcsc,
+                                 "",
+                                 "500",
+                                 30,
+                                 "",
+                                 "service=plant"},
+                    DefaultsCase{"PlantFromTheEnvironmentOverTheFile",
+                                 {{"PELLITON_PLANT", "host=a"}},
+                                 "plant = host=b\n",
+                                 {"journal", "push"},
+                                 RC::kFirstPcsc,
+                                 "",
+                                 "500",
+                                 30,
+                                 "",
+                                 "host=a",
+                                 Command::kJournal},
+                    DefaultsCase{"PlantOnTheCommandLineWins",
+                                 {{"PELLITON_PLANT", "host=a"}},
+                                 std::nullopt,
+                                 {"plant", "check", "host=c"},
+                                 RC::kFirstPcsc,
+                                 "",
+                                 "500",
+                                 30,
+                                 "",
+                                 "host=c",
+                                 Command::kPlant},
+                    DefaultsCase{"NoJournalDeliversNothing",
+                                 {{"PELLITON_PLANT", "host=a"}},
+                                 std::nullopt,
+                                 {"info", "--no-journal"},
+                                 RC::kFirstPcsc,
+                                 "",
+                                 "500",
+                                 30,
+                                 "",
+                                 ""},
+                    DefaultsCase{"EnvironmentReader",
                                  {{"PELLITON_READER", "PCD 00 01"}},
                                  std::nullopt,
                                  {"info"},
