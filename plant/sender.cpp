@@ -126,6 +126,8 @@ void Sender::Run(const std::shared_ptr<State>& state) {
   std::chrono::milliseconds retry = state->options.first_retry;
   std::optional<Clock::time_point> retry_at;  // while deliveries fail
   std::string failing;                        // the cause last said
+  bool recount = false;  // records came while it fails: the backlog is to be counted
+  Clock::time_point next_count;
   const auto count = [&] {
     int64_t pending = 0;
     std::string error;
@@ -145,11 +147,16 @@ void Sender::Run(const std::shared_ptr<State>& state) {
         break;
       } else if (state->notified) {
         state->notified = false;
+        recount = true;
+      } else if (recount && Clock::now() >= next_count) {
+        // At most once a second: the count walks the whole outbox, beside the card path.
+        recount = false;
+        next_count = Clock::now() + std::chrono::seconds(1);
         lock.unlock();
         count();
         lock.lock();
       } else {
-        state->wake.wait_until(lock, *retry_at);
+        state->wake.wait_until(lock, recount ? std::min(*retry_at, next_count) : *retry_at);
       }
     }
     // Stopping: one last pass for the records in flight, while the grace lasts and the
