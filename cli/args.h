@@ -11,7 +11,7 @@
 
 namespace pelliton::cli {
 
-enum class Command { kHelp, kVersion, kReaders, kInfo, kDownload, kCheck, kJournal };
+enum class Command { kHelp, kVersion, kReaders, kInfo, kDownload, kCheck, kJournal, kReport };
 
 // The command's name on the command line ("download"); empty for kHelp and kVersion.
 const char* CommandName(Command command);
@@ -62,6 +62,10 @@ struct CliOptions {
   bool journal_unfinished = false;
   // journal verify: the record chains checked instead of the records listed.
   bool journal_verify = false;
+  // The report command: --until TIME and --by GROUPING; its --journal, --since and
+  // --format are the journal command's fields.
+  std::string report_until;
+  std::string report_by;
 
   // Defaults taken from the environment or the file, one "name: value (from SOURCE)"
   // line each, for -v.

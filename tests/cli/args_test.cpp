@@ -293,7 +293,7 @@ TEST_P(ParseBad, IsAUsageError) {
   const std::vector<std::string>& args = GetParam().args;
   const bool known =
       !args.empty() && (args[0] == "info" || args[0] == "download" || args[0] == "check" ||
-                        args[0] == "readers" || args[0] == "journal");
+                        args[0] == "readers" || args[0] == "journal" || args[0] == "report");
   const bool verify = std::find(args.begin(), args.end(), "verify") != args.end();
   EXPECT_TRUE(outcome.error.ends_with(known ? " (see pelliton-cli " + args[0] +
                                                   (verify ? " verify" : "") + " --help)"
@@ -362,7 +362,17 @@ INSTANTIATE_TEST_SUITE_P(
                 {"journal", "--unfinished", "verify"},
                 "--unfinished does not apply to journal verify"},
         BadCase{
-            "JournalVerifyTakesNoArgument", {"journal", "verify", "all"}, "unexpected argument"}),
+            "JournalVerifyTakesNoArgument", {"journal", "verify", "all"}, "unexpected argument"},
+        BadCase{"ReportByWeek", {"report", "--by", "week"}, "--by: \"week\" is not day, station"},
+        BadCase{"ReportByEmpty", {"report", "--by="}, "--by needs a value"},
+        BadCase{"ReportUntilNoTime",
+                {"report", "--until", "2024-05-07T24:00"},
+                "--until: \"2024-05-07T24:00\" is not a UTC time"},
+        BadCase{"ReportSinceAfterUntil",
+                {"report", "--since", "2024-05-07T00:00:00.001", "--until", "2024-05-07"},
+                "--since 2024-05-07T00:00:00.001 is after --until 2024-05-07"},
+        BadCase{"ReportJsonAndCsv", {"report", "-j", "--format", "csv"}, "exclude each other"},
+        BadCase{"ReportTakesNoReader", {"report", "-r", "PCD"}, "unknown option -r for report"}),
     [](const testing::TestParamInfo<BadCase>& info) { return info.param.name; });
 
 TEST(Usage, NamesEveryCommandAndOption) {
@@ -387,7 +397,7 @@ TEST(Usage, NamesEveryCommandAndOption) {
 // refused in the pre-scan's words, as a value left empty or as a value on a flag.
 TEST(Usage, EveryListedOptionIsKnownBeforeTheParse) {
   for (const std::string command :
-       {"", "readers", "check", "info", "download", "journal", "journal verify"}) {
+       {"", "readers", "check", "info", "download", "journal", "journal verify", "report"}) {
     std::vector<std::string> words;
     std::istringstream split(command);
     for (std::string word; split >> word;)
