@@ -241,8 +241,8 @@ class Parser {
         "                 none\n"
         "--by day: the UTC date the run began; script: the file name and the first 12\n"
         "hex digits of its SHA-256, so that two scripts of one name stay apart (\"(none)\"\n"
-        "for info runs). The table ends with a row \"total\"; CSV and JSON hold the groups\n"
-        "only. TIME: UTC, YYYY-MM-DD[THH:MM[:SS[.mmm]]].\n\n";
+        "for info runs). With --by the table ends with a row \"total\"; CSV and JSON hold\n"
+        "the groups only. TIME: UTC, YYYY-MM-DD[THH:MM[:SS[.mmm]]].\n\n";
     report_->footer(std::string(kReportRows) + kExitStatusText);
 
     help_ = Add("help", "this help; help COMMAND: the command's");
