@@ -1,4 +1,5 @@
 #include "cli/args.h"
+#include "cli/commands/report.h"
 #include "engine/counter_rule.h"
 #include "journal/journal.h"
 
@@ -233,6 +234,35 @@ class Parser {
         "check", "list the gaps in each station's records and what the plant flagged");
     plant_check_->add_option("URL", plant_url_, "a libpq connection string (default: plant)");
 
+    report_ = Add("report", "count the journal's cards: passed, failed, unfinished, counter units");
+    report_->add_option("--journal", options_.journal_path, "the journal file")->type_name("PATH");
+    report_->add_option("--plant", plant_url_, "count the plant's records instead: every station's")
+        ->type_name("URL");
+    report_->add_option("--since", options_.journal_since, "runs from this time on")
+        ->type_name("TIME");
+    report_->add_option("--until", options_.report_until, "runs before this time")
+        ->type_name("TIME");
+    report_->add_option("--by", options_.report_by, "day, station, reader, script or outcome")
+        ->type_name("GROUP");
+    report_->add_option("--format", options_.journal_format, "table, csv or json")
+        ->type_name("FORMAT")
+        ->check(CLI::IsMember({"table", "csv", "json"}))
+        ->default_str("table");
+    report_->add_flag("-j,--json", options_.json, "the same as --format json");
+    static constexpr char kReportRows[] =
+        "One row per group, in the order of its key; without --by one row, \"all\".\n"
+        "  CARDS          the runs that began from --since on and before --until\n"
+        "  PASSED         outcome success\n"
+        "  UNFINISHED     outcome unfinished, abandoned or interrupted: maybe half-loaded\n"
+        "  FAILED         every other outcome (read_back too)\n"
+        "  COUNTER UNITS  the counters of the downloads that passed; a failed one counts\n"
+        "                 none\n"
+        "--by day: the UTC date the run began; script: the file name and the first 12\n"
+        "hex digits of its SHA-256, so that two scripts of one name stay apart (\"(none)\"\n"
+        "for info runs). With --by the table ends with a row \"total\"; CSV and JSON hold\n"
+        "the groups only. TIME: UTC, YYYY-MM-DD[THH:MM[:SS[.mmm]]].\n\n";
+    report_->footer(std::string(kReportRows) + kExitStatusText);
+
     help_ = Add("help", "this help; help COMMAND: the command's");
     app_.footer(std::string("Run `pelliton-cli COMMAND --help` for a command's options.\n\n") +
                 kExitStatusText);
@@ -343,7 +373,7 @@ class Parser {
   }
 
   CLI::App* Sub(const std::string& name) const {
-    for (CLI::App* sub : {readers_, check_, info_, download_, journal_, plant_, help_}) {
+    for (CLI::App* sub : {readers_, check_, info_, download_, journal_, plant_, report_, help_}) {
       if (sub->get_name() == name)
         return sub;
     }
@@ -353,7 +383,7 @@ class Parser {
   // The command run: journal verify rather than journal when it is given.
   CLI::App* Selected() const {
     for (CLI::App* sub : {readers_, check_, info_, download_, verify_, push_, journal_, plant_init_,
-                          plant_check_, plant_, help_}) {
+                          plant_check_, plant_, report_, help_}) {
       if (sub->parsed())
         return sub;
     }
@@ -477,7 +507,7 @@ class Parser {
       return Ok();
     }
     for (const Command command : {Command::kReaders, Command::kCheck, Command::kInfo,
-                                  Command::kDownload, Command::kJournal}) {
+                                  Command::kDownload, Command::kJournal, Command::kReport}) {
       if (sub->get_name() == CommandName(command))
         options_.command = command;
     }
@@ -491,6 +521,18 @@ class Parser {
       }
       if (options_.json && sub->count("--format") > 0 && options_.journal_format != "json")
         return Fail("--json and --format " + options_.journal_format + " exclude each other", sub);
+    }
+    if (sub == report_) {
+      if (sub->count("--plant") > 0 && sub->count("--journal") > 0)
+        return Fail("--plant and --journal exclude each other", sub);
+      if (sub->count("--plant") > 0 && plant_url_.empty())
+        return Fail("--plant needs the plant's URL", sub);
+      options_.plant_url = plant_url_;
+      if (options_.json && sub->count("--format") > 0 && options_.journal_format != "json")
+        return Fail("--json and --format " + options_.journal_format + " exclude each other", sub);
+      ReportOptions report;
+      if (const std::string why = ReadReportOptions(options_, &report); !why.empty())
+        return Fail(why, sub);
     }
     if (sub != info_ && sub != download_)
       return Ok();
@@ -583,6 +625,7 @@ class Parser {
   CLI::App* plant_ = nullptr;
   CLI::App* plant_init_ = nullptr;
   CLI::App* plant_check_ = nullptr;
+  CLI::App* report_ = nullptr;
   CLI::App* help_ = nullptr;
   CliOptions options_;
   bool version_ = false;
@@ -614,6 +657,8 @@ const char* CommandName(Command command) {
       return "journal";
     case Command::kPlant:
       return "plant";
+    case Command::kReport:
+      return "report";
     case Command::kHelp:
     case Command::kVersion:
       break;

@@ -11,7 +11,17 @@
 
 namespace pelliton::cli {
 
-enum class Command { kHelp, kVersion, kReaders, kInfo, kDownload, kCheck, kJournal, kPlant };
+enum class Command {
+  kHelp,
+  kVersion,
+  kReaders,
+  kInfo,
+  kDownload,
+  kCheck,
+  kJournal,
+  kPlant,
+  kReport
+};
 
 // The command's name on the command line ("download"); empty for kHelp and kVersion.
 const char* CommandName(Command command);
@@ -72,6 +82,10 @@ struct CliOptions {
   // backlog; plant init and plant check take it as their argument.
   std::string plant_url;
   std::string plant_action;  // plant: "init" or "check"
+  // The report command: --until TIME and --by GROUPING; its --journal, --since and
+  // --format are the journal command's fields.
+  std::string report_until;
+  std::string report_by;
 
   // Defaults taken from the environment or the file, one "name: value (from SOURCE)"
   // line each, for -v.

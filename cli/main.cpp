@@ -19,6 +19,7 @@
 #include "cli/commands/journal.h"
 #include "cli/commands/plant.h"
 #include "cli/commands/readers.h"
+#include "cli/commands/report.h"
 #include "cli/commands/station.h"
 #include "cli/defaults.h"
 #include "cli/platform/platform.h"
@@ -75,6 +76,8 @@ int main(int argc, char** argv) {
       return RunJournalCommand(options, streams.out, streams.err);
     case Command::kPlant:
       return RunPlantCommand(options, streams.out, streams.err);
+    case Command::kReport:
+      return RunReportCommand(options, streams.out, streams.err);
     case Command::kReaders:
       return RunReaders(options, system_pcsc, system_orvo, OrvoReaderAttached(), streams);
     case Command::kCheck:

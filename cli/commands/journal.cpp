@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli/exit_status.h"
+#include "cli/render/cells.h"
 #include "cli/render/console_panel.h"
 #include "cli/render/json_line.h"
 #include "cli/render/output.h"
@@ -36,34 +37,6 @@ void AppendNumber(std::string& out, int64_t value) {
   char digits[24];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   out.append(digits, end);
-}
-
-// A text field as a CSV cell. A spreadsheet takes a cell beginning with = + - @ (or a
-// tab or CR before them) for a formula, which a card's or a reader's text must never
-// become: such a cell gets a leading apostrophe. Then RFC 4180: quoted when it holds a
-// comma, a quote or a line break; quotes doubled.
-void AppendCsvText(std::string& out, const std::string& text) {
-  const bool neutralised =
-      !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
-  // A plain loop: find_first_of looks each byte up with a call of its own.
-  const bool quoted = std::any_of(text.begin(), text.end(), [](char c) {
-    return c == ',' || c == '"' || c == '\r' || c == '\n';
-  });
-  if (!quoted) {
-    if (neutralised)
-      out += '\'';
-    out += text;
-    return;
-  }
-  out += neutralised ? "\"'" : "\"";
-  size_t from = 0;
-  for (size_t quote = text.find('"'); quote != std::string::npos; quote = text.find('"', from)) {
-    out.append(text, from, quote + 1 - from);
-    out += '"';
-    from = quote + 1;
-  }
-  out.append(text, from);
-  out += '"';
 }
 
 // A text as a JSON string, byte for byte as JsonLine writes it. Plain ASCII, nearly every
@@ -135,45 +108,15 @@ std::string OneLine(const std::string& message) {
   return line;
 }
 
-// A table cell: terminal text, with the line feeds and tabs it lets through shown as
-// their values too, since either would break the table's one line per record.
-void SetCell(std::string& cell, const std::string& text) {
-  // Nearly every cell is printable ASCII, which passes as it is, into the cell's memory.
-  if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
-    cell.assign(text);
-    return;
-  }
-  cell = AsTerminalText(text);
-  if (std::none_of(cell.begin(), cell.end(), [](char c) { return c == '\n' || c == '\t'; }))
-    return;
-  std::string shown;
-  for (char c : cell) {
-    if (c == '\n')
-      shown += "\\x0a";
-    else if (c == '\t')
-      shown += "\\x09";
-    else
-      shown += c;
-  }
-  cell = std::move(shown);
-}
-
 void TableCells(const JournalRecord& r, std::vector<std::string>& cells) {
-  SetCell(cells[0], r.time_utc);
-  SetCell(cells[1], r.reader);
-  SetCell(cells[2], r.procedure);
-  SetCell(cells[3], r.outcome);
-  SetCell(cells[4], r.counter_written ? std::to_string(*r.counter_written) : r.counter_read);
-  SetCell(cells[5], r.atr);
-  SetCell(cells[6], r.run_id);
-  SetCell(cells[7], OneLine(r.message));
-}
-
-// The columns a cell takes on a terminal: its characters, as it is valid UTF-8.
-size_t Columns(const std::string& cell) {
-  return static_cast<size_t>(std::count_if(cell.begin(), cell.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }));
+  SetTableCell(cells[0], r.time_utc);
+  SetTableCell(cells[1], r.reader);
+  SetTableCell(cells[2], r.procedure);
+  SetTableCell(cells[3], r.outcome);
+  SetTableCell(cells[4], r.counter_written ? std::to_string(*r.counter_written) : r.counter_read);
+  SetTableCell(cells[5], r.atr);
+  SetTableCell(cells[6], r.run_id);
+  SetTableCell(cells[7], OneLine(r.message));
 }
 
 void Put(std::FILE* stream, const std::string& text) {
@@ -317,7 +260,7 @@ JournalWriter::JournalWriter(JournalFormat format, std::FILE* out)
   json_start_ = JsonHeader("journal").dump();
   json_start_.pop_back();  // the closing brace, after the fields
   for (const char* heading : kTableHeadings)
-    widths_.push_back(Columns(heading));
+    widths_.push_back(CellWidth(heading));
 }
 
 void JournalWriter::Measure(const JournalRecord& record) {
@@ -325,7 +268,7 @@ void JournalWriter::Measure(const JournalRecord& record) {
     return;
   TableCells(record, cells_);
   for (size_t i = 0; i < kTableColumns; ++i)
-    widths_[i] = std::max(widths_[i], Columns(cells_[i]));
+    widths_[i] = std::max(widths_[i], CellWidth(cells_[i]));
 }
 
 void JournalWriter::Header() {
@@ -352,7 +295,7 @@ void JournalWriter::TableLine() {
   for (size_t i = 0; i < kTableColumns; ++i) {
     text_ += cells_[i];
     if (i + 1 < kTableColumns)
-      text_.append(widths_[i] - std::min(widths_[i], Columns(cells_[i])) + 2, ' ');
+      text_.append(widths_[i] - std::min(widths_[i], CellWidth(cells_[i])) + 2, ' ');
   }
   text_ += '\n';
 }

@@ -292,8 +292,9 @@ TEST_P(ParseBad, IsAUsageError) {
   EXPECT_EQ(outcome.error.find('\n'), std::string::npos) << outcome.error;
   const std::vector<std::string>& args = GetParam().args;
   const bool known =
-      !args.empty() && (args[0] == "info" || args[0] == "download" || args[0] == "check" ||
-                        args[0] == "readers" || args[0] == "journal" || args[0] == "plant");
+      !args.empty() &&
+      (args[0] == "info" || args[0] == "download" || args[0] == "check" || args[0] == "readers" ||
+       args[0] == "journal" || args[0] == "plant" || args[0] == "report");
   // A subcommand's own help: "journal verify", "journal push", "plant init".
   std::string sub;
   for (const char* word : {"verify", "push", "init"}) {
@@ -319,6 +320,9 @@ INSTANTIATE_TEST_SUITE_P(
                 {"journal", "--pending", "verify"},
                 "--pending does not apply to journal verify"},
         BadCase{"PlantAlone", {"plant"}, "plant needs init URL or check [URL]"},
+        BadCase{"ReportFromPlantOrJournal",
+                {"report", "--plant", "x", "--journal", "j"},
+                "--plant and --journal exclude each other"},
         BadCase{"PlantInitWithoutAUrl", {"plant", "init"}, "URL is required"},
         BadCase{"PlantCheckWithoutAUrl", {"plant", "check"}, "plant check needs the plant's URL"},
         BadCase{"PlantWithoutAJournal",
@@ -381,7 +385,17 @@ INSTANTIATE_TEST_SUITE_P(
                 {"journal", "--unfinished", "verify"},
                 "--unfinished does not apply to journal verify"},
         BadCase{
-            "JournalVerifyTakesNoArgument", {"journal", "verify", "all"}, "unexpected argument"}),
+            "JournalVerifyTakesNoArgument", {"journal", "verify", "all"}, "unexpected argument"},
+        BadCase{"ReportByWeek", {"report", "--by", "week"}, "--by: \"week\" is not day, station"},
+        BadCase{"ReportByEmpty", {"report", "--by="}, "--by needs a value"},
+        BadCase{"ReportUntilNoTime",
+                {"report", "--until", "2024-05-07T24:00"},
+                "--until: \"2024-05-07T24:00\" is not a UTC time"},
+        BadCase{"ReportSinceAfterUntil",
+                {"report", "--since", "2024-05-07T00:00:00.001", "--until", "2024-05-07"},
+                "--since 2024-05-07T00:00:00.001 is after --until 2024-05-07"},
+        BadCase{"ReportJsonAndCsv", {"report", "-j", "--format", "csv"}, "exclude each other"},
+        BadCase{"ReportTakesNoReader", {"report", "-r", "PCD"}, "unknown option -r for report"}),
     [](const testing::TestParamInfo<BadCase>& info) { return info.param.name; });
 
 TEST(Usage, NamesEveryCommandAndOption) {
@@ -406,7 +420,7 @@ TEST(Usage, NamesEveryCommandAndOption) {
 // refused in the pre-scan's words, as a value left empty or as a value on a flag.
 TEST(Usage, EveryListedOptionIsKnownBeforeTheParse) {
   for (const std::string command :
-       {"", "readers", "check", "info", "download", "journal", "journal verify"}) {
+       {"", "readers", "check", "info", "download", "journal", "journal verify", "report"}) {
     std::vector<std::string> words;
     std::istringstream split(command);
     for (std::string word; split >> word;)

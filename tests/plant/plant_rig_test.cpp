@@ -101,6 +101,16 @@ TEST_F(PlantRig, CardsRunWhileThePlantIsDownAndTheirRecordsGoLater) {
   EXPECT_EQ(PlantRows(), 3);
   EXPECT_EQ(Run({"plant", "check", server_.Url()}, &status), "plant: no gaps, nothing flagged\n");
   EXPECT_EQ(status, 0);
+
+  // The same numbers from the plant as from the station's own journal.
+  for (const char* by : {"station", "script", "day"}) {
+    const std::string from_plant =
+        Run({"report", "--plant", server_.Url(), "--by", by, "--format", "csv"}, &status);
+    EXPECT_EQ(status, 0) << from_plant;
+    EXPECT_EQ(from_plant,
+              Run({"report", "--journal", journal_, "--by", by, "--format", "csv"}, &status));
+    EXPECT_NE(from_plant.find(",3,3,0,0,"), std::string::npos) << from_plant;
+  }
 }
 
 }  // namespace

@@ -323,6 +323,77 @@ TEST_F(PlantTest, ARecordDeliveredUnfinishedIsCompletedInPlace) {
   EXPECT_EQ(FindingsText(), "");
 }
 
+// The report's reading: since is inclusive, until exclusive, oldest first.
+TEST_F(PlantTest, ReadsTheRecordsOfATimeRange) {
+  const std::string path = dir_.PathOf("j.sqlite");
+  std::string error;
+  auto journal = Journal::Open(path, "pelliton-cli", Journal::Access::kAppend, &error);
+  ASSERT_NE(journal, nullptr) << error;
+  for (const char* time :
+       {"2026-12-02T00:00:00.000Z", "2026-12-01T08:00:00.000Z", "2026-12-03T10:00:00.000Z"}) {
+    JournalRecord record = Download("line-1", 1);
+    record.time_utc = time;
+    ASSERT_TRUE(journal->Append(record, &error)) << error;
+  }
+  PlantDestination destination(server_.Url());
+  ASSERT_EQ(PushPending(*journal, destination).pending, 0);
+  auto plant = Plant::Connect(server_.Url(), &error);
+  ASSERT_NE(plant, nullptr) << error;
+  const struct {
+    PlantQuery query;
+    const char* days;
+  } rows[] = {
+      {{}, "01 02 03 "},           {{"2026-12-02", ""}, "02 03 "},
+      {{"", "2026-12-02"}, "01 "}, {{"2026-12-01T08:00", "2026-12-03T10:00"}, "01 02 "},
+      {{"2026-12-04", ""}, ""},
+  };
+  for (const auto& row : rows) {
+    std::string days;
+    ASSERT_TRUE(plant->ForEach(
+        row.query,
+        [&](const JournalRecord& record) {
+          days += record.time_utc.substr(8, 2) + " ";
+          return true;
+        },
+        &error))
+        << error;
+    EXPECT_EQ(days, row.days) << row.query.since << ".." << row.query.until;
+  }
+  // Stopped early, the connection still serves the next query.
+  int seen = 0;
+  ASSERT_TRUE(plant->ForEach(
+      {}, [&](const JournalRecord&) { return ++seen < 1; }, &error));
+  EXPECT_EQ(seen, 1);
+  std::vector<Finding> findings;
+  EXPECT_TRUE(plant->Findings(&findings, &error)) << error;
+}
+
+// A record's texts as PostgreSQL can hold them: valid UTF-8 as it is, anything else
+// (and NUL) as U+FFFD, one per byte.
+TEST(PlantText, WhatIsNoUtf8BecomesTheReplacementCharacter) {
+  const std::string r = "\xEF\xBF\xBD";
+  const struct {
+    std::string in;
+    std::string out;
+  } rows[] = {
+      {"", ""},
+      {"Download APP Successfull!", "Download APP Successfull!"},
+      {"\xE8\xAF\xB7\xE5\xA1\xAB", "\xE8\xAF\xB7\xE5\xA1\xAB"},  // 请填
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},                  // four bytes
+      {std::string("a\0b", 3), "a" + r + "b"},
+      {"caf\xE9", "caf" + r},               // Latin-1
+      {"\xC0\xAF", r + r},                  // overlong
+      {"\xE0\x80\xAF", r + r + r},          // overlong in three
+      {"\xED\xA0\x80", r + r + r},          // a surrogate
+      {"\xF4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
+      {"\xE8\xAF", r + r},                  // cut short at the end
+      {"\xE8\xAFx", r + r + "x"},           // cut short before a character
+      {"\x80", r},                          // a lone continuation byte
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(AsDatabaseText(row.in), row.out) << ::testing::PrintToString(row.in);
+}
+
 TEST_F(PlantTest, TwoStationsDeliverAtOnce) {
   constexpr int kRecords = 1500;
   auto a = MakeJournal(dir_.PathOf("a.sqlite"), "line-a", kRecords);
@@ -330,7 +401,8 @@ TEST_F(PlantTest, TwoStationsDeliverAtOnce) {
   PushResult pushed_a, pushed_b;
   std::thread other([&] {
     PlantDestination plant(server_.Url());
-    pushed_a = PushPending(*a, plant, 100);
+    // Batches above one statement's size: several statements in one transaction.
+    pushed_a = PushPending(*a, plant, 1200);
   });
   PlantDestination plant(server_.Url());
   pushed_b = PushPending(*b, plant, 100);
