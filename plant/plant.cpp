@@ -19,7 +19,9 @@ using journal::JournalRecord;
 using journal::RecordField;
 using journal::RecordFields;
 
-// One batch's statement holds at most this many records (libpq takes 65535 parameters).
+// One statement holds at most this many records (libpq takes 65535 parameters). Each
+// commits on its own: after a failure its records are sent again, which the run ids make
+// harmless, so a batch needs no transaction around its statements.
 constexpr size_t kRecordsPerStatement = 1000;
 
 // libpq's messages end with a line break and may run over several lines.
@@ -245,20 +247,6 @@ bool Plant::Deliver(const std::vector<JournalRecord>& records, std::string* erro
   if (records.empty())
     return true;
   const size_t columns = RecordFields().size();
-  const bool several = records.size() > kRecordsPerStatement;
-  const auto fail = [&](const std::string& what) {
-    *error = PQstatus(connection_) == CONNECTION_BAD
-                 ? "lost the plant: " + FirstLine(PQerrorMessage(connection_))
-                 : what + ": " + FirstLine(PQerrorMessage(connection_));
-    if (several && PQstatus(connection_) == CONNECTION_OK)
-      PQclear(PQexec(connection_, "ROLLBACK"));
-    return false;
-  };
-  if (several) {
-    ResultGuard begin{PQexec(connection_, "BEGIN")};
-    if (PQresultStatus(begin.result) != PGRES_COMMAND_OK)
-      return fail("the plant refused the records");
-  }
   std::vector<std::string> texts;
   std::vector<const char*> values;
   for (size_t first = 0; first < records.size(); first += kRecordsPerStatement) {
@@ -284,13 +272,12 @@ bool Plant::Deliver(const std::vector<JournalRecord>& records, std::string* erro
     sql += " ON CONFLICT (run_id) DO NOTHING";
     ResultGuard insert{PQexecParams(connection_, sql.c_str(), static_cast<int>(at), nullptr,
                                     values.data(), nullptr, nullptr, 0)};
-    if (PQresultStatus(insert.result) != PGRES_COMMAND_OK)
-      return fail("the plant refused the records");
-  }
-  if (several) {
-    ResultGuard commit{PQexec(connection_, "COMMIT")};
-    if (PQresultStatus(commit.result) != PGRES_COMMAND_OK)
-      return fail("the plant did not commit the records");
+    if (PQresultStatus(insert.result) != PGRES_COMMAND_OK) {
+      *error = PQstatus(connection_) == CONNECTION_BAD
+                   ? "lost the plant: " + FirstLine(PQerrorMessage(connection_))
+                   : "the plant refused the records: " + FirstLine(PQerrorMessage(connection_));
+      return false;
+    }
   }
   return true;
 }

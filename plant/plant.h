@@ -49,9 +49,9 @@ class Plant {
   Plant(const Plant&) = delete;
   Plant& operator=(const Plant&) = delete;
 
-  // Delivers records in one transaction, each keyed by its run id: one already there is
-  // not inserted again. True only once the server has acknowledged the commit; after a
-  // false the records may or may not be there, and delivering them again is safe.
+  // Delivers records, each keyed by its run id: one already there is not inserted again.
+  // True only once the server has acknowledged their commit; after a false some or all
+  // of them may be there, and delivering them again is safe.
   bool Deliver(const std::vector<journal::JournalRecord>& records, std::string* error);
 
   // The records that match, oldest first, one at a time; each returns false to stop.

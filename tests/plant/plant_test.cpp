@@ -343,9 +343,12 @@ TEST_F(PlantTest, ReadsTheRecordsOfATimeRange) {
     PlantQuery query;
     const char* days;
   } rows[] = {
-      {{}, "01 02 03 "},           {{"2026-12-02", ""}, "02 03 "},
-      {{"", "2026-12-02"}, "01 "}, {{"2026-12-01T08:00", "2026-12-03T10:00"}, "01 02 "},
+      {{}, "01 02 03 "},
+      {{"2026-12-02", ""}, "02 03 "},
+      {{"", "2026-12-02"}, "01 "},
+      {{"2026-12-01T08:00", "2026-12-03T10:00"}, "01 02 "},
       {{"2026-12-04", ""}, ""},
+      {{"2026-12-02T00:00:00.000Z", "2026-12-03T10:00:00.000Z"}, "02 "},
   };
   for (const auto& row : rows) {
     std::string days;
@@ -401,7 +404,7 @@ TEST_F(PlantTest, TwoStationsDeliverAtOnce) {
   PushResult pushed_a, pushed_b;
   std::thread other([&] {
     PlantDestination plant(server_.Url());
-    // Batches above one statement's size: several statements in one transaction.
+    // Batches above one statement's size.
     pushed_a = PushPending(*a, plant, 1200);
   });
   PlantDestination plant(server_.Url());
