@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/typical_record.h"
 #include "cardaccess/card_access.h"
 #include "journal/card_record.h"
 #include "journal/journal.h"
@@ -51,23 +52,7 @@ class ScratchJournal {
   std::unique_ptr<Journal> journal_;
 };
 
-JournalRecord TypicalRecord() {
-  JournalRecord record;
-  record.time_utc = "2024-05-01T09:30:12.345Z";
-  record.procedure = "download";
-  record.reader = "Identiv uTrust 3700 F CL Reader [uTrust 3700 F CL Reader] (55041) 00 00";
-  record.atr = "3B9F958131FE9F006646530501001171DF040000";
-  record.generation = "V2.00";
-  record.script_path = "/srv/line3/app_v305.bin";
-  record.script_size = 283000;
-  record.script_sha256 = std::string(64, 'a');
-  record.counter_written = 1000;
-  record.outcome = "success";
-  record.message = "Download APP Successfull!";
-  record.duration_ms = 9000;
-  record.apdu_count = 1030;
-  return record;
-}
+using pelliton::bench::TypicalRecord;
 
 void BM_AppendRecord(benchmark::State& state) {
   ScratchJournal journal;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/typical_record.h"
 #include "journal/journal.h"
 #include "plant/plant.h"
 #include "plant/sender.h"
@@ -33,20 +34,9 @@ std::string BenchPath(const char* name) {
 }
 
 JournalRecord TypicalRecord(int i) {
-  JournalRecord record;
+  JournalRecord record = pelliton::bench::TypicalRecord();
   record.time_utc = "2026-12-01T09:30:12.345Z";
-  record.procedure = "download";
-  record.reader = "Identiv uTrust 3700 F CL Reader [uTrust 3700 F CL Reader] (55041) 00 00";
-  record.atr = "3B9F958131FE9F006646530501001171DF040000";
-  record.generation = "V2.00";
-  record.script_path = "/srv/line3/app_v305.bin";
-  record.script_size = 283000;
-  record.script_sha256 = std::string(64, 'a');
   record.counter_written = 1000 + i % 1000;
-  record.outcome = "success";
-  record.message = "Download APP Successfull!";
-  record.duration_ms = 9000;
-  record.apdu_count = 1030;
   return record;
 }
 
