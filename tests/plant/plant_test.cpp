@@ -485,17 +485,23 @@ TEST_F(PlantTest, TheSenderDeliversInTheBackgroundAndSaysAnOutageOnce) {
   ASSERT_TRUE(journal->Append(Download("line-1", 1), &error)) << error;
   sender.Notify();
   EXPECT_TRUE(wait_for([&] { return sender.Backlog() == 6; }));
+  {
+    // Several retries so far, one cause: one notice.
+    const std::lock_guard lock(mutex);
+    ASSERT_EQ(notices.size(), 1u) << ::testing::PrintToString(notices);
+    EXPECT_EQ(notices[0].rfind("plant: cannot reach the plant: ", 0), 0u) << notices[0];
+    EXPECT_NE(notices[0].find("; the records wait in the journal"), std::string::npos);
+  }
   ASSERT_TRUE(server_.Start()) << server_.Why();
   EXPECT_TRUE(wait_for([&] { return sender.Backlog() == 0; }));
   ASSERT_TRUE(journal->Append(Download("line-1", 2), &error)) << error;
   sender.Notify();
   EXPECT_TRUE(wait_for([&] { return PlantRows() == 7; }));
   sender.Stop(std::chrono::milliseconds(2000));
+  // A retry while the server was starting may have met another cause on the way.
   const std::lock_guard lock(mutex);
-  ASSERT_EQ(notices.size(), 2u) << ::testing::PrintToString(notices);
-  EXPECT_EQ(notices[0].rfind("plant: cannot reach the plant: ", 0), 0u) << notices[0];
-  EXPECT_NE(notices[0].find("; the records wait in the journal"), std::string::npos);
-  EXPECT_EQ(notices[1], "plant: delivering again; 6 records delivered");
+  EXPECT_EQ(notices.back(), "plant: delivering again; 6 records delivered");
+  EXPECT_LE(notices.size(), 3u) << ::testing::PrintToString(notices);
 }
 
 }  // namespace
