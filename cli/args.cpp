@@ -210,6 +210,8 @@ class Parser {
     journal_->add_flag("--unfinished", options_.journal_unfinished,
                        "only cards left in the middle of their run (unfinished,\n"
                        "abandoned, interrupted): they may be half-loaded");
+    journal_->add_flag("--pending", options_.journal_pending,
+                       "only records the plant has not acknowledged yet");
     journal_->add_flag("-j,--json", options_.json, "the same as --format json");
     // A subcommand of its own, so that `journal` alone still lists.
     verify_ = journal_->add_subcommand("verify",
@@ -218,8 +220,6 @@ class Parser {
                                        "removed or inserted out of order");
     verify_->add_option("--journal", options_.journal_path, "the journal file")->type_name("PATH");
     verify_->add_flag("-j,--json", options_.json, "one JSON object on stdout");
-    journal_->add_flag("--pending", options_.journal_pending,
-                       "only records the plant has not acknowledged yet");
     push_ = journal_->add_subcommand("push",
                                      "deliver every record the plant has not acknowledged;\n"
                                      "exit status 0 only when none is left");
@@ -464,44 +464,55 @@ class Parser {
     return Setting{found->second.value, label, true};
   }
 
+  // The first of options given to journal itself (before its subcommand), or "".
+  std::string GivenToJournal(std::initializer_list<const char*> options) const {
+    for (const char* option : options) {
+      if (journal_->count(option) > 0)
+        return option;
+    }
+    return "";
+  }
+
+  // The plant's URL from option (or the plant default) into the options; the command is
+  // done then. missing: what a usage error says when neither gives one.
+  ParseOutcome TakePlant(CLI::App* sub, const char* option, const std::string& missing) {
+    const auto plant = ValueOf(sub, option, plant_url_, "plant");
+    if (!plant || plant->text.empty())
+      return Fail(missing + " (or plant = URL in cli.conf)", sub);
+    options_.plant_url = plant->text;
+    return Ok();
+  }
+
   ParseOutcome Finish(CLI::App* sub) {
     if (sub == plant_)
       return Fail("plant needs init URL or check [URL]", sub);
-    if (sub == plant_init_ || sub == plant_check_) {
+    if (sub == plant_init_) {
       options_.command = Command::kPlant;
-      options_.plant_action = sub == plant_init_ ? "init" : "check";
-      if (sub == plant_check_) {
-        const auto plant = ValueOf(sub, "URL", plant_url_, "plant");
-        if (!plant || plant->text.empty())
-          return Fail("plant check needs the plant's URL (or plant = URL in cli.conf)", sub);
-        options_.plant_url = plant->text;
-      } else {
-        options_.plant_url = plant_url_;
-      }
+      options_.plant_action = "init";
+      options_.plant_url = plant_url_;
       return Ok();
+    }
+    if (sub == plant_check_) {
+      options_.command = Command::kPlant;
+      options_.plant_action = "check";
+      return TakePlant(sub, "URL", "plant check needs the plant's URL");
     }
     if (sub == push_) {
-      for (const char* option :
-           {"--since", "--reader", "--format", "--card", "--unfinished", "--pending", "--json"}) {
-        if (journal_->count(option) > 0)
-          return Fail(std::string(option) + " does not apply to journal push", sub);
-      }
+      if (const std::string given = GivenToJournal(
+              {"--since", "--reader", "--format", "--card", "--unfinished", "--pending", "--json"});
+          !given.empty())
+        return Fail(given + " does not apply to journal push", sub);
       if (!defaults_.error.empty())
         return Fail(defaults_.error, sub);
-      const auto plant = ValueOf(sub, "--plant", plant_url_, "plant");
-      if (!plant || plant->text.empty())
-        return Fail("journal push needs --plant URL (or plant = URL in cli.conf)", sub);
-      options_.plant_url = plant->text;
       options_.command = Command::kJournal;
       options_.journal_push = true;
-      return Ok();
+      return TakePlant(sub, "--plant", "journal push needs --plant URL");
     }
     if (sub == verify_) {
-      for (const char* option :
-           {"--since", "--reader", "--format", "--card", "--unfinished", "--pending"}) {
-        if (journal_->count(option) > 0)
-          return Fail(std::string(option) + " does not apply to journal verify", sub);
-      }
+      if (const std::string given = GivenToJournal(
+              {"--since", "--reader", "--format", "--card", "--unfinished", "--pending"});
+          !given.empty())
+        return Fail(given + " does not apply to journal verify", sub);
       options_.command = Command::kJournal;
       options_.journal_verify = true;
       return Ok();
@@ -519,17 +530,16 @@ class Parser {
                         " is not a UTC time YYYY-MM-DD[THH:MM[:SS[.mmm]]]",
                     sub);
       }
-      if (options_.json && sub->count("--format") > 0 && options_.journal_format != "json")
-        return Fail("--json and --format " + options_.journal_format + " exclude each other", sub);
     }
+    if ((sub == journal_ || sub == report_) && options_.json && sub->count("--format") > 0 &&
+        options_.journal_format != "json")
+      return Fail("--json and --format " + options_.journal_format + " exclude each other", sub);
     if (sub == report_) {
       if (sub->count("--plant") > 0 && sub->count("--journal") > 0)
         return Fail("--plant and --journal exclude each other", sub);
       if (sub->count("--plant") > 0 && plant_url_.empty())
         return Fail("--plant needs the plant's URL", sub);
       options_.plant_url = plant_url_;
-      if (options_.json && sub->count("--format") > 0 && options_.journal_format != "json")
-        return Fail("--json and --format " + options_.journal_format + " exclude each other", sub);
       ReportOptions report;
       if (const std::string why = ReadReportOptions(options_, &report); !why.empty())
         return Fail(why, sub);

@@ -61,13 +61,13 @@ constexpr const char* kDeliveries = "plant_deliveries";
 
 // The columns as a file of schema version `version` has them, in RecordFields order: a
 // column it does not have yet is read as its default.
-std::string ColumnList(int version, const char* prefix = "") {
+std::string ColumnList(int version) {
   std::string list;
   for (const RecordField& field : RecordFields()) {
     if (!list.empty())
       list += ", ";
     if (field.since <= version)
-      list += std::string(prefix) + field.name;
+      list += field.name;
     else
       list += field.kind == FieldKind::kText ? "''" : "NULL";
   }
@@ -204,6 +204,16 @@ bool TableExists(sqlite3* db, const char* table = kTable) {
                             -1, &probe.statement, nullptr) == SQLITE_OK &&
          sqlite3_bind_text(probe.statement, 1, table, -1, SQLITE_STATIC) == SQLITE_OK &&
          sqlite3_step(probe.statement) == SQLITE_ROW;
+}
+
+// " AND" a record of card_runs is pending: the plant holds no acknowledgement of it with
+// the digest it has now. A journal never opened for appending by this release has no
+// acknowledgements yet: everything is pending.
+std::string PendingCondition(sqlite3* db) {
+  if (!TableExists(db, kDeliveries))
+    return "";
+  return " AND NOT EXISTS (SELECT 1 FROM plant_deliveries d WHERE d.run_id = card_runs.run_id"
+         " AND d.record_hash = card_runs.record_hash)";
 }
 
 // Version 1 starts each station's chain with the records it already holds, in the order
@@ -577,18 +587,13 @@ bool Journal::Complete(const std::string& run_id, JournalRecord record, std::str
 bool Journal::ForEach(const JournalQuery& query,
                       const std::function<bool(const JournalRecord&)>& each, std::string* error) {
   const std::lock_guard lock(mutex_);
-  const std::string sql =
-      "SELECT " + ColumnList(schema_version_) +
-      " FROM card_runs WHERE (?1 = '' OR time_utc >= ?1)"
-      " AND (?2 = '' OR reader = ?2)"
-      " AND (?3 = '' OR run_id = ?3 COLLATE NOCASE OR atr = ?4)"
-      " AND (?5 = 0 OR outcome IN (?6, ?7, ?8))" +
-      (!query.pending                  ? std::string()
-       : TableExists(db_, kDeliveries) ? " AND NOT EXISTS (SELECT 1 FROM plant_deliveries d WHERE"
-                                         " d.run_id = card_runs.run_id AND"
-                                         " d.record_hash = card_runs.record_hash)"
-                                       : "") +
-      " ORDER BY time_utc, rowid";
+  const std::string sql = "SELECT " + ColumnList(schema_version_) +
+                          " FROM card_runs WHERE (?1 = '' OR time_utc >= ?1)"
+                          " AND (?2 = '' OR reader = ?2)"
+                          " AND (?3 = '' OR run_id = ?3 COLLATE NOCASE OR atr = ?4)"
+                          " AND (?5 = 0 OR outcome IN (?6, ?7, ?8))" +
+                          (query.pending ? PendingCondition(db_) : std::string()) +
+                          " ORDER BY time_utc, rowid";
   StatementGuard select;
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &select.statement, nullptr) != SQLITE_OK) {
     *error = Failure(db_, "reading the journal");
@@ -704,28 +709,15 @@ bool Journal::Verify(ChainReport* report, std::string* error) {
   return true;
 }
 
-namespace {
-
-// What is pending: a record without an acknowledgement, or with one of another digest. A
-// journal never opened for appending by this release has no acknowledgements yet.
-std::string PendingFrom(sqlite3* db) {
-  if (!TableExists(db, kDeliveries))
-    return " FROM card_runs r WHERE 1";
-  return " FROM card_runs r LEFT JOIN plant_deliveries d ON d.run_id = r.run_id"
-         " WHERE (d.run_id IS NULL OR d.record_hash <> r.record_hash)";
-}
-
-}  // namespace
-
 bool Journal::Pending(OutboxCursor* cursor, size_t limit, std::vector<JournalRecord>* records,
                       std::string* error) {
   const std::lock_guard lock(mutex_);
   records->clear();
   // The chain's index gives each station's order, and the cursor a page of it without
   // walking again what came before.
-  const std::string sql = "SELECT " + ColumnList(schema_version_, "r.") + PendingFrom(db_) +
-                          " AND (r.station, ifnull(r.station_seq, 0)) > (?1, ?2)"
-                          " ORDER BY r.station, r.station_seq LIMIT ?3";
+  const std::string sql = "SELECT " + ColumnList(schema_version_) +
+                          " FROM card_runs WHERE (station, ifnull(station_seq, 0)) > (?1, ?2)" +
+                          PendingCondition(db_) + " ORDER BY station, station_seq LIMIT ?3";
   StatementGuard select;
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &select.statement, nullptr) != SQLITE_OK) {
     *error = Failure(db_, "reading the journal's outbox");
@@ -751,7 +743,7 @@ bool Journal::Pending(OutboxCursor* cursor, size_t limit, std::vector<JournalRec
 
 bool Journal::CountPending(int64_t* count, std::string* error) {
   const std::lock_guard lock(mutex_);
-  const std::string sql = "SELECT count(*)" + PendingFrom(db_);
+  const std::string sql = "SELECT count(*) FROM card_runs WHERE 1" + PendingCondition(db_);
   StatementGuard select;
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &select.statement, nullptr) != SQLITE_OK ||
       sqlite3_step(select.statement) != SQLITE_ROW) {
@@ -772,15 +764,17 @@ bool Journal::MarkDelivered(const std::vector<JournalRecord>& records, std::stri
     return true;
   if (!Exec(db_, "BEGIN IMMEDIATE", error))
     return false;
+  const auto fail = [&] {
+    *error = Failure(db_, "writing the journal's outbox");
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+  };
   StatementGuard mark;
   if (sqlite3_prepare_v2(db_,
                          "INSERT OR REPLACE INTO plant_deliveries (run_id, record_hash,"
                          " delivered_utc) VALUES (?1, ?2, ?3)",
-                         -1, &mark.statement, nullptr) != SQLITE_OK) {
-    *error = Failure(db_, "writing the journal's outbox");
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    return false;
-  }
+                         -1, &mark.statement, nullptr) != SQLITE_OK)
+    return fail();
   const std::string now = UtcText(std::chrono::system_clock::now());
   for (const JournalRecord& record : records) {
     sqlite3_bind_text(mark.statement, 1, record.run_id.data(),
@@ -791,11 +785,8 @@ bool Journal::MarkDelivered(const std::vector<JournalRecord>& records, std::stri
                       SQLITE_TRANSIENT);
     const int rc = sqlite3_step(mark.statement);
     sqlite3_reset(mark.statement);
-    if (rc != SQLITE_DONE) {
-      *error = Failure(db_, "writing the journal's outbox");
-      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-      return false;
-    }
+    if (rc != SQLITE_DONE)
+      return fail();
   }
   return Commit(error);
 }

@@ -205,10 +205,6 @@ std::string AsDatabaseText(const std::string& text) {
   return out;
 }
 
-bool PlantReachable() {
-  return true;
-}
-
 std::unique_ptr<Plant> Plant::Connect(const std::string& url, std::string* error) {
   PGconn* connection = Open(url, error);
   if (connection == nullptr)
@@ -237,10 +233,6 @@ std::unique_ptr<Plant> Plant::Connect(const std::string& url, std::string* error
 
 Plant::~Plant() {
   PQfinish(connection_);
-}
-
-int Plant::BackendPid() const {
-  return PQbackendPID(connection_);
 }
 
 bool Plant::Deliver(const std::vector<JournalRecord>& records, std::string* error) {

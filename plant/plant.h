@@ -61,9 +61,6 @@ class Plant {
   // Gaps in each station's sequence and what arrival checks flagged, by station and place.
   bool Findings(std::vector<Finding>* findings, std::string* error);
 
-  // The server's session, for the tests' fault rows.
-  int BackendPid() const;
-
  private:
   explicit Plant(pg_conn* connection) : connection_(connection) {}
   pg_conn* connection_;
@@ -72,10 +69,6 @@ class Plant {
 // Creates the plant's schema at url, or upgrades it to this release's; idempotent. *done
 // receives one line per step taken (none when it was up to date already).
 bool InitPlant(const std::string& url, std::vector<std::string>* done, std::string* error);
-
-// Whether this build can reach a plant (a build without libpq cannot: every call then
-// fails, saying so).
-bool PlantReachable();
 
 // Bytes that are no UTF-8 (and NUL, which no PostgreSQL text holds) as U+FFFD: a record's
 // text arrives in the plant as close to the station's as the database can hold it.

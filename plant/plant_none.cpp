@@ -10,14 +10,6 @@ constexpr char kNoPlant[] = "this build delivers to no plant";
 
 }  // namespace
 
-bool PlantReachable() {
-  return false;
-}
-
-std::string AsDatabaseText(const std::string& text) {
-  return text;
-}
-
 std::unique_ptr<Plant> Plant::Connect(const std::string& /*url*/, std::string* error) {
   *error = kNoPlant;
   return nullptr;
@@ -41,10 +33,6 @@ bool Plant::ForEach(const PlantQuery& /*query*/,
 bool Plant::Findings(std::vector<Finding>* /*findings*/, std::string* error) {
   *error = kNoPlant;
   return false;
-}
-
-int Plant::BackendPid() const {
-  return 0;
 }
 
 bool InitPlant(const std::string& /*url*/, std::vector<std::string>* /*done*/, std::string* error) {

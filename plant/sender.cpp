@@ -20,23 +20,13 @@ PushResult PushPending(Journal& journal, Destination& destination, size_t batch)
   std::string error;
   // A batch that fails ends the push: the next one begins where it stopped, so each
   // station's records reach the plant in their order.
-  for (;;) {
-    if (!journal.Pending(&cursor, std::max<size_t>(batch, 1), &records, &error)) {
-      result.error = error;
-      break;
-    }
-    if (records.empty())
-      break;
-    if (!destination.Deliver(records, &error)) {
-      result.error = error;
-      break;
-    }
-    if (!journal.MarkDelivered(records, &error)) {
-      result.error = error;
-      break;
-    }
+  bool going = true;
+  while ((going = journal.Pending(&cursor, std::max<size_t>(batch, 1), &records, &error)) &&
+         !records.empty() && (going = destination.Deliver(records, &error)) &&
+         (going = journal.MarkDelivered(records, &error)))
     result.delivered += static_cast<int64_t>(records.size());
-  }
+  if (!going)
+    result.error = error;
   if (!journal.CountPending(&result.pending, &error)) {
     result.pending = -1;
     if (result.error.empty())

@@ -124,10 +124,6 @@ void Put(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-std::string Counted(int64_t count, const char* noun) {
-  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
 // journal verify: each station's chain of records walked and the first break named.
 int VerifyJournal(const CliOptions& options, std::FILE* out, std::FILE* err) {
   const std::string path = PathOf(options);
@@ -168,6 +164,10 @@ int VerifyJournal(const CliOptions& options, std::FILE* out, std::FILE* err) {
 }
 
 }  // namespace
+
+std::string Counted(int64_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
 
 std::string PathOf(const CliOptions& options) {
   return options.journal_path.empty() ? journal::DefaultJournalPath() : options.journal_path;

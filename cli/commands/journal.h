@@ -20,6 +20,9 @@ enum class JournalFormat { kTable, kCsv, kJson };
 // The journal file the options name: --journal PATH, else the default path.
 std::string PathOf(const CliOptions& options);
 
+// "1 record", "3 records": a count and its noun, as the journal's lines say it.
+std::string Counted(int64_t count, const char* noun);
+
 // For info and download: opens the journal the options name (--journal PATH, else the
 // default path), or none with --no-journal or in a build that keeps none. False, with the reason on
 // err, when the journal cannot be opened for writing; no card may be run then.

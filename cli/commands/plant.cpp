@@ -22,10 +22,6 @@ void Say(std::FILE* stream, const std::string& text) {
   Emit(stream, "pelliton-cli: " + AsTerminalText(text) + "\n");
 }
 
-std::string Counted(int64_t count, const char* noun) {
-  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
 int InitPlantSchema(const CliOptions& options, std::FILE* out, std::FILE* err) {
   std::vector<std::string> done;
   std::string error;
@@ -137,13 +133,9 @@ void StopPlantSender(std::unique_ptr<plant::Sender>* sender, journal::Journal& j
   sender->reset();
 }
 
-int64_t PlantBacklog() {
-  const plant::Sender* sender = running_sender.load();
-  return sender != nullptr ? sender->Backlog() : 0;
-}
-
 std::string PlantBacklogNote() {
-  const int64_t backlog = PlantBacklog();
+  const plant::Sender* sender = running_sender.load();
+  const int64_t backlog = sender != nullptr ? sender->Backlog() : 0;
   return backlog > 0 ? " (plant backlog: " + Counted(backlog, "record") + ")" : std::string();
 }
 

@@ -31,10 +31,8 @@ std::unique_ptr<plant::Sender> StartPlantSender(const CliOptions& options,
 // the rest wait for journal push.
 void StopPlantSender(std::unique_ptr<plant::Sender>* sender, journal::Journal& journal);
 
-// The records the running sender counts as waiting for the plant; 0 without one. For the
-// live lines and -v.
-int64_t PlantBacklog();
-// " (plant backlog: N records)" when it is not zero, else empty.
+// " (plant backlog: N records)" with the records the running sender counts as waiting
+// for the plant, for the live lines and -v; empty without a sender or a backlog.
 std::string PlantBacklogNote();
 
 }  // namespace pelliton::cli

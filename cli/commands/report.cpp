@@ -234,7 +234,7 @@ std::string ReportText(const ReportTally& tally, JournalFormat format) {
 }
 
 int WriteReport(const ReportOptions& options, const RecordSource& source, std::FILE* out,
-                std::FILE* err) {
+                std::FILE* err, int source_failed) {
   ReportTally tally(options.by);
   std::string error;
   const bool read = source(
@@ -247,42 +247,15 @@ int WriteReport(const ReportOptions& options, const RecordSource& source, std::F
       &error);
   if (!read) {
     Put(err, "pelliton-cli: " + AsTerminalText(error) + "\n");
-    return kExitJournal;
+    return source_failed;
   }
   Emit(out, ReportText(tally, options.format));
   return CheckedExit(kExitSuccess, Streams{out, err});
 }
 
-namespace {
-
-// The same counts over every station's records in the plant.
-int ReportFromPlant(const CliOptions& options, std::FILE* out, std::FILE* err) {
-  ReportOptions report;
-  if (const std::string why = ReadReportOptions(options, &report); !why.empty()) {
-    Put(err, "pelliton-cli: " + AsTerminalText(why) + " (see pelliton-cli report --help)\n");
-    return kExitUsage;
-  }
-  std::string error;
-  const std::unique_ptr<plant::Plant> plant = plant::Plant::Connect(options.plant_url, &error);
-  if (plant == nullptr) {
-    Put(err, "pelliton-cli: report: " + AsTerminalText(error) + "\n");
-    return kExitPlant;
-  }
-  bool read = true;
-  const RecordSource from_plant = [&](const RecordEach& each, std::string* source_error) {
-    read = plant->ForEach({report.since, report.until}, each, source_error);
-    return read;
-  };
-  const int status = WriteReport(report, from_plant, out, err);
-  return read ? status : kExitPlant;
-}
-
-}  // namespace
-
 int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
-  if (!options.plant_url.empty())
-    return ReportFromPlant(options, out, err);
-  if (!journal::JournalKept()) {
+  const bool from_plant = !options.plant_url.empty();
+  if (!from_plant && !journal::JournalKept()) {
     Put(err, "pelliton-cli: this build keeps no journal\n");
     return kExitJournal;
   }
@@ -291,11 +264,21 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
     Put(err, "pelliton-cli: " + AsTerminalText(why) + " (see pelliton-cli report --help)\n");
     return kExitUsage;
   }
-  const std::string path =
-      options.journal_path.empty() ? journal::DefaultJournalPath() : options.journal_path;
   std::string error;
-  const std::unique_ptr<journal::Journal> journal =
-      journal::Journal::Open(path, "pelliton-cli", journal::Journal::Access::kRead, &error);
+  if (from_plant) {
+    // The same counts over every station's records.
+    const std::unique_ptr<plant::Plant> plant = plant::Plant::Connect(options.plant_url, &error);
+    if (plant == nullptr) {
+      Put(err, "pelliton-cli: report: " + AsTerminalText(error) + "\n");
+      return kExitPlant;
+    }
+    const RecordSource plant_records = [&](const RecordEach& each, std::string* read_error) {
+      return plant->ForEach({report.since, report.until}, each, read_error);
+    };
+    return WriteReport(report, plant_records, out, err, kExitPlant);
+  }
+  const std::unique_ptr<journal::Journal> journal = journal::Journal::Open(
+      PathOf(options), "pelliton-cli", journal::Journal::Access::kRead, &error);
   if (journal == nullptr) {
     Put(err, "pelliton-cli: the journal cannot be read: " + AsTerminalText(error) + "\n");
     return kExitJournal;
@@ -315,7 +298,7 @@ int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err) 
       *source_error = "the journal cannot be read: " + *source_error;
     return read;
   };
-  return WriteReport(report, from_journal, out, err);
+  return WriteReport(report, from_journal, out, err, kExitJournal);
 }
 
 }  // namespace pelliton::cli

@@ -13,6 +13,7 @@
 
 #include "cli/args.h"
 #include "cli/commands/journal.h"
+#include "cli/exit_status.h"
 #include "journal/journal.h"
 
 namespace pelliton::cli {
@@ -79,12 +80,13 @@ using RecordEach = std::function<bool(const journal::JournalRecord&)>;
 using RecordSource = std::function<bool(const RecordEach& each, std::string* error)>;
 
 // The report of the records from source within the options' time range, on out.
-// kExitJournal, said on err, when source fails; kExitOutput when out could not be written.
+// source_failed, said on err, when source fails; kExitOutput when out could not be written.
 int WriteReport(const ReportOptions& options, const RecordSource& source, std::FILE* out,
-                std::FILE* err);
+                std::FILE* err, int source_failed = kExitJournal);
 
 // The report command over the journal file the options name (--journal, else the
-// default path); kExitJournal when it cannot be read, kExitUsage for faulty options.
+// default path), or over the plant with --plant; kExitJournal or kExitPlant when it
+// cannot be read, kExitUsage for faulty options.
 int RunReportCommand(const CliOptions& options, std::FILE* out, std::FILE* err);
 
 }  // namespace pelliton::cli
