@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_journal.h"
 #include "cli/args.h"
 #include "cli/commands/journal.h"
 #include "journal/journal.h"
@@ -28,10 +29,7 @@ using pelliton::journal::RecordFields;
 
 constexpr int64_t kRecords = 1000000;
 
-std::filesystem::path BenchFolder() {
-  const char* dir = std::getenv("PELLITON_BENCH_DIR");
-  return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::current_path();
-}
+using pelliton::bench::BenchFolder;
 
 // Nine download runs in ten, an info run (a message of several lines, quotes in it) in
 // ten, and now and then a card cut short.

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "bench/typical_record.h"
+#include "bench/bench_journal.h"
 #include "cardaccess/card_access.h"
 #include "journal/card_record.h"
 #include "journal/journal.h"
@@ -22,10 +22,7 @@ namespace {
 using pelliton::journal::Journal;
 using pelliton::journal::JournalRecord;
 
-std::filesystem::path BenchFolder() {
-  const char* dir = std::getenv("PELLITON_BENCH_DIR");
-  return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::current_path();
-}
+using pelliton::bench::BenchFolder;
 
 // A fresh journal for one benchmark run, removed (with its WAL files) afterwards.
 class ScratchJournal {

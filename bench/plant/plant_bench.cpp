@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "bench/typical_record.h"
+#include "bench/bench_journal.h"
 #include "journal/journal.h"
 #include "plant/plant.h"
 #include "plant/sender.h"
@@ -24,10 +24,7 @@ using pelliton::journal::Journal;
 using pelliton::journal::JournalRecord;
 
 std::string BenchPath(const char* name) {
-  const char* dir = std::getenv("PELLITON_BENCH_DIR");
-  const std::filesystem::path folder =
-      dir != nullptr ? std::filesystem::path(dir) : std::filesystem::current_path();
-  const std::string path = (folder / name).string();
+  const std::string path = (pelliton::bench::BenchFolder() / name).string();
   for (const char* suffix : {"", "-wal", "-shm"})
     std::filesystem::remove(path + suffix);
   return path;

@@ -37,8 +37,6 @@ class PgServer {
   bool Sql(const std::string& sql, std::string* value = nullptr,
            const std::string& database = "plant");
 
-  const std::string& Folder() const { return folder_; }
-
  private:
   bool Run(const std::string& command);
 

@@ -1,12 +1,21 @@
-// The record of a typical download card on a station, for the benchmarks that write
-// records.
+// What the benchmarks that write journals share: the folder their files go in, and the
+// record of a typical download card on a station.
 #pragma once
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "journal/journal.h"
 
 namespace pelliton::bench {
+
+// $PELLITON_BENCH_DIR, else the current folder: the disk a station would write to, not a
+// memory file system.
+inline std::filesystem::path BenchFolder() {
+  const char* dir = std::getenv("PELLITON_BENCH_DIR");
+  return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::current_path();
+}
 
 inline journal::JournalRecord TypicalRecord() {
   journal::JournalRecord record;
