@@ -91,6 +91,10 @@ TEST_F(PlantRig, CardsRunWhileThePlantIsDownAndTheirRecordsGoLater) {
                 .find("3 records wait in the journal"),
             std::string::npos);
   EXPECT_EQ(status, 5);
+  EXPECT_NE(Run({"report", "--plant", server_.Url()}, &status)
+                .find("pelliton-cli: report: cannot reach the plant: "),
+            std::string::npos);
+  EXPECT_EQ(status, 5);
 
   ASSERT_TRUE(server_.Start()) << server_.Why();
   EXPECT_EQ(Run({"journal", "push", "--journal", journal_, "--plant", server_.Url()}, &status),

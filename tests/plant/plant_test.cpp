@@ -455,6 +455,38 @@ TEST_F(PlantTest, AStationKilledMidDeliveryDeliversTheRestOnceWhenRestarted) {
   EXPECT_EQ(FindingsText(), "");
 }
 
+// A plant that keeps refusing is tried less and less often: first after 20 ms, then 40,
+// 80 ... (six tries in the first second), not every 20 ms.
+TEST(Sender, RetriesBackOff) {
+  class Refusing : public Destination {
+   public:
+    explicit Refusing(std::atomic<int>* tries) : tries_(tries) {}
+    bool Deliver(const std::vector<JournalRecord>&, std::string* error) override {
+      ++*tries_;
+      *error = "refused";
+      return false;
+    }
+
+   private:
+    std::atomic<int>* tries_;
+  };
+  ScratchDir dir;
+  const std::string path = dir.PathOf("j.sqlite");
+  MakeJournal(path, "line-1", 1).reset();
+  std::atomic<int> tries{0};
+  std::string error;
+  Sender::Options options;
+  options.first_retry = std::chrono::milliseconds(20);
+  options.longest_retry = std::chrono::milliseconds(1000);
+  Sender sender(
+      Journal::Open(path, "pelliton-cli", Journal::Access::kAppend, &error),
+      std::make_unique<Refusing>(&tries), [](const std::string&) {}, options);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  sender.Stop(std::chrono::milliseconds(0));
+  EXPECT_GE(tries.load(), 3);
+  EXPECT_LE(tries.load(), 8);
+}
+
 // The background sender: records go after their commit, a plant that is away is said
 // once and again when it is back, and the backlog is counted meanwhile.
 TEST_F(PlantTest, TheSenderDeliversInTheBackgroundAndSaysAnOutageOnce) {
